@@ -1,0 +1,42 @@
+// The serial link: the port list, opening the selected port, finding the device by its probe,
+// and making a port ready before each transfer.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "platform/operator.h"
+#include "transfer/link_port.h"
+#include "transfer/session_state.h"
+
+namespace morva {
+
+inline constexpr int portOpenFailed = -2;
+
+// A probe whose read never ends (a port that cannot even start one) is given up after this.
+inline constexpr std::chrono::milliseconds probeDeadline{1000};
+
+// Fills portNameTable with the lister's ports and `extraPorts` (paths that cannot be listed),
+// without duplicates, sorted with comparePortNames; sets portIndex and repeatRequested to 0.
+void buildPortList(LinkPort& link, SessionState& state, PortLister& lister,
+                   const std::vector<std::string>& extraPorts = {});
+
+// Character by character without regard to case: "COM10" sorts before "COM2".
+int comparePortNames(const std::string& a, const std::string& b);
+
+// Opens and configures the port at portIndex. 0 when ready; portOpenFailed otherwise, after
+// "Port open error !" or "Port configuration error !" unless silent (the port is then closed).
+int openSelectedPort(LinkPort& link, Operator& op, bool silent);
+
+// Probes every listed port in order; 1 when the device answered (that port stays open and
+// is ticked), 0 when not (no port open, portIndex at the last port tried).
+int detectDevice(LinkPort& link, PortMenu& menu);
+
+// Reopens the selected port, or searches all ports when that fails. 1 when a port is open.
+int reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu);
+
+// The box the callers show when the search found nothing.
+Message notFoundMessage();
+
+}  // namespace morva

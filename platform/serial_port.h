@@ -1,0 +1,85 @@
+// The serial port as the transfer engine and the device search see it: one port at a time,
+// at most one outstanding read or write, learned about only by polling without waiting.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace morva {
+
+using Clock = std::chrono::steady_clock;
+
+// Why an OS call failed. The number is what "Error code : N" shows; the cause lets the front
+// ends explain the common cases (another program holds the port, no permission).
+enum class FailureCause { None, Busy, PermissionDenied, NotFound, NotATerminal, Vanished, Other };
+
+struct OsError {
+  int number = 0;
+  std::string text;
+  FailureCause cause = FailureCause::None;
+};
+
+// The closed set of answers a poll can give.
+struct PollResult {
+  enum class State { Pending, Completed, Failed };
+  State state = State::Pending;
+  std::size_t count = 0;  // bytes moved, when Completed
+  OsError error;          // when Failed
+
+  static PollResult pending() { return {}; }
+  static PollResult completed(std::size_t n) { return {State::Completed, n, {}}; }
+  static PollResult failed(OsError e) { return {State::Failed, 0, std::move(e)}; }
+  bool isPending() const { return state == State::Pending; }
+  bool isCompleted() const { return state == State::Completed; }
+  bool isFailed() const { return state == State::Failed; }
+};
+
+// What a front end waits on so that its loop never spins while an operation is pending:
+// the waitable (a POSIX descriptor, or a Windows event handle) and the moment by which the
+// poll's answer may change even if the waitable stays quiet (a timeout, a draining write).
+struct WaitHint {
+  std::intptr_t waitable = -1;  // -1: nothing to watch, only the deadline
+  Clock::time_point deadline = Clock::time_point::max();
+};
+
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  // Opens the named port for exclusive use. On failure returns false; lastError() says why.
+  virtual bool open(const std::string& name) = 0;
+  // 38400 baud, 8 data bits, no parity, 1 stop bit, raw, no flow control; read interval
+  // 100 ms, read and write total 120 ms per byte. False (lastError()) when the port refuses.
+  virtual bool configure() = 0;
+  virtual void close() = 0;
+  virtual bool isOpen() const = 0;
+
+  // Discards both queues and aborts the outstanding read or write.
+  virtual bool purge() = 0;
+  // Sends one byte ahead of any queued output.
+  virtual bool transmitPriority(std::uint8_t byte) = 0;
+
+  // Starts a read of buffer.size() bytes into buffer, which must stay valid until the read has
+  // completed or was purged. It completes with n bytes, or with what came when 120 ms per byte
+  // have passed since the start or 100 ms passed after a byte without another.
+  // A start that fails returns false and makes the next poll() fail with the same error.
+  virtual bool startRead(std::span<std::uint8_t> buffer) = 0;
+  // Starts a write; it completes once the bytes have left (where the OS can tell), bounded by
+  // 120 ms per byte. Same failure rule as startRead.
+  virtual bool startWrite(std::span<const std::uint8_t> bytes) = 0;
+
+  // Asks once, without waiting, how the outstanding operation stands. With nothing outstanding,
+  // or on a closed port, it fails.
+  virtual PollResult poll() = 0;
+
+  virtual WaitHint waitHint() const = 0;
+  // Blocks until poll() may answer differently, or until `until`, whichever is first.
+  virtual void waitForProgress(Clock::time_point until) = 0;
+
+  virtual const OsError& lastError() const = 0;
+};
+
+}  // namespace morva

@@ -1,0 +1,62 @@
+// An operator that answers from a script and remembers every message and invalidation.
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/operator.h"
+
+namespace morva::testing {
+
+struct Invalidation {
+  Area area;
+  bool erase;
+  bool operator==(const Invalidation&) const = default;
+};
+
+class RecordingOperator : public Operator, public PortMenu {
+ public:
+  std::deque<Answer> answers;                         // for Yes/No questions; default button else
+  std::deque<std::optional<FileChoice>> fileChoices;  // cancelled when empty
+  std::vector<Message> messages;
+  std::vector<FileRequest> fileRequests;
+  std::vector<Invalidation> invalidations;
+  std::vector<std::pair<int, bool>> ticks;
+
+  Answer showMessage(const Message& message) override {
+    messages.push_back(message);
+    if (message.buttons == Buttons::Ok) return Answer::Ok;
+    if (!answers.empty()) {
+      Answer a = answers.front();
+      answers.pop_front();
+      return a;
+    }
+    return message.secondIsDefault ? Answer::No : Answer::Yes;
+  }
+  std::optional<FileChoice> chooseFile(const FileRequest& request) override {
+    fileRequests.push_back(request);
+    if (fileChoices.empty()) return std::nullopt;
+    auto c = fileChoices.front();
+    fileChoices.pop_front();
+    return c;
+  }
+  void invalidate(Area area, bool erase) override { invalidations.push_back({area, erase}); }
+  void setPortTick(int portIndex, bool ticked) override { ticks.emplace_back(portIndex, ticked); }
+
+  // "Caption: text" of every message, for compact assertions.
+  std::vector<std::string> shown() const {
+    std::vector<std::string> s;
+    for (const auto& m : messages) s.push_back(m.caption + ": " + m.text);
+    return s;
+  }
+  void clear() {
+    messages.clear();
+    invalidations.clear();
+    fileRequests.clear();
+    ticks.clear();
+  }
+};
+
+}  // namespace morva::testing

@@ -1,0 +1,47 @@
+// The transfer engine: starting a session, and driving it one non-blocking step at a time.
+#pragma once
+
+#include <string>
+
+#include "platform/operator.h"
+#include "transfer/link_port.h"
+#include "transfer/session_state.h"
+
+namespace morva {
+
+// Results of startSession.
+inline constexpr int sessionStarted = 0;
+inline constexpr int sessionFailed = -1;       // no port, cancelled, refused, file or send error
+inline constexpr int sessionOutOfRange = -2;   // direction or kind outside its table
+inline constexpr int sessionDeclined = -3;     // overwrite declined, or the file to send is missing
+
+// Begins a session for state.direction and state.dataKind: chooses (or, on Repeat, reuses)
+// the file, checks and opens it, and sends the WakeUp. Leaves transferStep at 1 on success.
+int startSession(SessionState& state, LinkPort& link, Operator& op);
+
+enum class StepResult {
+  Ignored,   // not a step number 1..9, or no longer the current step
+  Waiting,   // the outstanding read or write is still pending: wait on the port, then retry
+  Advanced,  // the step ran; transferStep holds what comes next (0 when the session ended)
+};
+
+// Performs exactly one step of the session, never waiting. `step` is the number that was
+// current when the step was scheduled; a stale number is dropped.
+StepResult performTransferStep(int step, SessionState& state, LinkPort& link, Operator& op);
+
+// Shows the failure (caption "Fail"), then ends the session, then closes the direction's file
+// when asked to.
+void failTransfer(const std::string& text, bool closeFile, SessionState& state, Operator& op);
+
+// "2.05" from (2, 5); "9.??" for a minor of 100 or more; "?.??" for a major of 10 or more.
+std::string formatVersionText(unsigned major, unsigned minor);
+
+// Closes the direction's file: targetFile for a read, sourceFile otherwise. False when the
+// target's last blocks could not be written out.
+bool closeDataFile(SessionState& state);
+
+// The extension rule of the file chooser's answer: the text after the last dot of the file
+// name (empty when there is none) compared with the default without regard to case.
+bool extensionDiffers(const std::string& path, const std::string& defaultExtension);
+
+}  // namespace morva

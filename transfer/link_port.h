@@ -1,0 +1,27 @@
+// The serial link's state shared with the engine: the port list, the selected port, and the
+// one buffer every frame is built in or received into.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/serial_port.h"
+
+namespace morva {
+
+inline constexpr std::size_t ioBufferSize = 260;
+
+struct LinkPort {
+  std::vector<std::string> portNameTable;  // sorted port names; Port menu item i + 1 is port i
+  int portIndex = 0;
+  SerialPort* port = nullptr;  // never null once the program runs; "no port" is !portOpen()
+  std::array<std::uint8_t, ioBufferSize> ioBuffer{};
+  std::uint32_t bytesWritten = 0;
+  std::uint32_t bytesRead = 0;
+
+  bool portOpen() const { return port != nullptr && port->isOpen(); }
+};
+
+}  // namespace morva

@@ -1,0 +1,41 @@
+// The transfer session's state: what is moved, which way, where the exchange stands, the data
+// file and the device's version texts. One instance lives in the program object.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "transfer/data_file.h"
+#include "transfer/kinds.h"
+
+namespace morva {
+
+struct SessionState {
+  DataKind dataKind = DataKind::FirmwareUpgrade;
+  Direction direction = Direction::WriteToDevice;
+  int transferStep = 0;  // 0 idle, 1-2 handshake, 3-9 block exchange
+
+  std::uint16_t currentBlock = 0;
+  std::uint16_t blocksLeft = 0;
+  std::uint16_t firstBlock = 0;
+  std::uint8_t checksumResidue = 0;
+  bool repeatRequested = false;
+
+  std::string fileName;  // kept from session to session
+  std::string dialogTitle;
+  std::string filterDescription;
+  std::string filterPattern;
+  std::string defaultExtension;
+  std::string firmwareVersionText = "N/A";
+  std::string secondVersionText = "N/A";
+
+  // The kind the running session started with: the menus may be highlighted meanwhile.
+  DataKind sessionKind = DataKind::FirmwareUpgrade;
+
+  DataFile sourceFile;  // write and verify
+  DataFile targetFile;  // read
+  // A read's existing target keeps its old content until the device has identified itself.
+  bool targetAwaitsTruncate = false;
+};
+
+}  // namespace morva
