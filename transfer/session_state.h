@@ -10,6 +10,9 @@
 
 namespace morva {
 
+// How the last session ended, for front ends that report it (the command-line exit status).
+enum class SessionOutcome { None, Running, Completed, Failed, Declined, Stopped };
+
 struct SessionState {
   DataKind dataKind = DataKind::FirmwareUpgrade;
   Direction direction = Direction::WriteToDevice;
@@ -34,6 +37,9 @@ struct SessionState {
 
   DataFile sourceFile;  // write and verify
   DataFile targetFile;  // read
+  SessionOutcome outcome = SessionOutcome::None;
+  unsigned differences = 0;  // bytes a verification found different (the operator went on)
+
   // A read's existing target keeps its old content until the device has identified itself.
   bool targetAwaitsTruncate = false;
 };
