@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Draws the program's own art into res/: the main window's background picture (a calm stage
+# with lamps on a truss and soft coloured beams) and the window icons (a spotlight and its
+# beam), plus the copies a Windows build embeds (a 24-bit BMP and a two-size ICO).
+# Needs ImageMagick 6. Usage: tools/make_art.sh [output directory, default res/]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${1:-res}
+# Called by full path: another program named "convert" may come first on PATH.
+im=/usr/bin/convert
+mkdir -p "$out"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+width=640
+height=498
+light='#f3f6f8'  # the top band, where the texts are drawn, stays this light
+dusk='#8a86b8'  # a violet evening between the light band and the dark stage
+dark='#15122b'
+
+# Sky: flat and light at the top, darkening smoothly below the texts' band.
+$im \( -size ${width}x150 xc:"$light" \) \
+    \( -size ${width}x$((height - 150)) gradient:black-white -evaluate pow 0.9 \
+       \( -size 1x128 gradient:"$light"-"$dusk" -size 1x128 gradient:"$dusk"-"$dark" -append \) \
+       -clut \) \
+    -append "$work/sky.png"
+
+# Lamps hang from the truss at these x positions; each throws a beam of its own colour.
+lamps=(96 224 352 480 576)
+colours=('#ffb347' '#ff6fae' '#62d4ff' '#9cf08c' '#b99cff')
+lens=196    # y of the lamps' lenses
+floor=462   # y where the beams land
+
+# Beams: one additive layer per lamp, blurred, faded towards the floor.
+beams=()
+pools=()
+for i in "${!lamps[@]}"; do
+  x=${lamps[$i]}
+  spread=$((70 + (i % 2) * 18))
+  lean=$(((i - 2) * 14))  # the outer lamps point a little outwards
+  $im -size ${width}x$height xc:black -fill "${colours[$i]}" \
+      -draw "polygon $((x - 7)),$lens $((x + 7)),$lens $((x + lean + spread)),$floor $((x + lean - spread)),$floor" \
+      -blur 0x7 "$work/beam$i.png"
+  $im -size ${width}x$height xc:black -fill "${colours[$i]}" \
+      -draw "ellipse $((x + lean)),$((floor + 8)) $((spread + 4)),13 0,360" \
+      -blur 0x5 "$work/pool$i.png"
+  beams+=("$work/beam$i.png")
+  pools+=("$work/pool$i.png")
+done
+$im "${beams[@]}" -background black -compose screen -flatten \
+    \( -size ${width}x$height gradient:'#c8c8c8'-'#5a5a5a' \) -compose multiply -composite \
+    "$work/beams.png"
+$im "${pools[@]}" -background black -compose screen -flatten -evaluate multiply 0.8 \
+    "$work/pools.png"
+
+# Truss: two chords with zigzag bracing, the lamps' housings hanging below.
+truss="stroke #4a4f5c stroke-width 3 line 0,160 $width,160 line 0,176 $width,176 stroke-width 1.5"
+for ((x = 0; x < width; x += 32)); do
+  truss+=" line $x,160 $((x + 16)),176 line $((x + 16)),176 $((x + 32)),160"
+done
+housings=""
+for x in "${lamps[@]}"; do
+  housings+=" fill #3b3f4a stroke none roundrectangle $((x - 9)),177 $((x + 9)),$((lens - 2)) 3,3"
+  housings+=" fill #fff3d0 ellipse $x,$((lens - 1)) 7,3 0,360"
+done
+
+# The stage floor: a slightly lighter plane under the beams, where their pools of light lie.
+$im -size ${width}x$height xc:none -fill '#2b2650' -draw "rectangle 0,$((floor - 4)) $width,$height" \
+    -fill '#4a4378' -draw "rectangle 0,$((floor - 4)) $width,$((floor - 3))" "$work/floor.png"
+
+$im "$work/sky.png" "$work/floor.png" -compose over -composite \
+    "$work/beams.png" -compose screen -composite \
+    "$work/pools.png" -compose screen -composite \
+    -fill none -draw "$truss" -draw "$housings" \
+    -alpha off -strip -depth 8 -define png:compression-level=9 "$out/background.png"
+$im "$out/background.png" -type TrueColor BMP3:"$out/background.bmp"
+
+# Icon: a spotlight at the top pointing down, its warm beam widening below it. Drawn at four
+# times the size and reduced, so that the edges come out smooth.
+icon() {  # size, output
+  local big=128
+  $im -size ${big}x$big xc:none \
+      -fill 'rgba(255,214,90,0.85)' -draw "polygon 50,58 78,58 118,124 10,124" \
+      -fill 'rgba(255,240,170,0.9)' -draw "polygon 56,58 72,58 92,124 36,124" \
+      -fill '#2f3a45' -draw "roundrectangle 36,10 92,54 10,10" \
+      -fill '#2f3a45' -draw "rectangle 58,0 70,12" \
+      -fill '#fff6c8' -draw "ellipse 64,56 22,7 0,360" \
+      -filter Triangle -resize "$1x$1" -strip -depth 8 "$2"
+}
+icon 32 "$out/icon-32.png"
+icon 16 "$out/icon-16.png"
+$im "$out/icon-16.png" "$out/icon-32.png" "$out/morva.ico"
