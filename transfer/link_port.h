@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct LinkPort {
   std::array<std::uint8_t, ioBufferSize> ioBuffer{};
   std::uint32_t bytesWritten = 0;
   std::uint32_t bytesRead = 0;
+  // The engine's last read or write could not even be started: the step that would poll it
+  // reports this error instead of asking the port.
+  std::optional<OsError> failedStart;
 
   bool portOpen() const { return port != nullptr && port->isOpen(); }
 };

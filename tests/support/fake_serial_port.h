@@ -2,6 +2,7 @@
 // answered by the next scripted Reply, or by a device function that sees what was written.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>

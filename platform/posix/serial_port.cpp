@@ -1,0 +1,317 @@
+#include "platform/posix/serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
+
+#include "platform/posix/os_error.h"
+
+namespace morva {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto perByte = 120ms;       // read and write total time-out for each byte
+constexpr auto byteInterval = 100ms;  // longest pause the device makes inside a frame
+constexpr auto byteOnWire = 260us;    // 10 bit-times at 38400 baud
+constexpr auto shortestRecheck = 1ms;
+
+OsError badDescriptor() {
+  return errnoError(EBADF, FailureCause::Other);
+}
+
+// The device at the far end is gone: the read side says so with a hang-up rather than errno.
+OsError vanished(int number = EIO) {
+  return errnoError(number, FailureCause::Vanished);
+}
+
+OsError descriptorError(int number) {
+  return errnoError(number, meansVanished(number) ? FailureCause::Vanished : FailureCause::Other);
+}
+
+OsError settingsError(int number) {
+  if (number == ENOTTY) return errnoError(number, FailureCause::NotATerminal);
+  return descriptorError(number);
+}
+
+void makeLineSettings(termios& t) {
+  cfmakeraw(&t);
+  t.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  t.c_cflag |= CS8 | CLOCAL | CREAD;
+  t.c_iflag &= ~(IXON | IXOFF | IXANY);
+  // Reads never wait in the driver: the time-outs are the port's own, measured in poll().
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  cfsetispeed(&t, B38400);
+  cfsetospeed(&t, B38400);
+}
+
+// tcsetattr succeeds when the driver took any part of the settings, so look at what stuck.
+bool lineSettingsTook(int fd) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return false;
+  return cfgetospeed(&t) == B38400 && cfgetispeed(&t) == B38400 && (t.c_cflag & CSIZE) == CS8 &&
+         (t.c_cflag & (PARENB | CSTOPB | CRTSCTS)) == 0 && (t.c_iflag & (IXON | IXOFF)) == 0;
+}
+
+// USB adapters otherwise hold received bytes back for up to 16 ms, which adds up over the
+// thousands of one-byte answers in a transfer. Ptys refuse and UARTs have nothing to hold
+// back, so a refusal changes nothing.
+void requestLowLatency(int fd) {
+#if defined(__linux__) && defined(TIOCGSERIAL)
+  serial_struct serial{};
+  if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+  serial.flags |= ASYNC_LOW_LATENCY;
+  (void)ioctl(fd, TIOCSSERIAL, &serial);
+#else
+  (void)fd;
+#endif
+}
+
+// TIOCEXCL keeps out other openers except root; the lock also stops any program that takes it,
+// root or not. Only terminals are guarded: locking /dev/null or a file would shut out others
+// for nothing, and configure() turns those away anyway.
+std::optional<OsError> takeExclusive(int fd) {
+  if (!isatty(fd)) return std::nullopt;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int number = errno;
+    return errnoError(number, number == EWOULDBLOCK ? FailureCause::Busy : FailureCause::Other);
+  }
+  (void)ioctl(fd, TIOCEXCL);
+  return std::nullopt;
+}
+
+timespec toTimespec(Clock::duration d) {
+  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(d);
+  auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(d - seconds);
+  return timespec{static_cast<time_t>(seconds.count()), static_cast<long>(nanoseconds.count())};
+}
+
+}  // namespace
+
+PosixSerialPort::PosixSerialPort() : PosixSerialPort([] { return Clock::now(); }) {}
+
+PosixSerialPort::PosixSerialPort(NowFunction now) : now_(std::move(now)) {}
+
+PosixSerialPort::~PosixSerialPort() {
+  close();
+}
+
+bool PosixSerialPort::open(const std::string& name) {
+  close();
+  int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return fail(errnoError(errno, openFailureCause(errno)));
+  if (auto error = takeExclusive(fd)) {
+    ::close(fd);
+    return fail(*error);
+  }
+  fd_ = fd;
+  return true;
+}
+
+bool PosixSerialPort::configure() {
+  if (fd_ < 0) return fail(badDescriptor());
+  termios t{};
+  if (tcgetattr(fd_, &t) != 0) return fail(settingsError(errno));
+  makeLineSettings(t);
+  if (tcsetattr(fd_, TCSANOW, &t) != 0) return fail(settingsError(errno));
+  if (!lineSettingsTook(fd_)) return fail(errnoError(EINVAL, FailureCause::Other));
+  requestLowLatency(fd_);
+  if (tcflush(fd_, TCIOFLUSH) != 0) return fail(settingsError(errno));
+  return true;
+}
+
+void PosixSerialPort::close() {
+  op_.reset();
+  startError_.reset();
+  if (fd_ < 0) return;
+  (void)ioctl(fd_, TIOCNXCL);
+  ::close(fd_);  // releases the lock too
+  fd_ = -1;
+}
+
+bool PosixSerialPort::purge() {
+  op_.reset();
+  startError_.reset();
+  if (fd_ < 0) return fail(badDescriptor());
+  if (tcflush(fd_, TCIOFLUSH) != 0) return fail(settingsError(errno));
+  return true;
+}
+
+// Linux offers no way to slip an arbitrary byte ahead of the driver's output queue (only the
+// flow-control characters have one, and those settings are not ours to change), so the byte
+// is written straight away; with the queue empty it is the next to leave.
+bool PosixSerialPort::transmitPriority(std::uint8_t byte) {
+  if (fd_ < 0) return fail(badDescriptor());
+  ssize_t n = ::write(fd_, &byte, 1);
+  if (n == 1) return true;
+  return fail(descriptorError(n < 0 ? errno : EAGAIN));
+}
+
+bool PosixSerialPort::startRead(std::span<std::uint8_t> buffer) {
+  Operation op;
+  op.isRead = true;
+  op.readInto = buffer.data();
+  op.size = buffer.size();
+  return beginOperation(op);
+}
+
+bool PosixSerialPort::startWrite(std::span<const std::uint8_t> bytes) {
+  Operation op;
+  op.writeFrom = bytes.data();
+  op.size = bytes.size();
+  if (!beginOperation(op)) return false;
+  if (auto error = pushOutput(*op_)) return refuseStart(*error);
+  return true;
+}
+
+bool PosixSerialPort::beginOperation(Operation op) {
+  if (fd_ < 0) return refuseStart(badDescriptor());
+  if (op_) return refuseStart(errnoError(EBUSY, FailureCause::Other));
+  startError_.reset();  // an unreported failed start is overtaken by this one
+  op.deadline = now_() + perByte * op.size;
+  op_ = op;
+  return true;
+}
+
+bool PosixSerialPort::refuseStart(OsError error) {
+  op_.reset();
+  startError_ = error;
+  return fail(std::move(error));
+}
+
+bool PosixSerialPort::fail(OsError error) {
+  lastError_ = std::move(error);
+  return false;
+}
+
+PollResult PosixSerialPort::poll() {
+  PollResult result;
+  if (startError_) {
+    result = PollResult::failed(*startError_);
+    startError_.reset();
+  } else if (fd_ < 0) {
+    result = PollResult::failed(badDescriptor());
+  } else if (!op_) {
+    result = PollResult::failed(errnoError(EINVAL, FailureCause::Other));
+  } else {
+    result = op_->isRead ? pollRead(*op_) : pollWrite(*op_);
+    if (!result.isPending()) op_.reset();
+  }
+  if (result.isFailed()) lastError_ = result.error;
+  return result;
+}
+
+PollResult PosixSerialPort::pollRead(Operation& op) {
+  if (auto error = takeInput(op)) return PollResult::failed(*error);
+  if (op.done == op.size) return PollResult::completed(op.done);
+  auto t = now_();
+  if (t >= op.deadline) return PollResult::completed(op.done);
+  if (op.done > 0 && t - op.lastByte >= byteInterval) return PollResult::completed(op.done);
+  return PollResult::pending();
+}
+
+// With VMIN and VTIME at 0 an empty tty reads 0 bytes, just like a hung-up one, so the
+// descriptor is asked first: readable yet empty, or hung up, means the device is gone.
+std::optional<OsError> PosixSerialPort::takeInput(Operation& op) {
+  if (op.done == op.size) return std::nullopt;
+  pollfd p{fd_, POLLIN, 0};
+  if (::poll(&p, 1, 0) < 0)
+    return errno == EINTR ? std::nullopt : std::optional(descriptorError(errno));
+  if (p.revents & POLLNVAL) return badDescriptor();
+  if (!(p.revents & POLLIN)) {
+    if (p.revents & (POLLHUP | POLLERR)) return vanished();
+    return std::nullopt;
+  }
+  ssize_t n = ::read(fd_, op.readInto + op.done, op.size - op.done);
+  if (n > 0) {
+    op.done += static_cast<std::size_t>(n);
+    op.lastByte = now_();
+    return std::nullopt;
+  }
+  if (n == 0) return vanished();
+  if (errno == EAGAIN || errno == EINTR) return std::nullopt;
+  return descriptorError(errno);
+}
+
+PollResult PosixSerialPort::pollWrite(Operation& op) {
+  if (auto error = pushOutput(op)) return PollResult::failed(*error);
+  if (op.done == op.size) {
+    if (auto error = readOutputQueue(op)) return PollResult::failed(*error);
+    if (op.queued == 0) return PollResult::completed(op.done);
+  }
+  if (now_() >= op.deadline) return PollResult::completed(op.done);
+  return PollResult::pending();
+}
+
+std::optional<OsError> PosixSerialPort::pushOutput(Operation& op) {
+  if (op.done == op.size) return std::nullopt;
+  // A tty never raises SIGPIPE, and a pipe opened for reading and writing has a reader as
+  // long as we hold it, so a plain write() is safe here.
+  ssize_t n = ::write(fd_, op.writeFrom + op.done, op.size - op.done);
+  if (n > 0) {
+    op.done += static_cast<std::size_t>(n);
+    return std::nullopt;
+  }
+  if (n == 0 || errno == EAGAIN || errno == EINTR) return std::nullopt;
+  return descriptorError(errno);
+}
+
+// The bytes have left only when the driver's output queue is empty. Drivers that cannot tell
+// (and ptys, which always say 0) count as empty.
+std::optional<OsError> PosixSerialPort::readOutputQueue(Operation& op) {
+  int queued = 0;
+  if (ioctl(fd_, TIOCOUTQ, &queued) != 0) {
+    if (meansVanished(errno)) return vanished(errno);
+    queued = 0;
+  }
+  op.queued = static_cast<std::size_t>(std::max(queued, 0));
+  return std::nullopt;
+}
+
+WaitHint PosixSerialPort::waitHint() const {
+  if (startError_) return WaitHint{-1, now_()};
+  if (fd_ < 0 || !op_) return WaitHint{};
+  if (op_->isRead) return WaitHint{fd_, readDeadline(*op_)};
+  return WaitHint{-1, writeRecheck(*op_)};
+}
+
+Clock::time_point PosixSerialPort::readDeadline(const Operation& op) const {
+  if (op.done == 0) return op.deadline;
+  return std::min(op.deadline, op.lastByte + byteInterval);
+}
+
+// A write waits on the wire, not on an event: look again when the bytes still to go should
+// have left at 38400 baud.
+Clock::time_point PosixSerialPort::writeRecheck(const Operation& op) const {
+  std::size_t left = op.size - op.done + op.queued;
+  auto wait = std::max<Clock::duration>(shortestRecheck, byteOnWire * left);
+  return std::min(op.deadline, now_() + wait);
+}
+
+void PosixSerialPort::waitForProgress(Clock::time_point until) {
+  if (fd_ < 0 || !op_) return;  // poll() answers at once
+  auto limit = std::min(until, waitHint().deadline);
+  auto t = now_();
+  if (limit <= t) return;
+  short events = 0;
+  if (op_->isRead) events = POLLIN;
+  if (!op_->isRead && op_->done < op_->size) events = POLLOUT;
+  // Even with no events asked for, a hang-up wakes us so that the next poll can report it.
+  pollfd p{fd_, events, 0};
+  timespec timeout = toTimespec(limit - t);
+  (void)ppoll(&p, 1, &timeout, nullptr);
+}
+
+}  // namespace morva

@@ -1,0 +1,103 @@
+// The serial port on POSIX systems: a tty device (a USB adapter, a UART, or a pty standing in
+// for one) driven through termios without ever blocking. All progress of the outstanding read
+// or write is made inside poll(), so a single-threaded front end stays responsive, and the
+// device protocol's time-outs are measured here on a monotonic clock.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <span>
+
+#include "platform/serial_port.h"
+
+namespace morva {
+
+class PosixSerialPort : public SerialPort {
+ public:
+  using NowFunction = std::function<Clock::time_point()>;
+
+  // Time-outs run on the steady clock.
+  PosixSerialPort();
+  // Time-outs run on `now`; tests pass a clock they move by hand.
+  explicit PosixSerialPort(NowFunction now);
+  ~PosixSerialPort() override;
+  PosixSerialPort(const PosixSerialPort&) = delete;
+  PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+  // Opens a device path (closing any port open before). Exclusive: a second opener that also
+  // locks (any copy of this program, even as root) fails with cause Busy while we hold it.
+  // Missing path: NotFound; no access: PermissionDenied. A path that is not a terminal opens
+  // (without the lock), and configure() then fails with NotATerminal.
+  bool open(const std::string& name) override;
+  // Raw 38400 8N1, receiver on, modem lines ignored, no flow control of either kind; low
+  // latency asked for where the driver offers it; both queues emptied.
+  bool configure() override;
+  // Drops the outstanding operation and releases the port.
+  void close() override;
+  bool isOpen() const override { return fd_ >= 0; }
+
+  // Empties both driver queues and forgets the outstanding read or write.
+  bool purge() override;
+  // Hands the byte to the driver at once, ahead of what this port has not yet handed over.
+  // It cannot overtake bytes already in the driver's queue (the device search purges first,
+  // so that queue is empty when it matters).
+  bool transmitPriority(std::uint8_t byte) override;
+
+  // Only one operation at a time: a start while another is outstanding fails (EBUSY) and
+  // abandons both. A start on a closed port fails with EBADF. A failed start that was never
+  // polled is forgotten by the next start.
+  bool startRead(std::span<std::uint8_t> buffer) override;
+  // Hands the bytes to the driver at once, as far as it takes them. When the time runs out
+  // first, the write completes with the count the driver took: the device got those bytes and
+  // never sees the rest, just as with a port whose write time-out expired.
+  bool startWrite(std::span<const std::uint8_t> bytes) override;
+
+  // Completed with the count, Pending, or Failed. A device that is gone fails with cause
+  // Vanished and its errno (EIO when the OS gave none): never a time-out. Bytes already
+  // waiting in the driver count as arrived in time, whenever the poll comes.
+  PollResult poll() override;
+
+  // While a read is pending: the descriptor (readable when bytes come or the device is gone)
+  // and the read's next time-out. While a write is pending: no descriptor, and a re-check
+  // time from the bytes still to go out. After a failed start: due now. Idle: nothing.
+  WaitHint waitHint() const override;
+  // Sleeps in poll(2) until the port has news or the hint's deadline or `until` comes.
+  void waitForProgress(Clock::time_point until) override;
+
+  const OsError& lastError() const override { return lastError_; }
+
+  // The open descriptor, -1 when closed.
+  int descriptor() const { return fd_; }
+
+ private:
+  struct Operation {
+    bool isRead = false;
+    std::uint8_t* readInto = nullptr;
+    const std::uint8_t* writeFrom = nullptr;
+    std::size_t size = 0;
+    std::size_t done = 0;  // bytes received, or taken by the driver
+    Clock::time_point deadline;
+    Clock::time_point lastByte;
+    std::size_t queued = 0;  // a write's bytes still in the driver's output queue
+  };
+
+  bool fail(OsError error);
+  bool refuseStart(OsError error);
+  bool beginOperation(Operation op);
+  PollResult pollRead(Operation& op);
+  PollResult pollWrite(Operation& op);
+  std::optional<OsError> takeInput(Operation& op);
+  std::optional<OsError> pushOutput(Operation& op);
+  std::optional<OsError> readOutputQueue(Operation& op);
+  Clock::time_point readDeadline(const Operation& op) const;
+  Clock::time_point writeRecheck(const Operation& op) const;
+
+  NowFunction now_;
+  int fd_ = -1;
+  std::optional<Operation> op_;
+  std::optional<OsError> startError_;  // what the next poll reports after a failed start
+  OsError lastError_;
+};
+
+}  // namespace morva

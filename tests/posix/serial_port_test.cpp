@@ -1,0 +1,369 @@
+#include "platform/posix/serial_port.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <numeric>
+
+#include "tests/posix/pty_device.h"
+#include "tests/posix/scratch_dir.h"
+
+namespace morva {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::PtyDevice;
+using testing::ScratchDir;
+namespace fs = std::filesystem;
+
+// Time that moves only when the test says so; real waits still happen in poll(2).
+struct ManualClock {
+  Clock::time_point t = Clock::now();
+  PosixSerialPort::NowFunction source() {
+    return [this] { return t; };
+  }
+};
+
+// Polls until the operation ends or `enough` holds, sleeping on the port in between, for at
+// most a few seconds of real time (a hang guard).
+PollResult pollUntil(PosixSerialPort& port, const PosixSerialPort::NowFunction& now,
+                     const std::function<bool()>& enough = {}) {
+  auto guard = std::chrono::steady_clock::now() + 5s;
+  for (;;) {
+    PollResult r = port.poll();
+    if (!r.isPending() || (enough && enough()) || std::chrono::steady_clock::now() > guard)
+      return r;
+    port.waitForProgress(now() + 50ms);
+  }
+}
+
+std::vector<std::uint8_t> countingBytes(std::size_t n, std::uint8_t first) {
+  std::vector<std::uint8_t> v(n);
+  std::iota(v.begin(), v.end(), first);
+  return v;
+}
+
+class PortOnPty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok());
+    ASSERT_TRUE(port.open(pty.path())) << port.lastError().text;
+    ASSERT_TRUE(port.configure()) << port.lastError().text;
+  }
+  PtyDevice pty;
+  ManualClock clock;
+  PosixSerialPort port{clock.source()};
+};
+
+constexpr int stillPending = -1;
+struct ReadStep {
+  int advanceMs;
+  std::size_t send;  // bytes the device sends after the clock moved
+  int expect;        // count the read completes with, or stillPending
+};
+struct ReadCase {
+  const char* name;
+  std::size_t size;
+  std::vector<ReadStep> steps;
+};
+
+// clang-format off
+const ReadCase readCases[] = {
+    {"all bytes complete at once", 4, {{0, 4, 4}}},
+    {"silence ends after 120 ms per byte", 3, {{359, 0, stillPending}, {2, 0, 0}}},
+    {"silence after bytes ends 100 ms after the last", 6,
+     {{0, 2, stillPending}, {99, 0, stillPending}, {2, 0, 2}}},
+    {"a byte every 50 ms keeps the read alive", 6,
+     {{0, 1, stillPending}, {50, 1, stillPending}, {50, 1, stillPending}, {50, 1, stillPending},
+      {99, 0, stillPending}, {2, 0, 4}}},
+    {"the total bound cuts a late answer", 3,
+     {{200, 1, stillPending}, {90, 1, stillPending}, {71, 0, 2}}},
+};
+// clang-format on
+
+TEST(PosixSerialPortRead, CompletesByCountTotalOrInterval) {
+  for (const ReadCase& c : readCases) {
+    SCOPED_TRACE(c.name);
+    PtyDevice pty;
+    ManualClock clock;
+    PosixSerialPort port(clock.source());
+    ASSERT_TRUE(port.open(pty.path()) && port.configure()) << port.lastError().text;
+    std::vector<std::uint8_t> buffer(c.size, 0);
+    ASSERT_TRUE(port.startRead(buffer));
+    std::uint8_t next = 1;
+    for (const ReadStep& step : c.steps) {
+      clock.t += std::chrono::milliseconds(step.advanceMs);
+      PollResult r;
+      if (step.send > 0) {
+        auto bytes = countingBytes(step.send, next);
+        ASSERT_TRUE(pty.send(bytes));
+        std::size_t last = next - 1 + step.send - 1;
+        r = pollUntil(port, clock.source(), [&] { return buffer[last] != 0; });
+        next += step.send;
+      } else {
+        r = port.poll();
+      }
+      if (step.expect == stillPending) {
+        ASSERT_TRUE(r.isPending());
+      } else {
+        ASSERT_TRUE(r.isCompleted());
+        EXPECT_EQ(r.count, static_cast<std::size_t>(step.expect));
+        EXPECT_EQ(std::vector(buffer.begin(), buffer.begin() + step.expect),
+                  countingBytes(step.expect, 1));
+      }
+    }
+  }
+}
+
+TEST_F(PortOnPty, ReadTakesOnlyWhatItAskedFor) {
+  ASSERT_TRUE(pty.send(countingBytes(8, 1)));
+  std::vector<std::uint8_t> first(6), second(2);
+  ASSERT_TRUE(port.startRead(first));
+  EXPECT_EQ(pollUntil(port, clock.source()).count, 6u);
+  ASSERT_TRUE(port.startRead(second));
+  EXPECT_EQ(pollUntil(port, clock.source()).count, 2u);
+  EXPECT_EQ(first, countingBytes(6, 1));
+  EXPECT_EQ(second, countingBytes(2, 7));
+}
+
+// Flow-control characters (0x11 is also the block-write command), CR, LF and 0xFF must all
+// cross the line as they are.
+TEST_F(PortOnPty, EveryByteValueCrossesUnchangedBothWays) {
+  auto all = countingBytes(256, 0);
+  ASSERT_TRUE(port.startWrite(all));
+  PollResult written = pollUntil(port, clock.source());
+  ASSERT_TRUE(written.isCompleted());
+  EXPECT_EQ(written.count, 256u);
+  EXPECT_EQ(pty.receive(256, 2s), all);
+
+  std::vector<std::uint8_t> in(256);
+  ASSERT_TRUE(pty.send(all));
+  ASSERT_TRUE(port.startRead(in));
+  EXPECT_EQ(pollUntil(port, clock.source()).count, 256u);
+  EXPECT_EQ(in, all);
+}
+
+TEST_F(PortOnPty, ConfigureLeavesARawLineWithoutFlowControl) {
+  int fd = ::open(pty.path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) GTEST_SKIP() << "cannot look at the line from a second descriptor";
+  termios t{};
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  ::close(fd);
+  EXPECT_EQ(cfgetospeed(&t), B38400);
+  EXPECT_EQ(cfgetispeed(&t), B38400);
+  EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t{CS8});
+  EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), tcflag_t{CLOCAL | CREAD});
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY | ICRNL | ISTRIP), 0u);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  EXPECT_EQ(t.c_cc[VMIN], 0);
+  EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+TEST_F(PortOnPty, WaitHintFollowsTheReadsDeadlines) {
+  std::vector<std::uint8_t> buffer(10, 0);
+  Clock::time_point start = clock.t;
+  ASSERT_TRUE(port.startRead(buffer));
+  WaitHint hint = port.waitHint();
+  EXPECT_EQ(hint.waitable, port.descriptor());
+  EXPECT_EQ(hint.deadline, start + 1200ms);
+  clock.t += 300ms;
+  ASSERT_TRUE(pty.send({7}));
+  ASSERT_TRUE(pollUntil(port, clock.source(), [&] { return buffer[0] == 7; }).isPending());
+  EXPECT_EQ(port.waitHint().deadline, start + 400ms);
+}
+
+TEST_F(PortOnPty, WriteCompletesOnceTheDriverTookEverything) {
+  std::vector<std::uint8_t> frame{0x12, 0x00, 0x00, 0xEE};
+  ASSERT_TRUE(port.startWrite(frame));
+  EXPECT_EQ(port.waitHint().waitable, -1);  // input is no news for a write
+  PollResult r = pollUntil(port, clock.source());
+  ASSERT_TRUE(r.isCompleted());
+  EXPECT_EQ(r.count, 4u);
+  EXPECT_EQ(pty.receive(4, 2s), frame);
+}
+
+TEST_F(PortOnPty, WriteTheDriverCannotTakeEndsAtItsTimeoutWithTheCountTaken) {
+  std::vector<std::uint8_t> flood(4 << 20, 0x55);  // more than a pty holds while unread
+  ASSERT_TRUE(port.startWrite(flood));
+  ASSERT_TRUE(port.poll().isPending());
+  WaitHint hint = port.waitHint();
+  EXPECT_EQ(hint.waitable, -1);
+  EXPECT_GT(hint.deadline, clock.t);
+  clock.t += 120ms * flood.size();
+  PollResult r = port.poll();
+  ASSERT_TRUE(r.isCompleted());
+  EXPECT_GT(r.count, 0u);
+  EXPECT_LT(r.count, flood.size());
+}
+
+TEST(PosixSerialPortWait, SilentReadSleepsUntilItsTimeout) {
+  PtyDevice pty;
+  PosixSerialPort port;
+  ASSERT_TRUE(port.open(pty.path()) && port.configure());
+  std::vector<std::uint8_t> answer(1);
+  auto start = Clock::now();
+  ASSERT_TRUE(port.startRead(answer));
+  int polls = 0;
+  PollResult r;
+  while ((r = port.poll()).isPending() && Clock::now() - start < 5s) {
+    ++polls;
+    port.waitForProgress(Clock::now() + 10s);
+  }
+  ASSERT_TRUE(r.isCompleted());
+  EXPECT_EQ(r.count, 0u);
+  EXPECT_GE(Clock::now() - start, 100ms);
+  EXPECT_LT(polls, 10);  // a spinning loop would poll thousands of times
+
+  std::vector<std::uint8_t> frame(200);
+  ASSERT_TRUE(port.startRead(frame));
+  ASSERT_TRUE(pty.send({1}));
+  auto before = Clock::now();
+  port.waitForProgress(before + 10s);
+  EXPECT_LT(Clock::now() - before, 5s);  // woken by the byte, not by the 24 s time-out
+}
+
+struct VanishCase {
+  const char* name;
+  std::function<void(PosixSerialPort&, PtyDevice&, std::vector<std::uint8_t>&)> act;
+};
+
+const VanishCase vanishCases[] = {
+    {"device gone in the middle of a read",
+     [](PosixSerialPort& port, PtyDevice& pty, std::vector<std::uint8_t>& buffer) {
+       ASSERT_TRUE(port.startRead(buffer));
+       ASSERT_TRUE(pty.send({9}));
+       ManualClock never;
+       pollUntil(port, never.source(), [&] { return buffer[0] == 9; });
+       pty.hangUp();
+     }},
+    {"device gone before a read",
+     [](PosixSerialPort& port, PtyDevice& pty, std::vector<std::uint8_t>& buffer) {
+       pty.hangUp();
+       ASSERT_TRUE(port.startRead(buffer));
+     }},
+    {"device gone before a write",
+     [](PosixSerialPort& port, PtyDevice& pty, std::vector<std::uint8_t>& buffer) {
+       pty.hangUp();
+       EXPECT_FALSE(port.startWrite(buffer));
+       EXPECT_EQ(port.lastError().cause, FailureCause::Vanished);
+     }},
+};
+
+TEST(PosixSerialPortVanish, GoneDeviceFailsWithItsErrorInsteadOfTimingOut) {
+  for (const VanishCase& c : vanishCases) {
+    SCOPED_TRACE(c.name);
+    PtyDevice pty;
+    ManualClock clock;  // frozen: no time-out can end these operations
+    PosixSerialPort port(clock.source());
+    ASSERT_TRUE(port.open(pty.path()) && port.configure());
+    std::vector<std::uint8_t> buffer(6, 0);
+    c.act(port, pty, buffer);
+    PollResult r = pollUntil(port, clock.source());
+    ASSERT_TRUE(r.isFailed());
+    EXPECT_EQ(r.error.cause, FailureCause::Vanished);
+    EXPECT_EQ(r.error.number, EIO);
+    EXPECT_FALSE(r.error.text.empty());
+  }
+}
+
+TEST_F(PortOnPty, PurgeAbortsTheReadAndDropsWaitingInput) {
+  ASSERT_TRUE(pty.send({1, 2, 3}));
+  pollfd p{port.descriptor(), POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 2000), 1);  // the bytes wait in the driver
+  std::vector<std::uint8_t> buffer(4, 0);
+  ASSERT_TRUE(port.startRead(buffer));
+  ASSERT_TRUE(port.purge());
+  PollResult aborted = port.poll();
+  ASSERT_TRUE(aborted.isFailed());
+  EXPECT_EQ(aborted.error.number, EINVAL);
+
+  ASSERT_TRUE(port.startRead(buffer));
+  clock.t += 481ms;
+  PollResult r = port.poll();
+  ASSERT_TRUE(r.isCompleted());
+  EXPECT_EQ(r.count, 0u);
+}
+
+TEST_F(PortOnPty, PriorityByteLeavesAtOnce) {
+  ASSERT_TRUE(port.purge());
+  ASSERT_TRUE(port.transmitPriority(0x1B));
+  EXPECT_EQ(pty.receive(1, 2s), std::vector<std::uint8_t>{0x1B});
+  pty.hangUp();
+  EXPECT_FALSE(port.transmitPriority(0x1B));
+  EXPECT_EQ(port.lastError().cause, FailureCause::Vanished);
+}
+
+TEST_F(PortOnPty, MisuseFailsAtTheNextPoll) {
+  std::vector<std::uint8_t> buffer(2);
+  PollResult idle = port.poll();
+  ASSERT_TRUE(idle.isFailed());
+  EXPECT_EQ(idle.error.number, EINVAL);
+
+  ASSERT_TRUE(port.startRead(buffer));
+  EXPECT_FALSE(port.startWrite(buffer));  // one operation at a time
+  EXPECT_EQ(port.poll().error.number, EBUSY);
+
+  ASSERT_TRUE(port.startRead(buffer));
+  port.close();
+  EXPECT_EQ(port.poll().error.number, EBADF);
+  EXPECT_FALSE(port.startWrite(buffer));
+  EXPECT_EQ(port.lastError().number, EBADF);
+  EXPECT_EQ(port.waitHint().deadline, clock.t);  // the failure is due now
+  EXPECT_EQ(port.poll().error.number, EBADF);
+}
+
+TEST_F(PortOnPty, SecondOpenerIsTurnedAwayUntilTheFirstCloses) {
+  PosixSerialPort other;
+  EXPECT_FALSE(other.open(pty.path()));
+  EXPECT_EQ(other.lastError().cause, FailureCause::Busy);
+  EXPECT_FALSE(other.lastError().text.empty());
+  port.close();
+  EXPECT_TRUE(other.open(pty.path())) << other.lastError().text;
+}
+
+TEST(PosixSerialPortOpen, WhatKindOfPathDecidesOpenAndConfigure) {
+  ScratchDir dir;
+  std::ofstream(dir.path() / "image.bin") << "not a port";
+  ASSERT_EQ(mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
+  fs::create_directory(dir.path() / "folder");
+  PtyDevice pty;
+  struct Case {
+    std::string path;
+    FailureCause openCause;  // None: opens
+    FailureCause configureCause;
+  } cases[] = {
+      {pty.path(), FailureCause::None, FailureCause::None},
+      {(dir.path() / "missing").string(), FailureCause::NotFound, {}},
+      {(dir.path() / "folder").string(), FailureCause::Other, {}},
+      {"/dev/null", FailureCause::None, FailureCause::NotATerminal},
+      {(dir.path() / "image.bin").string(), FailureCause::None, FailureCause::NotATerminal},
+      {(dir.path() / "fifo").string(), FailureCause::None, FailureCause::NotATerminal},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    PosixSerialPort port;
+    bool opened = port.open(c.path);
+    ASSERT_EQ(opened, c.openCause == FailureCause::None);
+    if (!opened) {
+      EXPECT_EQ(port.lastError().cause, c.openCause);
+      EXPECT_NE(port.lastError().number, 0);
+      EXPECT_FALSE(port.isOpen());
+      continue;
+    }
+    EXPECT_EQ(port.configure(), c.configureCause == FailureCause::None);
+    if (c.configureCause != FailureCause::None) {
+      EXPECT_EQ(port.lastError().cause, c.configureCause);
+      EXPECT_EQ(port.lastError().number, ENOTTY);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace morva

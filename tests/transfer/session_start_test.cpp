@@ -1,0 +1,157 @@
+// Starting a session with real files: every refusal in its order, and what a start leaves.
+#include <gtest/gtest.h>
+
+#include "tests/transfer/engine_rig.h"
+
+namespace morva::testing {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr Direction W = Direction::WriteToDevice, R = Direction::ReadFromDevice,
+                    V = Direction::Verify;
+constexpr DataKind FW = DataKind::FirmwareUpgrade, LIB = DataKind::FixtureLibraries,
+                   USR = DataKind::UserData;
+
+enum class OnDisk { Nothing, File, ReadOnlyFile, Directory };
+
+struct StartRow {
+  const char* name;
+  Direction direction;
+  DataKind kind;
+  const char* chosen;  // null: the chooser is cancelled; with `repeat`, the remembered name
+  bool extensionDifferent;
+  OnDisk onDisk;
+  int result;
+  std::vector<std::string> shown;  // "%" stands for the file's full path
+  bool repeat = false;
+  std::deque<Answer> answers = {};
+  bool wakeUpFails = false;
+};
+
+std::string withPath(std::string text, const std::string& path) {
+  if (auto at = text.find('%'); at != std::string::npos) text.replace(at, 1, path);
+  return text;
+}
+
+TEST(StartSession, RefusalsInTheirOrder) {
+  const std::string exists = "Warning: File % already exists !\nDo you want overwrite the file ?",
+                    badExtension = "Warning: Don't change file extension !",
+                    missing = "Warning: File % doesn't exist !",
+                    openError = "Fail: File open error !";
+  const auto F = OnDisk::File, N = OnDisk::Nothing, D = OnDisk::Directory;
+  const std::deque<Answer> yes{Answer::Yes};
+  // clang-format off
+  const StartRow rows[] = {
+      {"cancelled", W, FW, nullptr, false, N, -1, {}},
+      {"direction", Direction(3), FW, "x.upg", false, F, -2, {}},
+      {"kind", W, DataKind(-1), "x.upg", false, F, -2, {}},
+      {"bin for firmware", W, FW, "x.bin", true, F, -1, {badExtension}},
+      {"txt for user data", V, USR, "x.txt", true, F, -1, {badExtension}},
+      {"BiN for user data", W, USR, "x.BiN", true, F, 0, {}},
+      {"repeat skips the rule", V, LIB, "x.bin", true, F, 0, {}, true},
+      {"missing to send", W, LIB, "x.lib", false, N, -3, {missing}},
+      {"missing to verify", V, FW, "x.upg", false, N, -3, {missing}},
+      {"overwrite declined", R, FW, "x.upg", false, F, -3, {exists}},
+      {"read-only", R, FW, "x.upg", false, OnDisk::ReadOnlyFile, -1,
+       {exists, "Fail: % :\nWrite access denied !"}, false, yes},
+      {"read into a directory", R, USR, "d.usr", false, D, -1, {exists, openError}, false, yes},
+      {"send a directory", W, FW, "d.upg", false, D, -1, {openError}},
+      {"WakeUp refused", W, FW, "x.upg", false, F, -1, {"Fail: Communication error : 5"}, false,
+       {}, true},
+      {"repeat with no name, send", W, FW, "", false, N, -3, {"Warning: File  doesn't exist !"},
+       true},
+      {"repeat with no name, read", R, FW, "", false, N, -1, {openError}, true},
+  };
+  // clang-format on
+  for (const StartRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    Rig r;
+    const std::string path = row.chosen && *row.chosen ? (r.dir.path / row.chosen).string() : "";
+    const Bytes old = pattern(10);
+    if (row.onDisk == OnDisk::Directory) fs::create_directory(path);
+    if (row.onDisk == OnDisk::File || row.onDisk == OnDisk::ReadOnlyFile)
+      r.dir.file(row.chosen, &old);
+    if (row.onDisk == OnDisk::ReadOnlyFile)
+      fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
+    r.state.direction = row.direction;
+    r.state.dataKind = row.kind;
+    r.state.repeatRequested = row.repeat;
+    r.state.transferStep = 7;  // an abandoned session
+    if (row.repeat)
+      r.state.fileName = path;
+    else if (row.chosen)
+      r.op.fileChoices.push_back(FileChoice{path, row.extensionDifferent});
+    r.op.answers = row.answers;
+    if (row.wakeUpFails) r.port.script.push_back(refusedStart(5));
+    EXPECT_EQ(startSession(r.state, r.link, r.op), row.result);
+    EXPECT_EQ(r.state.transferStep, row.result == 0 ? 1 : 0);
+    std::vector<std::string> shown;
+    for (const auto& s : row.shown) shown.push_back(withPath(s, path));
+    EXPECT_EQ(r.op.shown(), shown);
+    EXPECT_EQ(r.op.fileRequests.size(), row.repeat || row.result == -2 ? 0u : 1u);
+    if (row.chosen && row.result != -2) {
+      EXPECT_EQ(r.state.fileName, path);  // kept even when refused
+    }
+    if (row.onDisk == OnDisk::File || row.onDisk == OnDisk::ReadOnlyFile) {
+      EXPECT_EQ(readFile(path), old);  // nothing is emptied at the start
+    }
+  }
+}
+
+TEST(StartSession, NoPortIsTheOnlyComplaint) {
+  Rig r;
+  r.state.transferStep = 5;
+  r.port.close();
+  EXPECT_EQ(startSession(r.state, r.link, r.op), -1);
+  EXPECT_EQ(r.op.shown(),
+            std::vector<std::string>{"Warning: You must choose available serial port !"});
+  EXPECT_EQ(r.op.messages[0].icon, Icon::Warning);
+  EXPECT_TRUE(r.op.fileRequests.empty());
+  EXPECT_EQ(r.state.transferStep, 0);
+}
+
+TEST(StartSession, AStartFixesTheRangeAsksTheChooserAndSendsTheWakeUp) {
+  struct Kind {
+    DataKind kind;
+    std::uint16_t first, count;
+    std::vector<std::string> filter;  // description, pattern, default extension
+  };
+  const Kind kinds[] = {{FW, 0, 512, {"FirmWare upgrade (*.upg)", "*.upg", "upg"}},
+                        {LIB, 512, 384, {"Fixture libraries (*.lib)", "*.lib", "lib"}},
+                        {USR, 896, 3200, {"User data (*.usr)", "*.usr;*.bin", "usr"}}};
+  const std::pair<Direction, std::string> titles[] = {{W, "Choose file with data :"},
+                                                      {R, "Choose file to write into :"},
+                                                      {V, "Choose file for veryfication :"}};
+  for (const auto& [d, title] : titles) {
+    for (const Kind& k : kinds) {
+      Rig r;
+      const Bytes data = pattern(300);
+      const std::string path = d == R ? r.dir.file("new") : r.dir.file("in", &data);
+      r.state.fileName = "previous";
+      r.state.direction = d;
+      r.state.dataKind = k.kind;
+      r.op.fileChoices.push_back(FileChoice{path, false});
+      ASSERT_EQ(startSession(r.state, r.link, r.op), 0);
+      const FileRequest& a = r.op.fileRequests.at(0);
+      EXPECT_EQ(
+          (std::vector<std::string>{a.filterDescription, a.filterPattern, a.defaultExtension}),
+          k.filter);
+      EXPECT_EQ(a.title, title);
+      EXPECT_EQ(a.initialName, "previous");
+      EXPECT_EQ(std::pair(a.mustExist, a.createPrompt), std::pair(d != R, d == R));
+      EXPECT_EQ(std::tuple(r.state.currentBlock, r.state.firstBlock, r.state.blocksLeft),
+                std::tuple(k.first, k.first, k.count));
+      EXPECT_EQ(std::pair(r.state.sessionKind, r.state.outcome),
+                std::pair(k.kind, SessionOutcome::Running));
+      EXPECT_EQ(r.port.writes(), std::vector<Bytes>{{ESC}});
+      EXPECT_EQ(r.op.invalidations,
+                (std::vector<Invalidation>{{Area::Window, true}, {Area::Window, true}}));
+      EXPECT_EQ(std::pair(r.state.sourceFile.isOpen(), r.state.targetFile.isOpen()),
+                std::pair(d != R, d == R));
+      EXPECT_TRUE(fs::exists(path));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace morva::testing

@@ -1,0 +1,230 @@
+// The step machine against a scripted port: one row of the state tables per case.
+#include <gtest/gtest.h>
+
+#include "tests/transfer/engine_rig.h"
+
+namespace morva::testing {
+namespace {
+
+constexpr Direction W = Direction::WriteToDevice, R = Direction::ReadFromDevice,
+                    V = Direction::Verify;
+const Invalidation SL{Area::StatusLine, true}, BL{Area::BlockLine, true}, WIN{Area::Window, true};
+
+enum class Files { Normal, ShortSource, SourceIsDirectory, TargetFull };
+using Op = std::pair<bool, std::size_t>;  // is a read, size
+const Op write4{false, 4}, read1{true, 1}, read6{true, 6}, frameIn{true, 257}, frameOut{false, 257};
+
+// What each polling step waits for: the operation the step before it started.
+Op polledBy(int step) {
+  switch (step) {
+    case 1:
+      return {false, 1};
+    case 2:
+      return read6;
+    case 4:
+      return write4;
+    case 6:
+      return frameOut;
+    case 8:
+      return frameIn;
+    default:
+      return read1;  // steps 5 and 7
+  }
+}
+
+const Bytes fileData = pattern(512);
+Reply answer(std::uint8_t b) {
+  return Reply::bytes({b});
+}
+Reply frame(Bytes data) {
+  return Reply::bytes(frameOf(std::move(data)));
+}
+Bytes firstBlock(std::size_t n = blockSize) {
+  return Bytes(fileData.begin(), fileData.begin() + n);
+}
+
+struct Row {
+  const char* name;
+  Direction direction;
+  int step;
+  std::optional<Reply> reply;  // the outcome of what the step polls
+  int next;
+  std::string shown = {};
+  std::string open = "ST";  // the files open afterwards: Source, Target
+  std::vector<Invalidation> invalidated = {SL};
+  std::optional<Op> started = std::nullopt;
+  Files files = Files::Normal;
+  std::uint16_t blocksLeft = 5;
+};
+
+struct StepRig : Rig {
+  explicit StepRig(const Row& row) {
+    state.direction = row.direction;
+    state.transferStep = row.step;
+    state.blocksLeft = row.blocksLeft;
+    Bytes shortData = firstBlock(100);
+    const std::string source = row.files == Files::SourceIsDirectory ? dir.path.string()
+                               : row.files == Files::ShortSource     ? dir.file("s", &shortData)
+                                                                     : dir.file("s", &fileData);
+    state.sourceFile.open(source, DataFile::Mode::Input);
+    state.targetFile.open(row.files == Files::TargetFull ? "/dev/full" : dir.file("t"),
+                          DataFile::Mode::Output);
+    const Op polled = polledBy(row.step);
+    if (row.reply) outstanding(polled.first, polled.second, *row.reply);
+  }
+};
+
+void expectRow(const Row& row) {
+  SCOPED_TRACE(row.name);
+  StepRig s(row);
+  const std::size_t before = s.port.operations.size();
+  EXPECT_EQ(s.step(), StepResult::Advanced);
+  EXPECT_EQ(s.state.transferStep, row.next);
+  EXPECT_EQ(s.op.shown(),
+            (row.shown.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.shown}));
+  EXPECT_EQ(std::string(s.state.sourceFile.isOpen() ? "S" : "") +
+                (s.state.targetFile.isOpen() ? "T" : ""),
+            row.open);
+  EXPECT_EQ(s.op.invalidations, row.invalidated);
+  std::optional<Op> started;
+  if (s.port.operations.size() > before)
+    started = Op{s.port.operations.back().isRead, s.port.operations.back().size};
+  EXPECT_EQ(started, row.started);
+}
+
+TEST(Steps, EveryRowOfTheStateTables) {
+  const Bytes ident{2, 5, 1, 10, 0xEE, ACK};
+  auto identWith = [&](std::size_t at, std::uint8_t b, std::size_t n = 6) {
+    Bytes r = ident;
+    r[at] = b;
+    r.resize(n);
+    return Reply::bytes(r);
+  };
+  Bytes mismatch = firstBlock();
+  mismatch[0] ^= 1;
+  Bytes badSum = frameOf(firstBlock());
+  badSum[256] += 0x10;
+  const std::string init = "Fail: Initialization error : ",
+                    ackErr = "Fail: Acknowledgment error : ",
+                    sendErr = "Fail: Transmission error : ";
+  const std::string prompt = "Warning: Veryfication error : block 1 pos. 0\n" +
+                             std::to_string(fileData[0]) + ", " + std::to_string(mismatch[0]) +
+                             "\nContinue ?";
+  // clang-format off
+  const Row rows[] = {
+      {"1 written", V, 1, Reply::written(), 2, {}, "ST", {SL}, read6},
+      {"2 accepted", W, 2, Reply::bytes(ident), 3, {}, "ST", {WIN, SL}},
+      {"2 checksum 1", R, 2, identWith(4, 0xEF), 0, init + "checksum : 1", "S"},
+      {"2 checksum ff", W, 2, identWith(4, 0xED), 0, init + "checksum : ff", "T"},
+      {"2 illegal", V, 2, identWith(5, 0x05), 0, init + "illegal ACK :  5", "T"},
+      {"2 illegal a0", W, 2, identWith(5, 0xA0), 0, init + "illegal ACK : a0", "T"},
+      {"2 short", R, 2, identWith(5, ACK, 4), 0, init + "no data : 4", "S"},
+      {"2 NAK first", W, 2, Reply::bytes({2, 5, 1, 10, 0xEF, NAK}), 0, init + "got NAK", "T"},
+      {"3 write", W, 3, {}, 4, {}, "ST", {SL}, write4},
+      {"3 verify", V, 3, {}, 4, {}, "ST", {SL}, write4},
+      {"4 written", R, 4, Reply::written(), 5, {}, "ST", {SL}, read1},
+      {"5 ack write", W, 5, answer(ACK), 6, {}, "ST", {SL}, frameOut},
+      {"5 ack read", R, 5, answer(ACK), 8, {}, "ST", {SL}, frameIn},
+      {"5 ack verify", V, 5, answer(ACK), 8, {}, "ST", {SL}, frameIn},
+      {"5 unreadable", W, 5, answer(ACK), 0, "Fail: File read error !", "T", {SL}, {},
+       Files::SourceIsDirectory},
+      {"5 NAK", R, 5, answer(NAK), 0, ackErr + "got NAK", "S"},
+      {"5 illegal", W, 5, answer(0x41), 0, ackErr + "illegal ACK : 41", "T"},
+      {"5 silent", V, 5, Reply::bytes({}), 0, ackErr + "no data : 0", "T"},
+      {"6 written", W, 6, Reply::written(), 7, {}, "ST", {SL}, read1},
+      {"7 ack", W, 7, answer(ACK), 9},
+      {"7 NAK", W, 7, answer(NAK), 0, sendErr + "got NAK", "T"},
+      {"7 illegal", W, 7, answer(0x41), 0, sendErr + "illegal ACK : 41", "T"},
+      {"7 silent", W, 7, Reply::bytes({}), 0, sendErr + "no data : 0", "T"},
+      {"8 short", R, 8, Reply::bytes(pattern(200)), 0, sendErr + "no data : 200", "S"},
+      {"8 bad sum", V, 8, Reply::bytes(badSum), 0, sendErr + "checksum : 10", "T"},
+      {"8 stored", R, 8, frame(firstBlock()), 9},
+      {"8 unwritable", R, 8, frame(firstBlock()), 0, "Fail: File write error !", "S", {SL}, {},
+       Files::TargetFull},
+      {"8 unreadable", V, 8, frame(firstBlock()), 0, "Fail: File read error !", "ST", {SL}, {},
+       Files::SourceIsDirectory},
+      {"8 same", V, 8, frame(firstBlock()), 9},
+      {"8 file ended", V, 8, frame(firstBlock(100)), 0, {}, "ST", {SL}, {}, Files::ShortSource},
+      {"8 declined", V, 8, frame(mismatch), 0, prompt, "T"},
+      {"9 write done", W, 9, {}, 0, {}, "T", {BL, SL}, {}, Files::Normal, 1},
+      {"9 read done", R, 9, {}, 0, {}, "S", {BL, SL}, {}, Files::Normal, 1},
+      {"9 verify done", V, 9, {}, 0, {}, "ST", {BL, SL}, {}, Files::Normal, 1},
+      {"9 more", R, 9, {}, 3, {}, "ST", {BL, SL}, {}, Files::Normal, 2},
+  };
+  // clang-format on
+  for (const Row& row : rows) expectRow(row);
+}
+
+// Which file a poll failure closes, per step and direction; and a pending poll changes nothing.
+TEST(Steps, PendingAndFailedPolls) {
+  for (Direction d : {W, R, V}) {
+    for (int step : {1, 2, 4, 5, 6, 7, 8}) {
+      if (step >= 6 && (step < 8) != (d == W)) continue;
+      const bool closes = step != 2 && step != 7;
+      expectRow({"failed", d, step, Reply::failure(5), 0, "Fail: Error code : 5",
+                 !closes  ? "ST"
+                 : d == R ? "S"
+                          : "T"});
+      StepRig s({"pending", d, step, Reply::written(2), step});
+      for (int i = 0; i < 2; ++i) EXPECT_EQ(s.step(), StepResult::Waiting);
+      EXPECT_EQ(s.state.transferStep, step);
+      EXPECT_TRUE(s.op.invalidations.empty() && s.op.messages.empty());
+      EXPECT_EQ(s.port.operations.size(), 1u);
+    }
+  }
+}
+
+// A read or write the port refuses to start fails the step that polls it, even when the port
+// has forgotten about it (here: purged).
+TEST(Steps, FailedStartsFailTheNextStep) {
+  for (Direction d : {W, R, V}) {
+    for (int step : {1, 3, 4, 5, 6}) {
+      if (step == 6 && d != W) continue;
+      StepRig s({"start fails", d, step, step == 3 ? std::nullopt : std::optional(answer(ACK)), 0});
+      s.port.script.push_back(refusedStart(7));
+      s.step();
+      ASSERT_EQ(s.state.transferStep, step == 5 && d != W ? 8 : step + 1);
+      s.port.purge();
+      EXPECT_EQ(s.step(), StepResult::Advanced);
+      EXPECT_EQ(s.op.shown(), std::vector<std::string>{"Fail: Error code : 7"});
+    }
+  }
+  StepRig s({"no port", W, 3, {}, 0});
+  s.link.port = nullptr;
+  s.step();
+  s.step();
+  EXPECT_EQ(s.op.shown(), std::vector<std::string>{"Fail: Error code : 9"});
+}
+
+TEST(Steps, StaleOrOutOfRangeStepsAreDropped) {
+  StepRig s({"stale", R, 4, Reply::written(), 4});
+  for (int step : {0, 3, 5, 10, -1})
+    EXPECT_EQ(performTransferStep(step, s.state, s.link, s.op), StepResult::Ignored);
+  EXPECT_EQ(s.state.transferStep, 4);
+  EXPECT_TRUE(s.op.invalidations.empty());
+  EXPECT_TRUE(s.port.hasOutstanding());
+}
+
+TEST(Steps, VerificationAsksAtEveryDifferenceUntilDeclined) {
+  StepRig s({"verify", V, 8, {}, 0});
+  s.state.firstBlock = s.state.currentBlock = 896;
+  Bytes device = firstBlock(), file = firstBlock();
+  device[5] = 255;
+  file[5] = 17;
+  device[9] ^= 1;
+  device[200] ^= 1;
+  s.state.sourceFile.open(s.dir.file("v", &file), DataFile::Mode::Input);
+  s.outstanding(true, dataFrameSize, frame(device));
+  s.op.answers = {Answer::Yes, Answer::Yes, Answer::No};
+  s.step();
+  ASSERT_EQ(s.op.messages.size(), 3u);
+  EXPECT_EQ(s.op.messages[0].text, "Veryfication error : block 897 pos. 5\n17, 255\nContinue ?");
+  EXPECT_TRUE(s.op.messages[0].secondIsDefault);
+  EXPECT_EQ(s.op.messages[0].icon, Icon::Question);
+  EXPECT_EQ(s.state.differences, 2u);
+  EXPECT_EQ(s.state.outcome, SessionOutcome::Declined);
+  EXPECT_FALSE(s.state.sourceFile.isOpen());
+}
+
+}  // namespace
+}  // namespace morva::testing

@@ -1,0 +1,152 @@
+// One block's cycle: command, answer, data frame out or in, answer, and the count.
+#include <algorithm>
+#include <array>
+
+#include "transfer/engine_internal.h"
+
+namespace morva {
+
+namespace {
+
+bool isAck(const LinkPort& link) {
+  return link.bytesRead == 1 && link.ioBuffer[0] == ACK;
+}
+
+std::string answerDetailOf(const LinkPort& link) {
+  return answerDetail(link.bytesRead, link.ioBuffer[0]);
+}
+
+std::span<std::uint8_t, dataFrameSize> dataFrame(LinkPort& link) {
+  return std::span<std::uint8_t, dataFrameSize>(link.ioBuffer.data(), dataFrameSize);
+}
+
+// Compares the file's block with the device's, asking the operator at every difference.
+// False when the operator declined to go on.
+bool compareBlocks(SessionState& state, const LinkPort& link,
+                   const std::array<std::uint8_t, blockSize>& fileBlock, Operator& op) {
+  for (std::size_t pos = 0; pos < blockSize; ++pos) {
+    if (fileBlock[pos] == link.ioBuffer[pos]) continue;
+    const std::string text = "Veryfication error : block " +
+                             std::to_string(state.currentBlock + 1) + " pos. " +
+                             std::to_string(pos) + "\n" + std::to_string(fileBlock[pos]) + ", " +
+                             std::to_string(link.ioBuffer[pos]) + "\nContinue ?";
+    if (op.showMessage(question(text)) != Answer::Yes) return false;
+    ++state.differences;
+  }
+  return true;
+}
+
+void verifyReceivedBlock(SessionState& state, LinkPort& link, Operator& op) {
+  std::array<std::uint8_t, blockSize> fileBlock{};
+  bool endOfFileMet = false;
+  if (!readBlockToCompare(state, fileBlock, endOfFileMet, op)) return;
+  if (!compareBlocks(state, link, fileBlock, op)) {
+    state.transferStep = 0;
+    state.outcome = SessionOutcome::Declined;
+    closeDataFile(state);
+    return;
+  }
+  if (!endOfFileMet) {
+    state.transferStep = 9;
+    return;
+  }
+  // The file ended inside the range: nothing more to compare, and the file stays open.
+  state.transferStep = 0;
+  state.outcome = SessionOutcome::Completed;
+}
+
+}  // namespace
+
+StepResult sendBlockCommand(SessionState& state, LinkPort& link, Operator&) {
+  const auto command = buildBlockCommand(state.direction, state.currentBlock);
+  std::copy(command.begin(), command.end(), link.ioBuffer.begin());
+  startLinkWrite(link, blockCommandSize);
+  state.transferStep = 4;
+  return StepResult::Advanced;
+}
+
+StepResult blockCommandWritten(SessionState& state, LinkPort& link, Operator& op) {
+  const Polled polled = pollStep(link, link.bytesWritten, true, state, op);
+  if (polled != Polled::Completed) return stepResultOf(polled);
+  startLinkRead(link, 1);
+  state.transferStep = 5;
+  return StepResult::Advanced;
+}
+
+StepResult blockCommandAnswered(SessionState& state, LinkPort& link, Operator& op) {
+  const Polled polled = pollStep(link, link.bytesRead, true, state, op);
+  if (polled != Polled::Completed) return stepResultOf(polled);
+  if (!isAck(link)) {
+    failTransfer("Acknowledgment error : " + answerDetailOf(link), true, state, op);
+    return StepResult::Advanced;
+  }
+  if (state.direction != Direction::WriteToDevice) {
+    startLinkRead(link, dataFrameSize);
+    state.transferStep = 8;
+    return StepResult::Advanced;
+  }
+  if (!readBlockToSend(state, link, op)) return StepResult::Advanced;
+  state.checksumResidue = sealDataFrame(dataFrame(link));
+  startLinkWrite(link, dataFrameSize);
+  state.transferStep = 6;
+  return StepResult::Advanced;
+}
+
+StepResult dataFrameWritten(SessionState& state, LinkPort& link, Operator& op) {
+  const Polled polled = pollStep(link, link.bytesWritten, true, state, op);
+  if (polled != Polled::Completed) return stepResultOf(polled);
+  startLinkRead(link, 1);
+  state.transferStep = 7;
+  return StepResult::Advanced;
+}
+
+StepResult dataFrameAnswered(SessionState& state, LinkPort& link, Operator& op) {
+  // A port failure here keeps sourceFile open until the next session start.
+  const Polled polled = pollStep(link, link.bytesRead, false, state, op);
+  if (polled != Polled::Completed) return stepResultOf(polled);
+  if (!isAck(link)) {
+    failTransfer("Transmission error : " + answerDetailOf(link), true, state, op);
+    return StepResult::Advanced;
+  }
+  state.transferStep = 9;
+  return StepResult::Advanced;
+}
+
+StepResult dataFrameReceived(SessionState& state, LinkPort& link, Operator& op) {
+  const Polled polled = pollStep(link, link.bytesRead, true, state, op);
+  if (polled != Polled::Completed) return stepResultOf(polled);
+  state.checksumResidue = sumMod256(dataFrame(link));
+  if (link.bytesRead != dataFrameSize || state.checksumResidue != 0) {
+    const std::string detail = link.bytesRead != dataFrameSize
+                                   ? "no data : " + std::to_string(link.bytesRead)
+                                   : checksumDetail(state.checksumResidue);
+    failTransfer("Transmission error : " + detail, true, state, op);
+    return StepResult::Advanced;
+  }
+  if (state.direction == Direction::Verify) {
+    verifyReceivedBlock(state, link, op);
+  } else if (writeReceivedBlock(state, link, op)) {
+    state.transferStep = 9;
+  }
+  return StepResult::Advanced;
+}
+
+StepResult blockCompleted(SessionState& state, LinkPort&, Operator& op) {
+  ++state.currentBlock;
+  --state.blocksLeft;
+  if (state.blocksLeft != 0) {
+    state.transferStep = 3;
+  } else {
+    state.transferStep = 0;
+    state.outcome = SessionOutcome::Completed;
+    // A verification keeps its file open; the others close theirs, and a read target that
+    // cannot be closed cleanly may have lost its last blocks.
+    if (state.direction != Direction::Verify && !closeDataFile(state) &&
+        state.direction == Direction::ReadFromDevice)
+      failTransfer("File write error !", false, state, op);
+  }
+  op.invalidate(Area::BlockLine, true);
+  return StepResult::Advanced;
+}
+
+}  // namespace morva

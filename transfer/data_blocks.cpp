@@ -1,0 +1,104 @@
+// The session's data file, block by block: a raw image of 256-byte blocks whose first block is
+// the session's firstBlock.
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "transfer/engine_internal.h"
+
+namespace morva {
+
+namespace {
+
+enum class BlockRead { Full, EndOfFile, Failed };
+
+// Where the current block starts in the file; only a retry positions the stream explicitly.
+std::uint32_t blockOffset(const SessionState& state) {
+  return static_cast<std::uint32_t>(state.currentBlock - state.firstBlock) * blockSize;
+}
+
+// Reads the file's next block into `block`, zero-filling what lies past the end. A read error
+// is not the end of the file: the read is repeated from the block's start, with the stream's
+// error cleared first so that the repeat can succeed.
+BlockRead readBlock(DataFile& file, std::uint32_t offset, Block block) {
+  for (int attempt = 0; attempt < fileAttempts; ++attempt) {
+    if (attempt > 0) {
+      file.clearState();
+      file.seek(offset);
+    }
+    const DataFile::ReadResult read = file.read(block);
+    if (read.endOfFile) {
+      std::fill(block.begin() + static_cast<std::ptrdiff_t>(read.count), block.end(), 0);
+      return BlockRead::EndOfFile;
+    }
+    if (read.count == blockSize) return BlockRead::Full;
+  }
+  return BlockRead::Failed;
+}
+
+DataFile& directionFile(SessionState& state) {
+  return state.direction == Direction::ReadFromDevice ? state.targetFile : state.sourceFile;
+}
+
+}  // namespace
+
+bool openDataFile(SessionState& state, Operator& op) {
+  DataFile& file = directionFile(state);
+  file.close();
+  const bool reading = state.direction == Direction::ReadFromDevice;
+  std::error_code error;
+  // A directory opens as a stream on some systems, and then fails at every read.
+  const bool opened =
+      !std::filesystem::is_directory(state.fileName, error) &&
+      file.open(state.fileName, reading ? DataFile::Mode::Output : DataFile::Mode::Input);
+  if (!opened) {
+    file.close();
+    op.showMessage(failMessage("File open error !"));
+    return false;
+  }
+  state.targetAwaitsTruncate = reading;
+  return true;
+}
+
+bool closeDataFile(SessionState& state) {
+  return directionFile(state).close();
+}
+
+bool readBlockToSend(SessionState& state, LinkPort& link, Operator& op) {
+  switch (readBlock(state.sourceFile, blockOffset(state), Block(link.ioBuffer.data(), blockSize))) {
+    case BlockRead::Full:
+      return true;
+    case BlockRead::EndOfFile:
+      state.blocksLeft = 1;  // the block that met the end is the session's last
+      return true;
+    case BlockRead::Failed:
+      break;
+  }
+  failTransfer("File read error !", true, state, op);
+  return false;
+}
+
+bool readBlockToCompare(SessionState& state, Block block, bool& endOfFileMet, Operator& op) {
+  const BlockRead read = readBlock(state.sourceFile, blockOffset(state), block);
+  endOfFileMet = read == BlockRead::EndOfFile;
+  if (read != BlockRead::Failed) return true;
+  failTransfer("File read error !", false, state, op);
+  return false;
+}
+
+bool writeReceivedBlock(SessionState& state, LinkPort& link, Operator& op) {
+  const auto block = std::span<const std::uint8_t>(link.ioBuffer).first(blockSize);
+  for (int attempt = 0; attempt < fileAttempts; ++attempt) {
+    if (attempt > 0) {
+      state.targetFile.clearState();
+      state.targetFile.seek(blockOffset(state));
+    }
+    // A block counts as written only once the OS has it: a stopped or killed session must
+    // not lose what the device already sent.
+    if (state.targetFile.write(block)) return true;
+  }
+  failTransfer("File write error !", true, state, op);
+  return false;
+}
+
+}  // namespace morva

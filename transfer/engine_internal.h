@@ -1,0 +1,79 @@
+// The engine's own pieces shared by the session start, the handshake and the block steps.
+// Not for use outside transfer/ and its tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/operator.h"
+#include "transfer/engine.h"
+#include "transfer/frames.h"
+#include "transfer/link_port.h"
+#include "transfer/session_state.h"
+
+namespace morva {
+
+// How the outstanding read or write stands, asked once without waiting.
+struct PollOutcome {
+  enum class Status { Completed, Pending, Failed };
+  Status status = Status::Pending;
+  unsigned errorNumber = 0;  // when Failed
+};
+
+// Polls the read or write last started on the link, storing the byte count in `count` when it
+// has completed. A start that failed at once, a missing or closed port: Failed.
+PollOutcome pollPending(LinkPort& link, std::uint32_t& count);
+
+// Start a read of `size` bytes into ioBuffer, or a write of ioBuffer's first `size` bytes.
+// A start the port refuses is remembered, so that the step polling it fails.
+void startLinkRead(LinkPort& link, std::size_t size);
+void startLinkWrite(LinkPort& link, std::size_t size);
+
+// The common end of a poll inside a step. Pending: nothing has changed (the step waits).
+// Failed: "Error code : N" was shown and the session ended, closing the file if asked.
+enum class Polled { Completed, Pending, Ended };
+Polled pollStep(LinkPort& link, std::uint32_t& count, bool closeOnFailure, SessionState& state,
+                Operator& op);
+inline StepResult stepResultOf(Polled polled) {
+  return polled == Polled::Pending ? StepResult::Waiting : StepResult::Advanced;
+}
+
+Message makeMessage(std::string text, std::string caption, Icon icon,
+                    Buttons buttons = Buttons::Ok);
+// "Fail" with the error icon and an OK button.
+Message failMessage(std::string text);
+// "Warning", Yes and No, No the default.
+Message question(std::string text);
+
+// Steps 1 and 2: the WakeUp written, the identification received.
+StepResult wakeUpWritten(SessionState& state, LinkPort& link, Operator& op);
+StepResult identificationArrived(SessionState& state, LinkPort& link, Operator& op);
+// Steps 3 to 9: one block's cycle.
+StepResult sendBlockCommand(SessionState& state, LinkPort& link, Operator& op);
+StepResult blockCommandWritten(SessionState& state, LinkPort& link, Operator& op);
+StepResult blockCommandAnswered(SessionState& state, LinkPort& link, Operator& op);
+StepResult dataFrameWritten(SessionState& state, LinkPort& link, Operator& op);
+StepResult dataFrameAnswered(SessionState& state, LinkPort& link, Operator& op);
+StepResult dataFrameReceived(SessionState& state, LinkPort& link, Operator& op);
+StepResult blockCompleted(SessionState& state, LinkPort& link, Operator& op);
+
+// The data file of the session, block by block. Each failure has already been reported and
+// has ended the session when these return false.
+using Block = std::span<std::uint8_t, blockSize>;
+
+// Closes the direction's stream, then opens fileName for it; "File open error !" when that
+// fails. A read's existing file is kept whole until the device has identified itself.
+bool openDataFile(SessionState& state, Operator& op);
+// The next block of sourceFile into ioBuffer, zero-filled past the end; at the end of the file
+// this block becomes the session's last. Closes sourceFile on failure.
+bool readBlockToSend(SessionState& state, LinkPort& link, Operator& op);
+// The next block of sourceFile into `block`; keeps the file open on failure.
+bool readBlockToCompare(SessionState& state, Block block, bool& endOfFileMet, Operator& op);
+// ioBuffer's block into targetFile, flushed to the OS; closes targetFile on failure.
+bool writeReceivedBlock(SessionState& state, LinkPort& link, Operator& op);
+
+inline constexpr int fileAttempts = 20;
+
+}  // namespace morva

@@ -1,0 +1,149 @@
+// Entering a step, the rules every step shares, and the handshake that identifies the device.
+#include <array>
+
+#include "transfer/engine_internal.h"
+
+namespace morva {
+
+namespace {
+
+// The error a poll reports for a link with no port object at all: a bad descriptor.
+constexpr unsigned noPortError = 9;
+
+using StepFunction = StepResult (*)(SessionState&, LinkPort&, Operator&);
+
+constexpr std::array<StepFunction, 10> steps{
+    nullptr,          wakeUpWritten,       identificationArrived,
+    sendBlockCommand, blockCommandWritten, blockCommandAnswered,
+    dataFrameWritten, dataFrameAnswered,   dataFrameReceived,
+    blockCompleted,
+};
+
+// The first reason an identification is refused, or empty when it is accepted. A refusal
+// (NAK) outranks a bad checksum: the device's answer byte says more than our arithmetic.
+std::string identificationDetail(std::uint32_t bytesRead, std::uint8_t answer,
+                                 std::uint8_t residue) {
+  if (bytesRead != identificationSize) return "no data : " + std::to_string(bytesRead);
+  if (answer != ACK) return answerDetail(1, answer);
+  if (residue != 0) return checksumDetail(residue);
+  return {};
+}
+
+}  // namespace
+
+StepResult performTransferStep(int step, SessionState& state, LinkPort& link, Operator& op) {
+  if (step < 1 || step > 9 || step != state.transferStep) return StepResult::Ignored;
+  const StepResult result = steps[static_cast<std::size_t>(step)](state, link, op);
+  // Whatever a step did, the status line shows the step that follows.
+  if (result == StepResult::Advanced) op.invalidate(Area::StatusLine, true);
+  return result;
+}
+
+PollOutcome pollPending(LinkPort& link, std::uint32_t& count) {
+  using Status = PollOutcome::Status;
+  if (link.failedStart) {
+    const auto number = static_cast<unsigned>(link.failedStart->number);
+    link.failedStart.reset();
+    return {Status::Failed, number};
+  }
+  if (link.port == nullptr) return {Status::Failed, noPortError};
+  const PollResult result = link.port->poll();
+  if (result.isFailed()) return {Status::Failed, static_cast<unsigned>(result.error.number)};
+  // A closed port has nothing outstanding, whatever its poll claims.
+  if (!link.port->isOpen()) return {Status::Failed, noPortError};
+  if (result.isPending()) return {Status::Pending, 0};
+  count = static_cast<std::uint32_t>(result.count);
+  return {Status::Completed, 0};
+}
+
+void startLinkRead(LinkPort& link, std::size_t size) {
+  link.failedStart.reset();
+  if (link.port == nullptr)
+    link.failedStart = OsError{static_cast<int>(noPortError), "no port", FailureCause::Other};
+  else if (!link.port->startRead(std::span(link.ioBuffer).first(size)))
+    link.failedStart = link.port->lastError();
+}
+
+void startLinkWrite(LinkPort& link, std::size_t size) {
+  link.failedStart.reset();
+  if (link.port == nullptr)
+    link.failedStart = OsError{static_cast<int>(noPortError), "no port", FailureCause::Other};
+  else if (!link.port->startWrite(std::span<const std::uint8_t>(link.ioBuffer).first(size)))
+    link.failedStart = link.port->lastError();
+}
+
+Polled pollStep(LinkPort& link, std::uint32_t& count, bool closeOnFailure, SessionState& state,
+                Operator& op) {
+  const PollOutcome outcome = pollPending(link, count);
+  if (outcome.status == PollOutcome::Status::Pending) return Polled::Pending;
+  if (outcome.status == PollOutcome::Status::Completed) return Polled::Completed;
+  failTransfer("Error code : " + std::to_string(outcome.errorNumber), closeOnFailure, state, op);
+  return Polled::Ended;
+}
+
+Message makeMessage(std::string text, std::string caption, Icon icon, Buttons buttons) {
+  Message message;
+  message.text = std::move(text);
+  message.caption = std::move(caption);
+  message.icon = icon;
+  message.buttons = buttons;
+  message.secondIsDefault = buttons == Buttons::YesNo;
+  return message;
+}
+
+Message failMessage(std::string text) {
+  return makeMessage(std::move(text), "Fail", Icon::Error);
+}
+
+Message question(std::string text) {
+  return makeMessage(std::move(text), "Warning", Icon::Question, Buttons::YesNo);
+}
+
+void failTransfer(const std::string& text, bool closeFile, SessionState& state, Operator& op) {
+  op.showMessage(failMessage(text));
+  state.transferStep = 0;
+  state.outcome = SessionOutcome::Failed;
+  if (closeFile) closeDataFile(state);
+}
+
+std::string formatVersionText(unsigned major, unsigned minor) {
+  if (major >= 10) return "?.??";
+  std::string text{static_cast<char>('0' + major), '.'};
+  if (minor >= 100) return text + "??";
+  text += static_cast<char>('0' + minor / 10);
+  text += static_cast<char>('0' + minor % 10);
+  return text;
+}
+
+StepResult wakeUpWritten(SessionState& state, LinkPort& link, Operator& op) {
+  const Polled polled = pollStep(link, link.bytesWritten, true, state, op);
+  if (polled != Polled::Completed) return stepResultOf(polled);
+  startLinkRead(link, identificationSize);
+  state.transferStep = 2;
+  return StepResult::Advanced;
+}
+
+StepResult identificationArrived(SessionState& state, LinkPort& link, Operator& op) {
+  // A port failure here leaves the file open: the next session start closes it.
+  const Polled polled = pollStep(link, link.bytesRead, false, state, op);
+  if (polled != Polled::Completed) return stepResultOf(polled);
+  const auto reply = std::span<const std::uint8_t>(link.ioBuffer).first(identificationSize);
+  state.checksumResidue = sumMod256(reply.first(identificationSize - 1));
+  const std::string detail = identificationDetail(link.bytesRead, reply[5], state.checksumResidue);
+  if (!detail.empty()) {
+    failTransfer("Initialization error : " + detail, true, state, op);
+    return StepResult::Advanced;
+  }
+  state.firmwareVersionText = formatVersionText(reply[0], reply[1]);
+  state.secondVersionText = formatVersionText(reply[2], reply[3]);
+  state.transferStep = 3;
+  // Only now, with the device known to answer, may an existing target lose its old content.
+  if (state.targetAwaitsTruncate && state.direction == Direction::ReadFromDevice) {
+    state.targetAwaitsTruncate = false;
+    if (!state.targetFile.truncate()) failTransfer("File open error !", true, state, op);
+  }
+  op.invalidate(Area::Window, true);
+  return StepResult::Advanced;
+}
+
+}  // namespace morva

@@ -1,0 +1,136 @@
+// Starting a session: the kind's block range, the operator's file, its checks, the WakeUp.
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+#include "transfer/engine_internal.h"
+
+namespace morva {
+
+namespace {
+
+// The text after the last dot of the file's own name; empty when there is none.
+std::string fileExtension(const std::string& path) {
+  const std::string name = std::filesystem::path(path).filename().string();
+  const auto dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+bool equalsIgnoringCase(const std::string& a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// Like a read-only attribute: nobody may write to it, whoever runs the program.
+bool writeProtected(const std::filesystem::path& path) {
+  using std::filesystem::perms;
+  std::error_code error;
+  const perms p = std::filesystem::status(path, error).permissions();
+  return (p & (perms::owner_write | perms::group_write | perms::others_write)) == perms::none;
+}
+
+int refuse(SessionState& state, int result, SessionOutcome outcome = SessionOutcome::Failed) {
+  state.outcome = outcome;
+  return result;
+}
+
+Message warning(std::string text, Icon icon) {
+  return makeMessage(std::move(text), "Warning", icon);
+}
+
+// The operator's choice through the file chooser; false when there is none to use.
+bool chooseDataFile(SessionState& state, const DirectionInfo& direction, Operator& op) {
+  const std::optional<FileChoice> choice =
+      op.chooseFile(FileRequest{.title = state.dialogTitle,
+                                .filterDescription = state.filterDescription,
+                                .filterPattern = state.filterPattern,
+                                .initialName = state.fileName,
+                                .defaultExtension = state.defaultExtension,
+                                .mustExist = direction.mustExist,
+                                .createPrompt = direction.createPrompt});
+  if (!choice) return false;
+  state.fileName = choice->path;
+  // User data also travels as raw ".bin" images, which the chooser reports as different.
+  const bool allowed =
+      !choice->extensionDifferent || (state.dataKind == DataKind::UserData &&
+                                      equalsIgnoringCase(fileExtension(state.fileName), "bin"));
+  if (!allowed) op.showMessage(warning("Don't change file extension !", Icon::Error));
+  return allowed;
+}
+
+// The check of the chosen file against the direction; 0 when it may be opened.
+int checkDataFile(SessionState& state, Operator& op) {
+  std::error_code error;
+  const bool exists = std::filesystem::exists(state.fileName, error);
+  if (state.direction != Direction::ReadFromDevice) {
+    if (exists) return sessionStarted;
+    op.showMessage(warning("File " + state.fileName + " doesn't exist !", Icon::Error));
+    return refuse(state, sessionDeclined);
+  }
+  if (!exists) return sessionStarted;
+  Message question =
+      warning("File " + state.fileName + " already exists !\nDo you want overwrite the file ?",
+              Icon::Question);
+  question.buttons = Buttons::YesNo;
+  question.secondIsDefault = true;
+  if (op.showMessage(question) != Answer::Yes)
+    return refuse(state, sessionDeclined, SessionOutcome::Declined);
+  if (!writeProtected(state.fileName)) return sessionStarted;
+  op.showMessage(failMessage(state.fileName + " :\nWrite access denied !"));
+  return refuse(state, sessionFailed);
+}
+
+int sendWakeUp(SessionState& state, LinkPort& link, Operator& op) {
+  link.ioBuffer[0] = ESC;
+  link.failedStart.reset();
+  if (!link.port->startWrite(std::span<const std::uint8_t>(link.ioBuffer).first(1))) {
+    op.showMessage(failMessage("Communication error : " + std::to_string(static_cast<unsigned>(
+                                                              link.port->lastError().number))));
+    return refuse(state, sessionFailed);
+  }
+  state.transferStep = 1;
+  state.sessionKind = state.dataKind;
+  state.outcome = SessionOutcome::Running;
+  op.invalidate(Area::Window, true);
+  return sessionStarted;
+}
+
+}  // namespace
+
+bool extensionDiffers(const std::string& path, const std::string& defaultExtension) {
+  return !equalsIgnoringCase(fileExtension(path), defaultExtension);
+}
+
+int startSession(SessionState& state, LinkPort& link, Operator& op) {
+  // A session that was running is abandoned here; its file stays open until reopened.
+  state.transferStep = 0;
+  state.differences = 0;
+  state.targetAwaitsTruncate = false;
+  if (!link.portOpen()) {
+    op.showMessage(warning("You must choose available serial port !", Icon::Warning));
+    return refuse(state, sessionFailed);
+  }
+  const DirectionInfo* direction = directionInfo(state.direction);
+  if (direction == nullptr) return refuse(state, sessionOutOfRange);
+  state.dialogTitle = direction->dialogTitle;
+  const KindInfo* kind = kindInfo(state.dataKind);
+  if (kind == nullptr) return refuse(state, sessionOutOfRange);
+  state.currentBlock = kind->firstBlock;
+  state.blocksLeft = kind->blockCount;
+  state.defaultExtension = kind->defaultExtension;
+  state.filterDescription = kind->filterDescription;
+  state.filterPattern = kind->filterPattern;
+  state.firstBlock = state.currentBlock;
+
+  if (!state.repeatRequested && !chooseDataFile(state, *direction, op))
+    return refuse(state, sessionFailed);
+  op.invalidate(Area::Window, true);
+  if (const int checked = checkDataFile(state, op); checked != sessionStarted) return checked;
+  if (!openDataFile(state, op)) return refuse(state, sessionFailed);
+  return sendWakeUp(state, link, op);
+}
+
+}  // namespace morva
