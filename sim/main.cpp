@@ -1,0 +1,91 @@
+// vk350-sim: the simulated controller as a program of its own, for running the PC side
+// against it by hand or from scripts.
+#include <signal.h>
+
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "sim/program_options.h"
+#include "sim/simulator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// An old link of ours may be left from a run that was killed; anything else is not ours to
+// replace.
+bool makeLink(const std::string& link, const std::string& target, std::string& error) {
+  std::error_code ec;
+  if (fs::is_symlink(fs::symlink_status(link, ec))) fs::remove(link, ec);
+  if (fs::exists(fs::symlink_status(link, ec))) {
+    error = link + " exists and is not a symbolic link";
+    return false;
+  }
+  fs::create_symlink(target, link, ec);
+  if (ec) error = "cannot make the link " + link + ": " + ec.message();
+  return !ec;
+}
+
+void removeLink(const std::string& link, const std::string& target) {
+  std::error_code ec;
+  if (fs::is_symlink(fs::symlink_status(link, ec)) && fs::read_symlink(link, ec) == target) {
+    fs::remove(link, ec);
+  }
+}
+
+int serve(morva::sim::ProgramOptions& options, const sigset_t& stopSignals) {
+  if (options.trace) {
+    options.simulator.trace = [](std::string_view line) {
+      std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+    };
+  }
+  morva::sim::Simulator simulator(options.simulator);
+  std::string error;
+  if (!options.linkPath.empty() && !makeLink(options.linkPath, simulator.portPath(), error)) {
+    std::cerr << "vk350-sim: " << error << '\n';
+    return 1;
+  }
+  std::cout << (options.linkPath.empty() ? simulator.portPath() : options.linkPath) << std::endl;
+
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+
+  const bool saved = simulator.stop(&error);
+  if (!options.linkPath.empty()) removeLink(options.linkPath, simulator.portPath());
+  if (!saved) std::cerr << "vk350-sim: " << error << '\n';
+  return saved ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  std::string error;
+  auto options = morva::sim::parseProgramOptions(args, error);
+  if (!options) {
+    std::cerr << "vk350-sim: " << error << "\n\n" << morva::sim::programUsage();
+    return 2;
+  }
+  if (options->help) {
+    std::cout << morva::sim::programUsage();
+    return 0;
+  }
+  // Blocked before the device thread exists, so that it inherits the mask and the signals
+  // reach sigwait() alone.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  try {
+    return serve(*options, stopSignals);
+  } catch (const std::exception& e) {
+    std::cerr << "vk350-sim: " << e.what() << '\n';
+    return 1;
+  }
+}

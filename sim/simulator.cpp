@@ -1,0 +1,100 @@
+#include "sim/simulator.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace morva::sim {
+
+using namespace std::chrono_literals;
+
+Simulator::Simulator(SimulatorOptions options)
+    : options_(std::move(options)),
+      trace_(options_.trace),
+      device_(memory_, faults_, trace_, {options_.identification, options_.answerLatency}),
+      portPath_(line_.path()) {
+  faults_.replace(options_.faults);
+  if (!options_.memoryFile.empty() && std::filesystem::exists(options_.memoryFile)) {
+    std::string error;
+    if (!memory_.load(options_.memoryFile, error)) throw std::runtime_error(error);
+  }
+  trace_.event("device ready on " + portPath_ + (options_.paced ? ", paced at 38400 baud" : ""));
+  thread_ = std::thread([this] { run(); });
+}
+
+Simulator::~Simulator() {
+  stop();
+}
+
+bool Simulator::stop(std::string* error) {
+  if (thread_.joinable()) {
+    line_.requestStop();
+    thread_.join();
+  }
+  if (saved_ || options_.memoryFile.empty()) return true;
+  saved_ = true;
+  std::string why;
+  if (memory_.save(options_.memoryFile, why)) return true;
+  if (error) *error = why;
+  return false;
+}
+
+// The device's life: wait for the PC's bytes, feed them to the protocol one by one, and carry
+// out the answers it gives. With pacing, bytes that the pty hands over all at once are taken
+// as arriving one byte-time apart, as they would from a real line.
+void Simulator::run() {
+  std::vector<std::uint8_t> incoming;
+  SimClock::time_point lastArrival = SimClock::now();
+  for (;;) {
+    std::optional<SimClock::time_point> deadline;
+    if (const auto patience = device_.patience()) deadline = lastArrival + *patience;
+    incoming.clear();
+    const auto outcome = line_.read(incoming, deadline);
+    if (outcome == PtyLine::Outcome::Stopped || outcome == PtyLine::Outcome::Closed) return;
+    if (outcome == PtyLine::Outcome::Timeout) {
+      if (!deliverAll(device_.silence(), lastArrival)) return;
+      continue;
+    }
+    const auto now = SimClock::now();
+    for (const std::uint8_t byte : incoming) {
+      lastArrival = options_.paced ? std::max(now, lastArrival + byteTime) : now;
+      if (!deliverAll(device_.receive(byte), lastArrival)) return;
+    }
+  }
+}
+
+bool Simulator::deliverAll(const std::vector<Delivery>& answers, SimClock::time_point arrival) {
+  SimClock::time_point after = arrival;
+  for (const Delivery& answer : answers) {
+    if (!deliver(answer, after)) return false;
+  }
+  return true;
+}
+
+// Sends one answer no earlier than `after` plus its delay; `after` becomes the moment it was
+// out. False when the device must stop: asked to, or it has just vanished.
+bool Simulator::deliver(const Delivery& answer, SimClock::time_point& after) {
+  if (!line_.waitUntil(after + answer.delay)) return false;
+  const std::span<const std::uint8_t> bytes(answer.bytes);
+  const bool split = answer.pause > 0ms && answer.pauseAt < bytes.size();
+  const auto first = bytes.first(split ? answer.pauseAt : bytes.size());
+  if (!first.empty() || !split) trace_.frame(WireDirection::ToPc, first, answer.note);
+  if (!line_.send(first, options_.paced)) return false;
+  if (split) {
+    if (!line_.waitUntil(SimClock::now() + answer.pause)) return false;
+    const auto rest = bytes.subspan(answer.pauseAt);
+    trace_.frame(WireDirection::ToPc, rest,
+                 answer.note + ", the rest after " + std::to_string(answer.pause.count()) + " ms");
+    if (!line_.send(rest, options_.paced)) return false;
+  }
+  if (answer.vanish) {
+    trace_.event("the device has vanished: line closed");
+    line_.drain(1000ms);
+    line_.hangUp();
+    vanished_ = true;
+    return false;
+  }
+  after = SimClock::now();
+  return true;
+}
+
+}  // namespace morva::sim
