@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ inline constexpr int portOpenFailed = -2;
 // A probe whose read never ends (a port that cannot even start one) is given up after this.
 inline constexpr std::chrono::milliseconds probeDeadline{1000};
 
+// Where the device search reads the time its probe deadline is measured on; tests pass a fake.
+using TimeSource = std::function<Clock::time_point()>;
+
 // Fills portNameTable with the lister's ports and `extraPorts` (paths that cannot be listed),
 // without duplicates, sorted with comparePortNames; sets portIndex and repeatRequested to 0.
 void buildPortList(LinkPort& link, SessionState& state, PortLister& lister,
@@ -30,11 +34,14 @@ int comparePortNames(const std::string& a, const std::string& b);
 int openSelectedPort(LinkPort& link, Operator& op, bool silent);
 
 // Probes every listed port in order; 1 when the device answered (that port stays open and
-// is ticked), 0 when not (no port open, portIndex at the last port tried).
-int detectDevice(LinkPort& link, PortMenu& menu);
+// is ticked), 0 when not (no port open, portIndex at the last port tried). Each probe waits on
+// the port, never spinning, and gives up `probeDeadline` after its read started.
+int detectDevice(LinkPort& link, PortMenu& menu, const TimeSource& now = Clock::now);
 
-// Reopens the selected port, or searches all ports when that fails. 1 when a port is open.
-int reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu);
+// Reopens the selected port with messages; when that fails, unticks it and searches all ports,
+// showing notFoundMessage() if the search fails too. 1 when a port is open.
+int reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu,
+                   const TimeSource& now = Clock::now);
 
 // The box the callers show when the search found nothing.
 Message notFoundMessage();

@@ -1,0 +1,148 @@
+// How close morva-cli comes to the limit of the line, as ratios measured in one run:
+//  1. a full program write against the simulator paced at 38400 baud: wall time over the time
+//     the same bytes need on the wire, and the tool's CPU time over its wall time;
+//  2. unpaced, a user-data read of 3200 blocks: blocks per second, against a minimal blocking
+//     client written here that makes the same exchange.
+// Usage: wire_bench [--skip-paced]
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_app.h"
+#include "platform/posix/serial_port.h"
+#include "sim/simulator.h"
+
+namespace {
+
+using namespace morva;
+
+struct Batch : Console {
+  bool inputIsTerminal() const override { return false; }
+  bool errorIsTerminal() const override { return false; }
+  std::optional<std::string> readLine() override { return std::nullopt; }
+  bool stopRequested() const override { return false; }
+};
+struct NoPorts : PortLister {
+  std::vector<std::string> listPorts() override { return {}; }
+};
+
+double threadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+double now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Runs morva-cli in this process; the simulator's own thread is not counted in the CPU time.
+bool runCli(const std::vector<std::string>& args, double& wall, double& cpu) {
+  auto parsed = cli::parseOptions(args);
+  PosixSerialPort port;
+  NoPorts lister;
+  Batch console;
+  std::ostringstream out, err;
+  cli::Environment env{port, lister, console, out, err, {}};
+  double w0 = now(), c0 = threadCpuSeconds();
+  int status = cli::runCli(*parsed.options, env);
+  wall = now() - w0;
+  cpu = threadCpuSeconds() - c0;
+  if (status != 0) std::fprintf(stderr, "morva-cli failed (%d):\n%s", status, err.str().c_str());
+  return status == 0;
+}
+
+void pacedWrite() {
+  sim::SimulatorOptions options;
+  options.paced = true;
+  sim::Simulator device(options);
+  char path[] = "/tmp/morva-bench-XXXXXX";
+  int fd = mkstemp(path);
+  std::vector<char> image(131072);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + 3);
+  if (write(fd, image.data(), image.size()) != static_cast<ssize_t>(image.size())) return;
+  close(fd);
+  std::string file = std::string(path) + ".upg";
+  std::rename(path, file.c_str());
+  double wall = 0, cpu = 0;
+  bool ok = runCli({"write", "program", file, "--port", device.portPath(), "--quiet"}, wall, cpu);
+  std::remove(file.c_str());
+  // ESC, the identification, and per block: command, ACK, data frame, ACK; 10 bits a byte.
+  const double wireBytes = 1 + 6 + 512.0 * (4 + 1 + 257 + 1);
+  const double wireSeconds = wireBytes * 10 / 38400;
+  std::printf("paced program write: %s\n", ok ? "complete" : "FAILED");
+  std::printf("  wall %.2f s, wire limit %.2f s, ratio %.4f (goal <= 1.02)\n", wall, wireSeconds,
+              wall / wireSeconds);
+  std::printf("  CPU %.3f s, CPU/wall %.2f %% (goal < 2 %%)\n", cpu, 100 * cpu / wall);
+}
+
+// The minimal blocking client: a plain read/write loop without any of the engine's timing.
+bool readAll(int fd, unsigned char* buffer, std::size_t n) {
+  std::size_t got = 0;
+  while (got < n) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 2000) <= 0) return false;
+    ssize_t r = read(fd, buffer + got, n - got);
+    if (r <= 0) return false;
+    got += static_cast<std::size_t>(r);
+  }
+  return true;
+}
+
+bool minimalRead(const std::string& port, std::vector<unsigned char>& image) {
+  int fd = open(port.c_str(), O_RDWR | O_NOCTTY);
+  if (fd < 0) return false;
+  termios t{};
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  cfsetspeed(&t, B38400);
+  tcsetattr(fd, TCSANOW, &t);
+  unsigned char esc = 0x1B, id[6], ack, frame[257];
+  bool ok = write(fd, &esc, 1) == 1 && readAll(fd, id, 6);
+  for (unsigned block = 896; ok && block < 4096; ++block) {
+    unsigned char cmd[4] = {0x12, static_cast<unsigned char>(block & 0xFF),
+                            static_cast<unsigned char>(block >> 8), 0};
+    cmd[3] = static_cast<unsigned char>(-(cmd[0] + cmd[1] + cmd[2]));
+    ok = write(fd, cmd, 4) == 4 && readAll(fd, &ack, 1) && ack == 0x06 && readAll(fd, frame, 257);
+    if (ok) image.insert(image.end(), frame, frame + 256);
+  }
+  close(fd);
+  return ok;
+}
+
+void unpacedRead() {
+  sim::Simulator device;
+  std::string file = "/tmp/morva-bench-read.usr";
+  std::remove(file.c_str());
+  double wall = 0, cpu = 0;
+  bool ok = runCli({"read", "user", file, "--port", device.portPath(), "--quiet", "--yes"}, wall,
+                   cpu);
+  std::remove(file.c_str());
+  std::vector<unsigned char> image;
+  double m0 = now();
+  bool minimalOk = minimalRead(device.portPath(), image);
+  double minimal = now() - m0;
+  std::printf("unpaced user-data read, 3200 blocks: %s / minimal client %s\n",
+              ok ? "complete" : "FAILED", minimalOk ? "complete" : "FAILED");
+  std::printf("  morva-cli %.3f s = %.0f blocks/s; minimal client %.3f s = %.0f blocks/s\n", wall,
+              3200 / wall, minimal, 3200 / minimal);
+  std::printf("  time ratio %.3f (goal <= 1.25)\n", wall / minimal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool skipPaced = argc > 1 && std::strcmp(argv[1], "--skip-paced") == 0;
+  unpacedRead();
+  if (!skipPaced) pacedWrite();
+}

@@ -1,0 +1,42 @@
+// The command line of morva-cli.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "transfer/kinds.h"
+
+namespace morva::cli {
+
+// Exit statuses; `morva-cli --help` documents them.
+inline constexpr int exitComplete = 0;
+inline constexpr int exitTransferFailed = 1;  // a failed, declined or differing session
+inline constexpr int exitUsage = 2;
+inline constexpr int exitNoDevice = 3;        // no port, or the device was not found
+inline constexpr int exitNotStarted = 4;      // the session could not start (file, extension...)
+inline constexpr int exitStopped = 130;       // stopped with Ctrl-C
+
+enum class Command { Help, Version, Ports, Detect, Transfer };
+
+struct Options {
+  Command command = Command::Help;
+  Direction direction = Direction::WriteToDevice;
+  DataKind kind = DataKind::FirmwareUpgrade;
+  std::string file;
+  std::vector<std::string> ports;  // --port, repeatable
+  bool yes = false;
+  bool trace = false;
+  bool simulate = false;
+  bool quiet = false;
+};
+
+struct ParseResult {
+  std::optional<Options> options;
+  std::string error;  // why the command line was refused
+};
+
+ParseResult parseOptions(const std::vector<std::string>& args);
+std::string usageText();
+
+}  // namespace morva::cli

@@ -1,0 +1,127 @@
+// Opening the selected port, finding the device by its probe, and making a port ready before
+// a transfer.
+#include <algorithm>
+#include <optional>
+#include <span>
+
+#include "link/link.h"
+#include "transfer/frames.h"
+
+namespace morva {
+namespace {
+
+Message warning(std::string text, std::string detail) {
+  Message message;
+  message.text = std::move(text);
+  message.caption = "Warning";
+  message.icon = Icon::Warning;
+  message.detail = std::move(detail);
+  return message;
+}
+
+// The OS reason, with what the operator can do about the two refusals seen most often.
+std::string reasonText(const std::string& portName, const OsError& error) {
+  std::string reason = portName + ": ";
+  reason += error.text.empty() ? "error " + std::to_string(error.number) : error.text;
+  if (error.cause == FailureCause::PermissionDenied)
+    reason +=
+        "\nSerial ports belong to the dialout group: add your user to it, then log out and in "
+        "again (the group is only picked up by a new login).";
+  else if (error.cause == FailureCause::Busy)
+    reason += "\nAnother program is using the port; close it and try again.";
+  return reason;
+}
+
+bool indexListed(const LinkPort& link) {
+  return link.portIndex >= 0 &&
+         static_cast<std::size_t>(link.portIndex) < link.portNameTable.size();
+}
+
+// Opens and configures the selected port; on failure the box that says why, no port open.
+std::optional<Message> openQuietly(LinkPort& link) {
+  if (link.port == nullptr) return warning("Port open error !", "No serial port driver.");
+  SerialPort& port = *link.port;
+  if (port.isOpen()) port.close();  // one port at a time
+  if (!indexListed(link))
+    return warning("Port open error !", link.portNameTable.empty() ? "No serial port is listed."
+                                                                   : "No port is selected.");
+  const std::string& name = link.portNameTable[static_cast<std::size_t>(link.portIndex)];
+  if (!port.open(name)) return warning("Port open error !", reasonText(name, port.lastError()));
+  if (!port.configure()) {
+    Message message = warning("Port configuration error !", reasonText(name, port.lastError()));
+    port.close();  // left open, the port could not be opened again in this run
+    return message;
+  }
+  return std::nullopt;
+}
+
+// Sends the probe and reads the answer. Only its length and final ACK count: the probe asks
+// whether a device is there, and each transfer's handshake checks the reply whole.
+bool probeAnswered(LinkPort& link, const TimeSource& now) {
+  SerialPort& port = *link.port;
+  port.purge();
+  if (!port.transmitPriority(ESC)) return false;
+
+  link.bytesRead = 0;
+  auto answer = std::span(link.ioBuffer).first<identificationSize>();
+  // The port's own read timeouts end a silent probe after 720 ms; this deadline only guards
+  // against a driver that never ends the read at all.
+  const Clock::time_point deadline = now() + probeDeadline;
+  if (!port.startRead(answer)) return false;
+  for (;;) {
+    PollResult result = port.poll();
+    if (result.isCompleted()) {
+      link.bytesRead = static_cast<std::uint32_t>(result.count);
+      return result.count == identificationSize && answer.back() == ACK;
+    }
+    if (result.isFailed()) return false;
+    if (now() >= deadline) {
+      port.purge();  // the read must not land in ioBuffer later
+      return false;
+    }
+    port.waitForProgress(std::min(port.waitHint().deadline, deadline));
+  }
+}
+
+}  // namespace
+
+int openSelectedPort(LinkPort& link, Operator& op, bool silent) {
+  std::optional<Message> failure = openQuietly(link);
+  if (!failure) return 0;
+  if (!silent) op.showMessage(*failure);
+  return portOpenFailed;
+}
+
+int detectDevice(LinkPort& link, PortMenu& menu, const TimeSource& now) {
+  if (link.portOpen()) link.port->close();
+  for (std::size_t i = 0; i < link.portNameTable.size(); ++i) {
+    link.portIndex = static_cast<int>(i);
+    if (openQuietly(link)) continue;
+    if (probeAnswered(link, now)) {
+      menu.setPortTick(link.portIndex, true);
+      return 1;
+    }
+    link.port->close();
+  }
+  return 0;
+}
+
+int reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu, const TimeSource& now) {
+  if (link.portOpen()) link.port->close();
+  if (openSelectedPort(link, op, false) == 0) return 1;
+  // The selected port is given up; with nothing listed there is no item to untick.
+  if (indexListed(link)) menu.setPortTick(link.portIndex, false);
+  if (detectDevice(link, menu, now) == 1) return 1;
+  op.showMessage(notFoundMessage());
+  return 0;
+}
+
+Message notFoundMessage() {
+  Message message;
+  message.text = "Vk350 not found !\nConnect and prepare device\nand try again.";
+  message.caption = "A problem :";
+  message.icon = Icon::Warning;
+  return message;
+}
+
+}  // namespace morva

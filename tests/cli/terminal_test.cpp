@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <sstream>
+
+#include "cli/progress.h"
+#include "cli/terminal_operator.h"
+#include "cli/tracing_port.h"
+
+namespace morva::cli {
+namespace {
+
+struct ScriptedConsole : Console {
+  bool terminal = false;
+  std::deque<std::string> lines;
+  bool inputIsTerminal() const override { return terminal; }
+  bool errorIsTerminal() const override { return terminal; }
+  std::optional<std::string> readLine() override {
+    if (lines.empty()) return std::nullopt;
+    auto l = lines.front();
+    lines.pop_front();
+    return l;
+  }
+  bool stopRequested() const override { return false; }
+};
+
+Message question() {
+  return {"File x already exists !\nDo you want overwrite the file ?", "Warning", Icon::Question,
+          Buttons::YesNo, true, "", true};
+}
+
+TEST(TerminalOperator, PrintsEveryBoxAsCaptionAndText) {
+  ScriptedConsole console;
+  std::ostringstream err;
+  TerminalOperator op(console, err, false, "f.upg");
+  op.showMessage({"Port open error !", "Warning", Icon::Warning, Buttons::Ok, false,
+                  "Permission denied", true});
+  EXPECT_EQ(err.str(), "Warning: Port open error !\nPermission denied\n");
+}
+
+TEST(TerminalOperator, AnswersQuestionsByYesTheTerminalOrTheDefault) {
+  struct Case {
+    bool yes;
+    bool terminal;
+    std::deque<std::string> typed;
+    Answer expected;
+  };
+  const Case cases[] = {
+      {true, false, {}, Answer::Yes},         // --yes
+      {false, false, {}, Answer::No},         // nobody to ask: the default button
+      {false, true, {"y"}, Answer::Yes},      // asked
+      {false, true, {""}, Answer::No},        // Enter takes the default
+      {false, true, {"maybe", "N"}, Answer::No},
+      {false, true, {}, Answer::No},          // input closed
+  };
+  for (const auto& c : cases) {
+    ScriptedConsole console;
+    console.terminal = c.terminal;
+    console.lines = c.typed;
+    std::ostringstream err;
+    TerminalOperator op(console, err, c.yes, "f.upg");
+    EXPECT_EQ(op.showMessage(question()), c.expected) << err.str();
+    EXPECT_NE(err.str().find("Warning: File x already exists !\nDo you want"), std::string::npos);
+  }
+}
+
+TEST(TerminalOperator, ChoosesTheCommandLineFileByItsFullPath) {
+  ScriptedConsole console;
+  std::ostringstream err;
+  TerminalOperator op(console, err, false, "sub/../data.BIN");
+  FileRequest request;
+  request.defaultExtension = "usr";
+  auto choice = op.chooseFile(request);
+  ASSERT_TRUE(choice);
+  EXPECT_EQ(choice->path.front(), '/');
+  EXPECT_EQ(choice->path.substr(choice->path.size() - 9), "/data.BIN");
+  EXPECT_TRUE(choice->extensionDifferent);
+  request.defaultExtension = "bin";
+  EXPECT_FALSE(op.chooseFile(request)->extensionDifferent);
+}
+
+TEST(Progress, LineShowsBlocksPercentRateAndTimeLeft) {
+  EXPECT_EQ(progressLine({0, 512, 0}, 10), "[          ]   0%  0/512 blocks");
+  EXPECT_EQ(progressLine({256, 512, 10}, 10), "[#####     ]  50%  256/512 blocks  6.6 kB/s  0:10 left");
+  EXPECT_EQ(progressLine({512, 512, 20}, 10), "[##########] 100%  512/512 blocks  6.6 kB/s  0:00 left");
+  // A total that shrank below what is done (a file that ended early) never overflows the bar.
+  EXPECT_EQ(progressLine({3, 2, 1}, 4).substr(0, 6), "[####]");
+}
+
+TEST(Progress, PlainOutputPrintsATenthAtATime) {
+  std::ostringstream out;
+  Progress p(out, false, "Write to Vk350 : program");
+  p.start();
+  for (int done = 0; done <= 512; ++done) p.update(done, 512);
+  std::string text = out.str();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 11);
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+}
+
+TEST(Trace, FramesPrintAsLowercaseHex) {
+  const std::uint8_t command[] = {0x11, 0x80, 0x03, 0x6c};
+  EXPECT_EQ(traceLine("->", command), "-> 11 80 03 6c");
+  EXPECT_EQ(traceLine("<-", {}), "<-");
+}
+
+}  // namespace
+}  // namespace morva::cli

@@ -1,0 +1,226 @@
+// Whole sessions of morva-cli over the real POSIX serial port against the simulated controller
+// on a pseudo-terminal: the bytes that reach the device or the file, and every failure text.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <cctype>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "cli/cli_app.h"
+#include "platform/posix/serial_port.h"
+#include "sim/simulator.h"
+
+namespace morva {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct QuietConsole : Console {
+  bool inputIsTerminal() const override { return false; }
+  bool errorIsTerminal() const override { return false; }
+  std::optional<std::string> readLine() override { return std::nullopt; }
+  bool stopRequested() const override { return false; }
+};
+
+struct NoLister : PortLister {
+  std::vector<std::string> listPorts() override { return {}; }
+};
+
+std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::vector<std::uint8_t> v(n);
+  for (auto& b : v) b = static_cast<std::uint8_t>(gen());
+  return v;
+}
+
+sim::SimulatorOptions withFault(const char* text) {
+  sim::SimulatorOptions options;
+  options.faults.push_back(*sim::parseFault(text));
+  return options;
+}
+
+std::vector<std::uint8_t> readFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeFile(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(p, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+class CliSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("morva-e2e-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+           "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  sim::Simulator& device(sim::SimulatorOptions options = {}) {
+    sim = std::make_unique<sim::Simulator>(std::move(options));
+    return *sim;
+  }
+
+  // Runs "morva-cli ARGS --port <simulator>" in-process; returns the exit status.
+  int run(std::vector<std::string> args, bool yes = false) {
+    args.push_back("--port");
+    args.push_back(sim->portPath());
+    if (yes) args.push_back("--yes");
+    auto parsed = cli::parseOptions(args);
+    EXPECT_TRUE(parsed.options) << parsed.error;
+    out.str("");
+    err.str("");
+    PosixSerialPort port;
+    NoLister lister;
+    QuietConsole console;
+    cli::Environment env{port, lister, console, out, err, {}};
+    return cli::runCli(*parsed.options, env);
+  }
+
+  std::vector<std::uint8_t> deviceBytes(std::size_t firstBlock, std::size_t blocks) {
+    auto all = sim->memory().snapshot();
+    return {all.begin() + static_cast<long>(firstBlock * 256),
+            all.begin() + static_cast<long>((firstBlock + blocks) * 256)};
+  }
+
+  fs::path dir;
+  std::unique_ptr<sim::Simulator> sim;
+  std::ostringstream out, err;
+};
+
+TEST_F(CliSession, ProgramWriteLeavesTheImageInTheDevice) {
+  device();
+  auto image = randomBytes(131072, 1);
+  writeFile(dir / "fw.upg", image);
+  ASSERT_EQ(run({"write", "program", (dir / "fw.upg").string()}), 0) << err.str();
+  EXPECT_EQ(deviceBytes(0, 512), image);
+  EXPECT_EQ(sim->stats().blocksWritten, 512u);
+}
+
+TEST_F(CliSession, UserDataReadCopiesTheWholeRange) {
+  device();
+  auto memory = randomBytes(1 << 20, 2);
+  sim->memory().assign(memory);
+  ASSERT_EQ(run({"read", "user", (dir / "user.usr").string()}), 0) << err.str();
+  auto file = readFile(dir / "user.usr");
+  ASSERT_EQ(file.size(), 819200u);
+  EXPECT_EQ(file, deviceBytes(896, 3200));
+}
+
+TEST_F(CliSession, VerifyPassesOnEqualAndStopsAtTheFirstDifference) {
+  device();
+  auto libs = randomBytes(98304, 3);
+  sim->memory().assign(std::vector<std::uint8_t>(512 * 256, 0));
+  writeFile(dir / "a.lib", libs);
+  ASSERT_EQ(run({"write", "libraries", (dir / "a.lib").string()}), 0) << err.str();
+  EXPECT_EQ(run({"verify", "libraries", (dir / "a.lib").string()}), 0) << err.str();
+
+  libs[300 * 256 + 7] ^= 0xFF;
+  writeFile(dir / "a.lib", libs);
+  EXPECT_EQ(run({"verify", "libraries", (dir / "a.lib").string()}), 1);
+  std::ostringstream expected;
+  expected << "Warning: Veryfication error : block 813 pos. 7\n"
+           << int(libs[300 * 256 + 7]) << ", " << int(libs[300 * 256 + 7] ^ 0xFF)
+           << "\nContinue ?";
+  EXPECT_NE(err.str().find(expected.str()), std::string::npos) << err.str();
+}
+
+struct FailureCase {
+  const char* fault;
+  const char* direction;
+  const char* expected;
+};
+
+class CliFailure : public CliSession, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(CliFailure, EndsWithTheDevicesMessage) {
+  const FailureCase& c = GetParam();
+  sim::SimulatorOptions options;
+  auto fault = sim::parseFault(c.fault);
+  ASSERT_TRUE(fault) << c.fault;
+  options.faults.push_back(*fault);
+  device(options);
+  auto path = (dir / "fw.upg").string();
+  writeFile(path, randomBytes(131072, 4));
+  EXPECT_EQ(run({c.direction, "program", path}, true), 1) << err.str();
+  EXPECT_NE(err.str().find(std::string("Fail: ") + c.expected + "\n"), std::string::npos)
+      << "expected \"" << c.expected << "\" in:\n" << err.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, CliFailure,
+    ::testing::Values(
+        FailureCase{"silence@wakeup", "write", "Initialization error : no data : 0"},
+        FailureCase{"nak@wakeup", "read", "Initialization error : got NAK"},
+        FailureCase{"illegal@wakeup=0xa0", "verify", "Initialization error : illegal ACK : a0"},
+        FailureCase{"short@wakeup=4", "write", "Initialization error : no data : 4"},
+        FailureCase{"corrupt@wakeup=1", "write", "Initialization error : checksum : 1"},
+        FailureCase{"nak@command:5", "write", "Acknowledgment error : got NAK"},
+        FailureCase{"illegal@command:0=0x41", "read", "Acknowledgment error : illegal ACK : 41"},
+        FailureCase{"silence@command:2", "verify", "Acknowledgment error : no data : 0"},
+        FailureCase{"nak@data:1", "write", "Transmission error : got NAK"},
+        FailureCase{"illegal@data:1=0x41", "write", "Transmission error : illegal ACK : 41"},
+        FailureCase{"silence@data:3", "write", "Transmission error : no data : 0"},
+        FailureCase{"short@data:3=200", "read", "Transmission error : no data : 200"},
+        FailureCase{"corrupt@data:3=16", "read", "Transmission error : checksum : 10"},
+        FailureCase{"pause@data:2=250", "read", "Transmission error : no data : 128"},
+        FailureCase{"vanish@data:7=10", "read", "Error code : 5"},
+        FailureCase{"vanish@command:7", "write", "Error code : 5"}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) {
+      std::string name = std::string(info.param.direction) + "_" + info.param.fault;
+      for (char& ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      return name;
+    });
+
+TEST_F(CliSession, APauseShorterThanTheIntervalInsideAFrameIsHarmless) {
+  sim::SimulatorOptions options;
+  options.faults.push_back(*sim::parseFault("pause@data:2=80"));
+  device(options);
+  EXPECT_EQ(run({"read", "program", (dir / "p.upg").string()}), 0) << err.str();
+  EXPECT_EQ(readFile(dir / "p.upg").size(), 131072u);
+}
+
+TEST_F(CliSession, AReadKeepsWhatArrivedBeforeTheDeviceVanished) {
+  sim::SimulatorOptions options;
+  options.faults.push_back(*sim::parseFault("vanish@command:40"));
+  device(options);
+  auto memory = randomBytes(1 << 20, 5);
+  sim->memory().assign(memory);
+  EXPECT_EQ(run({"read", "program", (dir / "p.upg").string()}), 1);
+  auto file = readFile(dir / "p.upg");
+  ASSERT_EQ(file.size(), 40u * 256);
+  EXPECT_TRUE(std::equal(file.begin(), file.end(), memory.begin()));
+}
+
+TEST_F(CliSession, DetectPassesOverAPortThatDoesNotAnswer) {
+  // A pty with nobody behind it answers nothing: the search gives it up and goes on.
+  sim::Simulator silent(withFault("silence@wakeup"));
+  device();
+  auto parsed = cli::parseOptions({"detect", "--port", silent.portPath(), "--port", sim->portPath()});
+  ASSERT_TRUE(parsed.options);
+  PosixSerialPort port;
+  NoLister lister;
+  QuietConsole console;
+  cli::Environment env{port, lister, console, out, err, {}};
+  EXPECT_EQ(cli::runCli(*parsed.options, env), 0) << err.str();
+  EXPECT_NE(out.str().find("Vk350 found on " + sim->portPath()), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("Firmware version : 2.05 | 1.10"), std::string::npos);
+}
+
+TEST_F(CliSession, ExistingReadTargetSurvivesADeviceThatNeverAnswers) {
+  device(withFault("silence@wakeup"));
+  auto old = randomBytes(1000, 6);
+  writeFile(dir / "keep.upg", old);
+  EXPECT_EQ(run({"read", "program", (dir / "keep.upg").string()}, true), 1);
+  EXPECT_EQ(readFile(dir / "keep.upg"), old);
+}
+
+}  // namespace
+}  // namespace morva

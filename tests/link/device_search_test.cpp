@@ -1,0 +1,161 @@
+#include "tests/link/link_fixture.h"
+
+namespace morva::testing {
+namespace {
+
+using DetectDevice = LinkTest;
+using ReopenOrDetect = LinkTest;
+using Bytes = std::vector<std::uint8_t>;
+using Ticks = std::vector<std::pair<int, bool>>;
+
+TEST_F(DetectDevice, FoundOnlyOnSixBytesEndingInAck) {
+  Reply vanished = Reply::failure(5, 2);
+  Reply cannotStart = Reply::failure(9);
+  cannotStart.startFails = true;
+  struct Case {
+    const char* what;
+    Reply answer;
+    bool found;
+  } cases[] = {
+      {"identification", Reply::bytes(identification), true},
+      {"after pending polls", Reply::bytes(identification, 3), true},
+      {"wrong checksum", Reply::bytes({1, 2, 3, 4, 5, ACK}), true},
+      {"five bytes", Reply::bytes({2, 5, 1, 10, ACK}), false},
+      {"no ACK at the end", Reply::bytes({2, 5, 1, 10, 0xEE, NAK}), false},
+      {"nothing", Reply::bytes({}), false},
+      {"device gone", vanished, false},
+      {"read cannot start", cannotStart, false},
+  };
+  listPorts({"P"});
+  for (const auto& c : cases) {
+    op.clear();
+    port.operations.clear();
+    answers["P"] = c.answer;
+    EXPECT_EQ(detect(), c.found ? 1 : 0) << c.what;
+    EXPECT_EQ(port.isOpen(), c.found) << c.what;
+    EXPECT_EQ(op.ticks, (c.found ? Ticks{{0, true}} : Ticks{})) << c.what;
+    ASSERT_FALSE(port.operations.empty()) << c.what;
+    EXPECT_TRUE(port.operations.back().isRead);
+    EXPECT_EQ(port.operations.back().size, identificationSize);
+  }
+}
+
+TEST_F(DetectDevice, TriesPortsInOrderUntilOneAnswers) {
+  listPorts({"A", "B", "C", "D"});
+  port.unopenable = {"B"};
+  answers["A"] = Reply::bytes({1, 2, 3});
+  answers["C"] = Reply::bytes(identification);
+  answers["D"] = Reply::bytes(identification);
+  EXPECT_EQ(detect(), 1);
+  EXPECT_EQ(link.portIndex, 2);
+  EXPECT_EQ(port.name(), "C");
+  EXPECT_EQ(port.opened, (std::vector<std::string>{"A", "B", "C"}));
+  EXPECT_EQ(port.priorityBytes, (Bytes{ESC, ESC}));
+  EXPECT_EQ(link.bytesRead, 6u);
+  EXPECT_EQ(Bytes(link.ioBuffer.begin(), link.ioBuffer.begin() + 6), identification);
+  EXPECT_EQ(op.ticks, (Ticks{{2, true}}));
+}
+
+TEST_F(DetectDevice, WithoutAnswerEndsAtTheLastPortWithNothingOpenOrTicked) {
+  listPorts({"A", "B", "C"});
+  for (const char* name : {"A", "B", "C"}) answers[name] = Reply::bytes({ACK});
+  EXPECT_EQ(detect(), 0);
+  EXPECT_EQ(link.portIndex, 2);
+  EXPECT_FALSE(port.isOpen());
+  EXPECT_EQ(port.closes, 3);
+  EXPECT_TRUE(op.ticks.empty());
+}
+
+TEST_F(DetectDevice, ReadThatNeverEndsIsGivenUpAtTheProbeDeadline) {
+  listPorts({"A", "B"});
+  answers["B"] = Reply::bytes(identification);
+  const Clock::time_point start = port.now;
+  EXPECT_EQ(detect(), 1);
+  EXPECT_EQ(port.name(), "B");
+  ASSERT_FALSE(port.waits.empty());
+  for (auto until : port.waits) EXPECT_EQ(until, start + probeDeadline);
+  EXPECT_EQ(port.now, start + probeDeadline);
+  EXPECT_EQ(port.purges, 3);  // A's read is aborted at its deadline, not left to land later
+}
+
+TEST_F(DetectDevice, WaitsNoLongerThanThePortSuggests) {
+  listPorts({"A"});
+  answers["A"] = Reply::bytes(identification, 1);
+  port.hintDeadline = port.now + std::chrono::milliseconds(120);
+  EXPECT_EQ(detect(), 1);
+  EXPECT_EQ(port.waits, std::vector<Clock::time_point>{port.hintDeadline});
+}
+
+TEST_F(DetectDevice, PortRefusingThePriorityByteIsClosedUnread) {
+  listPorts({"A", "B"});
+  port.priorityFails = true;
+  EXPECT_EQ(detect(), 0);
+  EXPECT_TRUE(port.operations.empty());
+  EXPECT_EQ(port.closes, 2);
+  EXPECT_EQ(link.portIndex, 1);
+}
+
+TEST_F(DetectDevice, EmptyListFindsNothing) {
+  EXPECT_EQ(detect(), 0);
+  EXPECT_TRUE(port.opened.empty());
+}
+
+TEST_F(ReopenOrDetect, SearchesOnlyWhenTheSelectedPortFails) {
+  const std::string notFound = "A problem :: " + notFoundMessage().text;
+  struct Case {
+    const char* what;
+    std::vector<std::string> unopenable, unconfigurable;
+    bool deviceOnB;
+    int result;
+    std::vector<std::string> shown;
+    Ticks ticks;
+  } cases[] = {
+      {"selected opens, not probed", {}, {}, false, 1, {}, {}},
+      {"found elsewhere",
+       {"C"},
+       {},
+       true,
+       1,
+       {"Warning: Port open error !"},
+       {{2, false}, {1, true}}},
+      {"configure fails, nothing found",
+       {},
+       {"C"},
+       false,
+       0,
+       {"Warning: Port configuration error !", notFound},
+       {{2, false}}},
+  };
+  listPorts({"A", "B", "C"});
+  for (const auto& c : cases) {
+    op.clear();
+    port.operations.clear();
+    port.unopenable.clear();
+    ASSERT_TRUE(port.open("C"));  // left from an earlier transfer
+    port.unopenable = c.unopenable;
+    port.unconfigurable = c.unconfigurable;
+    answers.clear();
+    if (c.deviceOnB) answers["B"] = Reply::bytes(identification);
+    link.portIndex = 2;
+    EXPECT_EQ(reopen(), c.result) << c.what;
+    EXPECT_EQ(op.shown(), c.shown) << c.what;
+    EXPECT_EQ(op.ticks, c.ticks) << c.what;
+    EXPECT_EQ(port.isOpen(), c.result == 1) << c.what;
+    if (c.result == 1 && !c.deviceOnB) {
+      EXPECT_TRUE(port.operations.empty()) << c.what;
+    }
+  }
+  EXPECT_EQ(notFoundMessage().icon, Icon::Warning);
+}
+
+TEST_F(ReopenOrDetect, EmptyListUnticksNothing) {
+  EXPECT_EQ(reopen(), 0);
+  EXPECT_EQ(op.shown(),
+            (std::vector<std::string>{
+                "Warning: Port open error !",
+                "A problem :: Vk350 not found !\nConnect and prepare device\nand try again."}));
+  EXPECT_TRUE(op.ticks.empty());
+}
+
+}  // namespace
+}  // namespace morva::testing

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The main job, end to end: writes a firmware image into the Vk350, verifies it, and reads it
+# back into a second file, with progress. Without MORVA_PORT it runs against the simulated
+# controller (vk350-sim on a pseudo-terminal), so it needs no device; with
+# MORVA_PORT=/dev/ttyUSB0 it uses the device on that port. Set PACED=1 to have the simulator
+# move bytes at the real rate of 38400 baud (about 35 s per image each way).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/deps.sh
+build=${BUILD_DIR:-build}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --target morva-cli vk350-sim
+
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+port=${MORVA_PORT:-}
+if [ -z "$port" ]; then
+  paced=()
+  [ "${PACED:-0}" = 1 ] && paced=(--paced)
+  "$build/sim/vk350-sim" --link "$work/vk350" "${paced[@]}" >"$work/sim.out" &
+  sim_pid=$!
+  for _ in $(seq 50); do [ -e "$work/vk350" ] && break; sleep 0.1; done
+  port="$work/vk350"
+  echo "Simulated Vk350 on $(cat "$work/sim.out")"
+fi
+
+cli=("$build/cli/morva-cli")
+head -c 131072 /dev/urandom >"$work/firmware.upg"
+"${cli[@]}" detect --port "$port"
+"${cli[@]}" write program "$work/firmware.upg" --port "$port"
+"${cli[@]}" verify program "$work/firmware.upg" --port "$port"
+"${cli[@]}" read program "$work/readback.upg" --port "$port"
+cmp "$work/firmware.upg" "$work/readback.upg"
+echo "The image read back equals the image written: $(stat -c %s "$work/readback.upg") bytes."
