@@ -66,11 +66,7 @@ StepResult sendBlockCommand(SessionState& state, LinkPort& link, Operator&) {
 }
 
 StepResult blockCommandWritten(SessionState& state, LinkPort& link, Operator& op) {
-  const Polled polled = pollStep(link, link.bytesWritten, true, state, op);
-  if (polled != Polled::Completed) return stepResultOf(polled);
-  startLinkRead(link, 1);
-  state.transferStep = 5;
-  return StepResult::Advanced;
+  return readAnswerAfterWrite(state, link, op, 1, 5);
 }
 
 StepResult blockCommandAnswered(SessionState& state, LinkPort& link, Operator& op) {
@@ -93,11 +89,7 @@ StepResult blockCommandAnswered(SessionState& state, LinkPort& link, Operator& o
 }
 
 StepResult dataFrameWritten(SessionState& state, LinkPort& link, Operator& op) {
-  const Polled polled = pollStep(link, link.bytesWritten, true, state, op);
-  if (polled != Polled::Completed) return stepResultOf(polled);
-  startLinkRead(link, 1);
-  state.transferStep = 7;
-  return StepResult::Advanced;
+  return readAnswerAfterWrite(state, link, op, 1, 7);
 }
 
 StepResult dataFrameAnswered(SessionState& state, LinkPort& link, Operator& op) {

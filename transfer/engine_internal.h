@@ -40,6 +40,11 @@ inline StepResult stepResultOf(Polled polled) {
   return polled == Polled::Pending ? StepResult::Waiting : StepResult::Advanced;
 }
 
+// Steps 1, 4 and 6 share one shape: once the write has gone (a failed poll closes the file),
+// start reading the device's `answerSize`-byte answer and go on at `nextStep`.
+StepResult readAnswerAfterWrite(SessionState& state, LinkPort& link, Operator& op,
+                                std::size_t answerSize, int nextStep);
+
 Message makeMessage(std::string text, std::string caption, Icon icon,
                     Buttons buttons = Buttons::Ok);
 // "Fail" with the error icon and an OK button.

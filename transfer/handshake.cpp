@@ -115,12 +115,17 @@ std::string formatVersionText(unsigned major, unsigned minor) {
   return text;
 }
 
-StepResult wakeUpWritten(SessionState& state, LinkPort& link, Operator& op) {
+StepResult readAnswerAfterWrite(SessionState& state, LinkPort& link, Operator& op,
+                                std::size_t answerSize, int nextStep) {
   const Polled polled = pollStep(link, link.bytesWritten, true, state, op);
   if (polled != Polled::Completed) return stepResultOf(polled);
-  startLinkRead(link, identificationSize);
-  state.transferStep = 2;
+  startLinkRead(link, answerSize);
+  state.transferStep = nextStep;
   return StepResult::Advanced;
+}
+
+StepResult wakeUpWritten(SessionState& state, LinkPort& link, Operator& op) {
+  return readAnswerAfterWrite(state, link, op, identificationSize, 2);
 }
 
 StepResult identificationArrived(SessionState& state, LinkPort& link, Operator& op) {
