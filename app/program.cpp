@@ -1,0 +1,218 @@
+#include "app/program.h"
+
+#include "app/commands.h"
+#include "app/help.h"
+
+namespace morva {
+
+namespace {
+
+Message box(std::string text, std::string caption, Icon icon) {
+  Message message;
+  message.text = std::move(text);
+  message.caption = std::move(caption);
+  message.icon = icon;
+  return message;
+}
+
+bool listed(const LinkPort& link, int portIndex) {
+  return portIndex >= 0 && static_cast<std::size_t>(portIndex) < link.portNameTable.size();
+}
+
+}  // namespace
+
+std::string programVersionText() {
+  return std::string("Morva ") + MORVA_VERSION_TEXT;
+}
+
+Message aboutMessage() {
+  return box("Vk350 Morva communication program\n" + programVersionText() +
+                 "\n\nKeep the Vk350 connected and powered until a transfer has ended.",
+             "About", Icon::Information);
+}
+
+Message noPortMessage() {
+  Message message = box("No serial port available !", "What a pity !", Icon::Warning);
+  message.owned = false;  // the main window does not exist yet
+  return message;
+}
+
+Message helpMissingMessage() {
+  return box("Sorry, help file is inaccessible at this time !", "No access !", Icon::Information);
+}
+
+Program::Program(Desktop& desktop, SerialPort& port, PortLister& lister, ProgramOptions options)
+    : desktop_(desktop), lister_(lister), options_(std::move(options)) {
+  link_.port = &port;
+}
+
+int Program::start() {
+  state_.firmwareVersionText = "N/A";
+  state_.secondVersionText = "N/A";
+  link_.ioBuffer[0] = 0;
+  buildPortList(link_, state_, lister_, options_.extraPorts);
+  if (link_.portNameTable.empty()) {
+    desktop_.showMessage(noPortMessage());
+    return exitNoPort;
+  }
+  menus_ = buildMenuTree(link_.portNameTable);
+  displayFont_ = FontSpec{};
+  desktop_.installMenus(menus_);
+  // The window is up before the search, which blocks the program while it probes; its
+  // verdict then comes over the window.
+  desktop_.showWindow();
+  if (detectDevice(link_, *this, options_.now) == 0) desktop_.showMessage(notFoundMessage());
+  return 0;
+}
+
+void Program::shutdown() {
+  if (!link_.portOpen()) return;
+  link_.port->purge();
+  link_.port->close();
+}
+
+void Program::menuSelect(MenuId menu, int position) {
+  if (menu != MenuId::Action || position < firstKindPosition || position > lastKindPosition) return;
+  state_.dataKind = static_cast<DataKind>(position - firstKindPosition);
+}
+
+void Program::character(int code) {
+  // Stop runs to its end before the repaint is asked for, so the paint sees step 0.
+  if (code == escapeCharacter) command(CMD_STOP);
+  desktop_.invalidate(Area::Window, true);
+}
+
+bool Program::command(int number) {
+  // Whatever the command does to the session, the next idle moment looks at it afresh.
+  pump_.wake();
+  switch (number) {
+    case CMD_HELP_CONTENTS:
+      showHelp();
+      return true;
+    case CMD_ABOUT:
+      desktop_.showMessage(aboutMessage());
+      return true;
+    case CMD_READ:
+      startTransfer(Direction::ReadFromDevice);
+      return true;
+    case CMD_WRITE:
+      startTransfer(Direction::WriteToDevice);
+      return true;
+    case CMD_VERIFY:
+      startTransfer(Direction::Verify);
+      return true;
+    case CMD_STOP:
+      stop();
+      return true;
+    case CMD_EXIT:
+      desktop_.closeWindow();
+      return true;
+    case CMD_REPEAT:
+      repeat();
+      return true;
+    case CMD_FONT:
+      chooseFont();
+      return true;
+    case CMD_PORT_AUTO:
+      searchAgain();
+      return true;
+    default:
+      break;
+  }
+  if (number > CMD_PORT_AUTO) return choosePort(number - CMD_PORT_FIRST);
+  return false;
+}
+
+std::optional<int> Program::stepToPost(bool modalOpen) {
+  return pump_.idle(state_.transferStep, modalOpen);
+}
+
+StepResult Program::runStep(int step, bool modalOpen) {
+  if (!pump_.deliver(modalOpen)) return StepResult::Ignored;
+  const StepResult result = performTransferStep(step, state_, link_, desktop_);
+  if (result == StepResult::Waiting) pump_.wait();
+  return result;
+}
+
+WaitHint Program::portWaitHint() const {
+  return link_.port != nullptr ? link_.port->waitHint() : WaitHint{};
+}
+
+void Program::setPortTick(int portIndex, bool ticked) {
+  if (!listed(link_, portIndex)) return;
+  menus_.port.items[static_cast<std::size_t>(portItemPosition(portIndex))].checked = ticked;
+  desktop_.setPortTick(portIndex, ticked);
+}
+
+void Program::showHelp() {
+  const auto manual = findManual(options_.executableDir);
+  if (!manual || !desktop_.openHelp(manual->string())) desktop_.showMessage(helpMissingMessage());
+}
+
+void Program::startTransfer(Direction direction) {
+  // The direction is taken even when no port can be made ready.
+  state_.direction = direction;
+  endRunningSession();
+  if (reopenOrDetect(link_, desktop_, *this, options_.now) == 0) return;
+  startSession(state_, link_, desktop_);
+  // A port was ready: Repeat has something to repeat, even if the file chooser was cancelled.
+  enableRepeat();
+}
+
+void Program::repeat() {
+  endRunningSession();
+  state_.repeatRequested = true;
+  if (reopenOrDetect(link_, desktop_, *this, options_.now) == 1)
+    startSession(state_, link_, desktop_);
+  state_.repeatRequested = false;
+}
+
+void Program::stop() {
+  // Nothing goes to the device; the data file stays open until the next session reopens its
+  // stream, so the blocks already read are kept.
+  if (state_.transferStep != 0 && state_.outcome == SessionOutcome::Running)
+    state_.outcome = SessionOutcome::Stopped;
+  state_.transferStep = 0;
+  if (link_.portOpen()) link_.port->purge();
+  desktop_.invalidate(Area::Window, true);
+}
+
+void Program::endRunningSession() {
+  // A running session whose port is about to be closed under it would otherwise meet a dead
+  // port at its next step and report a communication error; it ends quietly instead.
+  if (state_.transferStep != 0) stop();
+}
+
+void Program::chooseFont() {
+  if (auto font = desktop_.chooseFont(displayFont_)) displayFont_ = *font;
+  desktop_.invalidate(Area::Window, true);
+}
+
+void Program::searchAgain() {
+  endRunningSession();
+  if (link_.portOpen()) {
+    link_.port->close();
+    setPortTick(link_.portIndex, false);
+  }
+  if (detectDevice(link_, *this, options_.now) == 0) desktop_.showMessage(notFoundMessage());
+}
+
+bool Program::choosePort(int portIndex) {
+  if (!listed(link_, portIndex)) return false;
+  endRunningSession();
+  if (link_.portOpen()) link_.port->close();
+  setPortTick(link_.portIndex, false);
+  link_.portIndex = portIndex;
+  // A port chosen by hand is taken as soon as it opens; the device is not asked.
+  if (openSelectedPort(link_, desktop_, false) == 0) setPortTick(portIndex, true);
+  return true;
+}
+
+void Program::enableRepeat() {
+  MenuItem& repeatItem = menus_.action.items[repeatPosition];
+  if (!repeatItem.grayed) return;
+  repeatItem.grayed = false;
+  desktop_.setRepeatEnabled(true);
+}
+
+}  // namespace morva

@@ -1,0 +1,102 @@
+// The desktop program's shell, free of any toolkit: start-up and shutdown, the menu model, and
+// the operator's commands, keys and menu highlights. The front end owns the window and the
+// event loop; it calls in here and implements Desktop for the way back.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/desktop.h"
+#include "app/menu.h"
+#include "app/step_pump.h"
+#include "display/canvas.h"
+#include "link/link.h"
+#include "platform/operator.h"
+#include "platform/serial_port.h"
+#include "transfer/engine.h"
+#include "transfer/link_port.h"
+#include "transfer/session_state.h"
+
+namespace morva {
+
+// The exit status when the machine lists no serial port at all.
+inline constexpr int exitNoPort = -1;
+
+struct ProgramOptions {
+  std::vector<std::string> extraPorts;  // ports the lister cannot see (--port, the simulator)
+  std::filesystem::path executableDir;  // the manual is looked up from here
+  TimeSource now = Clock::now;          // the clock of the device search
+};
+
+// "Morva 1.0.0": the program's name and version.
+std::string programVersionText();
+// The About box: the program, its version and a closing line, with the information icon.
+Message aboutMessage();
+// The only box shown before the main window exists.
+Message noPortMessage();
+Message helpMissingMessage();
+
+class Program : private PortMenu {
+ public:
+  Program(Desktop& desktop, SerialPort& port, PortLister& lister, ProgramOptions options = {});
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // Start-up up to the event loop: the port list, the menus, the window shown, then one search
+  // for the device ("Vk350 not found !" over the window when it does not answer). exitNoPort
+  // when no port is listed: only the "No serial port available !" box was shown, no window.
+  // 0 when the event loop may run.
+  int start();
+  // After the event loop: discards what is still queued on the port both ways, then closes it.
+  void shutdown();
+
+  // An item of `menu` at `position` is highlighted: the Action popup's kind entries choose the
+  // data kind of the next Write, Read, Verify or Repeat.
+  void menuSelect(MenuId menu, int position);
+  // A character typed in the main window: Esc stops the transfer; every character repaints.
+  void character(int code);
+  // Runs menu command `number`. False for a number that names no command (nothing is done).
+  bool command(int number);
+
+  // The step loop. The front end calls stepToPost when its queue is empty and posts the step
+  // it gets; on delivery it calls runStep, and after Waiting waits on portWaitHint() and then
+  // calls portReady(). A step delivered while a modal window is open is dropped (Ignored).
+  std::optional<int> stepToPost(bool modalOpen);
+  StepResult runStep(int step, bool modalOpen);
+  void portReady() { pump_.wake(); }
+  bool waitingOnPort() const { return pump_.waiting(); }
+  WaitHint portWaitHint() const;
+
+  const SessionState& state() const { return state_; }
+  SessionState& state() { return state_; }
+  const LinkPort& link() const { return link_; }
+  LinkPort& link() { return link_; }
+  const MenuTree& menus() const { return menus_; }
+  const FontSpec& displayFont() const { return displayFont_; }
+
+ private:
+  void setPortTick(int portIndex, bool ticked) override;
+
+  void showHelp();
+  void startTransfer(Direction direction);
+  void repeat();
+  void stop();
+  void endRunningSession();
+  void chooseFont();
+  void searchAgain();
+  bool choosePort(int portIndex);
+  void enableRepeat();
+
+  Desktop& desktop_;
+  PortLister& lister_;
+  ProgramOptions options_;
+  SessionState state_;
+  LinkPort link_;
+  MenuTree menus_;
+  FontSpec displayFont_;
+  StepPump pump_;
+};
+
+}  // namespace morva

@@ -1,0 +1,296 @@
+#include <gtest/gtest.h>
+
+#include "app/help.h"
+#include "tests/app/program_fixture.h"
+
+namespace morva::testing {
+namespace {
+
+using CommandsTest = ProgramTest;
+
+TEST_F(CommandsTest, LastHighlightedKindEntryDecidesTheKind) {
+  startWithDevice();
+  struct Case {
+    std::vector<std::pair<MenuId, int>> highlights;
+    DataKind kind;
+    std::string filter;
+  };
+  const Case cases[] = {
+      {{{MenuId::Action, 3}}, DataKind::FixtureLibraries, "Fixture libraries (*.lib)"},
+      // Going back over "&Program" before choosing changes the kind again.
+      {{{MenuId::Action, 3}, {MenuId::Action, 2}},
+       DataKind::FirmwareUpgrade,
+       "FirmWare upgrade (*.upg)"},
+      // Command items and other menus' positions 2 to 4 leave the kind alone.
+      {{{MenuId::Action, 4},
+        {MenuId::Action, 6},
+        {MenuId::Action, 8},
+        {MenuId::Choice, 2},
+        {MenuId::Port, 3},
+        {MenuId::Bar, 2}},
+       DataKind::UserData,
+       "User data (*.usr)"},
+  };
+  for (const Case& c : cases) {
+    for (auto [menu, position] : c.highlights) program->menuSelect(menu, position);
+    EXPECT_EQ(state().dataKind, c.kind);
+    program->command(CMD_WRITE);  // the chooser is cancelled
+    ASSERT_FALSE(desktop.op.fileRequests.empty());
+    EXPECT_EQ(desktop.op.fileRequests.back().filterDescription, c.filter);
+  }
+}
+
+TEST_F(CommandsTest, ChosenDirectionAndHighlightedKindStartTheSession) {
+  startWithDevice();
+  struct Case {
+    int position;
+    int command;
+    Direction direction;
+    DataKind kind;
+    const char* file;
+  };
+  const Case cases[] = {
+      {3, CMD_WRITE, Direction::WriteToDevice, DataKind::FixtureLibraries, "a.lib"},
+      {4, CMD_VERIFY, Direction::Verify, DataKind::UserData, "b.bin"},
+      {2, CMD_READ, Direction::ReadFromDevice, DataKind::FirmwareUpgrade, "new.upg"},
+  };
+  for (const Case& c : cases) {
+    if (c.direction == Direction::ReadFromDevice)
+      desktop.op.fileChoices.push_back(FileChoice{(dir.path / c.file).string(), false});
+    else
+      offerFile(c.file);
+    program->menuSelect(MenuId::Action, c.position);
+    program->command(c.command);
+    EXPECT_EQ(state().transferStep, 1) << c.file;
+    EXPECT_EQ(state().direction, c.direction);
+    EXPECT_EQ(state().sessionKind, c.kind);
+    // The kind highlighted while the session runs is the next session's, not this one's.
+    program->menuSelect(MenuId::Action, c.position == 2 ? 3 : 2);
+    EXPECT_EQ(state().sessionKind, c.kind);
+  }
+  EXPECT_TRUE(desktop.op.messages.empty()) << desktop.op.shown().front();
+}
+
+TEST_F(CommandsTest, DirectionIsTakenEvenWhenNoPortCanBeMadeReady) {
+  ASSERT_EQ(start({"/dev/ttyUSB0"}), 0);
+  port.unopenable = {"/dev/ttyUSB0"};
+  forget();
+  program->command(CMD_VERIFY);
+  EXPECT_EQ(state().direction, Direction::Verify);
+  EXPECT_EQ(captions(), (std::vector<std::string>{"Warning", "A problem :"}));
+  EXPECT_TRUE(desktop.op.fileRequests.empty());
+  EXPECT_TRUE(program->menus().action.items[repeatPosition].grayed);
+  EXPECT_FALSE(desktop.repeatEnabled);
+}
+
+TEST_F(CommandsTest, RepeatIsEnabledOnceAPortWasReadyEvenIfTheChooserWasCancelled) {
+  startWithDevice();
+  program->command(CMD_READ);
+  EXPECT_EQ(state().transferStep, 0);
+  EXPECT_FALSE(program->menus().action.items[repeatPosition].grayed);
+  EXPECT_TRUE(desktop.repeatEnabled);
+  program->command(CMD_WRITE);
+  EXPECT_EQ(std::count(desktop.events.begin(), desktop.events.end(), "enableRepeat"), 1);
+}
+
+TEST_F(CommandsTest, RepeatTakesTheLastDirectionTheKindHighlightedLastAndTheLastFile) {
+  startWithDevice();
+  const std::string file = offerFile("image.upg", 3 * 256);
+  program->menuSelect(MenuId::Action, 2);
+  program->command(CMD_VERIFY);
+  program->command(CMD_STOP);
+  forget();
+
+  program->menuSelect(MenuId::Action, 4);
+  program->command(CMD_REPEAT);
+  EXPECT_TRUE(desktop.op.fileRequests.empty());
+  EXPECT_EQ(state().transferStep, 1);
+  EXPECT_EQ(state().direction, Direction::Verify);
+  EXPECT_EQ(state().sessionKind, DataKind::UserData);
+  EXPECT_EQ(state().firstBlock, 896);
+  EXPECT_EQ(state().fileName, file);
+  EXPECT_FALSE(state().repeatRequested);
+}
+
+TEST_F(CommandsTest, RepeatRequestIsSetOnlyDuringTheRepeat) {
+  startWithDevice();
+  const std::string file = dir.file("old.upg", 256);
+  desktop.op.fileChoices.push_back(FileChoice{file, false});
+  std::vector<bool> duringQuestion;
+  desktop.onMessage = [&](const Message&) { duringQuestion.push_back(state().repeatRequested); };
+  desktop.op.answers = {Answer::Yes, Answer::Yes};
+  program->command(CMD_READ);  // asks to overwrite the existing file
+  program->command(CMD_REPEAT);
+  EXPECT_EQ(duringQuestion, (std::vector<bool>{false, true}));
+  EXPECT_FALSE(state().repeatRequested);
+  EXPECT_EQ(state().transferStep, 1);
+}
+
+TEST_F(CommandsTest, AfterARepeatWithoutPortTheNextStartAsksForAFile) {
+  startWithDevice();
+  port.unopenable = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
+  program->command(CMD_REPEAT);
+  EXPECT_EQ(captions(), (std::vector<std::string>{"Warning", "A problem :"}));
+  EXPECT_FALSE(state().repeatRequested);
+  port.unopenable.clear();
+  program->command(CMD_WRITE);
+  EXPECT_EQ(desktop.op.fileRequests.size(), 1u);
+}
+
+TEST_F(CommandsTest, EscStopsBeforeTheRepaintAndOtherKeysOnlyRepaint) {
+  startWithDevice();
+  struct Case {
+    int code;
+    int stepAfter;
+    int purges;
+    std::size_t repaints;
+  };
+  for (const Case& c : {Case{'a', 1, 0, 1}, Case{13, 1, 0, 1}, Case{27, 0, 1, 2}}) {
+    startWrite();
+    const int purges = port.purges;
+    program->character(c.code);
+    EXPECT_EQ(state().transferStep, c.stepAfter) << c.code;
+    EXPECT_EQ(port.purges - purges, c.purges) << c.code;
+    EXPECT_EQ(desktop.op.invalidations,
+              std::vector<Invalidation>(c.repaints, Invalidation{Area::Window, true}))
+        << c.code;
+  }
+}
+
+TEST_F(CommandsTest, StopEndsTheSessionButKeepsItsFileOpen) {
+  startWithDevice();
+  startWrite();
+  const int purges = port.purges;
+  EXPECT_TRUE(program->command(CMD_STOP));
+  EXPECT_EQ(state().transferStep, 0);
+  EXPECT_EQ(state().outcome, SessionOutcome::Stopped);
+  EXPECT_EQ(port.purges, purges + 1);
+  EXPECT_TRUE(state().sourceFile.isOpen());
+  EXPECT_TRUE(port.isOpen());
+  EXPECT_TRUE(port.writes().size() == 1 && port.writes()[0] == std::vector<std::uint8_t>{ESC})
+      << "nothing but the WakeUp went to the device";
+  EXPECT_EQ(desktop.op.invalidations, (std::vector<Invalidation>{{Area::Window, true}}));
+}
+
+TEST_F(CommandsTest, StopWhileIdlePurgesAnOpenPortAndRepaints) {
+  startWithDevice();
+  int purges = port.purges;
+  program->command(CMD_STOP);
+  EXPECT_EQ(port.purges, purges + 1);
+  EXPECT_TRUE(desktop.op.messages.empty());
+  EXPECT_EQ(state().outcome, SessionOutcome::None);
+  port.close();
+  purges = port.purges;
+  program->command(CMD_STOP);
+  EXPECT_EQ(port.purges, purges);  // no port open: nothing to purge
+  EXPECT_EQ(desktop.op.invalidations.size(), 2u);
+}
+
+TEST_F(CommandsTest, ExitClosesTheWindowWithoutAQuestionEvenDuringATransfer) {
+  startWithDevice();
+  startWrite();
+  program->command(CMD_EXIT);
+  EXPECT_TRUE(desktop.windowClosed);
+  EXPECT_TRUE(desktop.op.messages.empty());
+}
+
+TEST_F(CommandsTest, AboutNamesTheProgramAndItsVersion) {
+  startWithDevice();
+  program->command(CMD_ABOUT);
+  ASSERT_EQ(desktop.op.messages.size(), 1u);
+  const Message& box = desktop.op.messages[0];
+  EXPECT_NE(box.text.find("Vk350 Morva communication program"), std::string::npos);
+  EXPECT_NE(box.text.find(programVersionText()), std::string::npos);
+  EXPECT_NE(programVersionText(), "Morva ");
+  EXPECT_EQ(box.icon, Icon::Information);
+  EXPECT_TRUE(box.owned);
+}
+
+TEST_F(CommandsTest, FontChooserStartsFromTheDisplayFontAndCancelKeepsIt) {
+  startWithDevice();
+  FontSpec chosen;
+  chosen.face = "DejaVu Sans";
+  chosen.pointSize = 14;
+  chosen.fixedPitch = false;
+  desktop.fonts = {chosen, std::nullopt};
+  program->command(CMD_FONT);
+  program->command(CMD_FONT);
+  ASSERT_EQ(desktop.fontRequests.size(), 2u);
+  EXPECT_EQ(desktop.fontRequests[0], FontSpec{});
+  EXPECT_EQ(desktop.fontRequests[1], chosen);
+  EXPECT_EQ(program->displayFont(), chosen);
+  EXPECT_EQ(desktop.op.invalidations,
+            (std::vector<Invalidation>{{Area::Window, true}, {Area::Window, true}}));
+}
+
+TEST_F(CommandsTest, NumbersThatNameNoCommandDoNothing) {
+  startWithDevice();
+  for (int number : {0, 99, 109, 150, 199, CMD_PORT_FIRST + 2, CMD_PORT_FIRST + 1000, -5}) {
+    EXPECT_FALSE(program->command(number)) << number;
+  }
+  EXPECT_TRUE(desktop.events.empty());
+  EXPECT_TRUE(desktop.op.invalidations.empty());
+  EXPECT_TRUE(port.isOpen());
+  EXPECT_EQ(program->link().portIndex, 0);
+}
+
+class HelpTest : public ProgramTest {
+ protected:
+  std::filesystem::path bin = dir.path / "bin";
+  std::filesystem::path share = dir.path / "share" / "morva";
+
+  void SetUp() override {
+    ProgramTest::SetUp();
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(share);
+    options.executableDir = bin;
+  }
+  void putManual(const std::filesystem::path& folder) {
+    std::ofstream(folder / manualFileName) << "<html></html>";
+  }
+  void expectNoAccessBox() {
+    ASSERT_EQ(desktop.op.messages.size(), 1u);
+    const Message& box = desktop.op.messages[0];
+    EXPECT_EQ(box.text, "Sorry, help file is inaccessible at this time !");
+    EXPECT_EQ(box.caption, "No access !");
+    EXPECT_EQ(box.icon, Icon::Information);
+  }
+};
+
+TEST_F(HelpTest, ManualBesideTheExecutableComesFirst) {
+  putManual(bin);
+  putManual(share);
+  startWithDevice();
+  program->command(CMD_HELP_CONTENTS);
+  EXPECT_EQ(desktop.helpOpened, (std::vector<std::string>{(bin / manualFileName).string()}));
+  EXPECT_TRUE(desktop.op.messages.empty());
+}
+
+TEST_F(HelpTest, ManualInTheShareDirectoryOfThePrefix) {
+  putManual(share);
+  startWithDevice();
+  program->command(CMD_HELP_CONTENTS);
+  EXPECT_EQ(desktop.helpOpened, (std::vector<std::string>{(share / manualFileName).string()}));
+}
+
+TEST_F(HelpTest, ManualInTheCurrentDirectoryIsNotLookedAt) {
+  const auto previous = std::filesystem::current_path();
+  putManual(dir.path);
+  std::filesystem::current_path(dir.path);
+  startWithDevice();
+  program->command(CMD_HELP_CONTENTS);
+  std::filesystem::current_path(previous);
+  EXPECT_TRUE(desktop.helpOpened.empty());
+  expectNoAccessBox();
+}
+
+TEST_F(HelpTest, ViewerThatCannotOpenTheManualGetsTheSameBox) {
+  putManual(bin);
+  desktop.helpViewerWorks = false;
+  startWithDevice();
+  program->command(CMD_HELP_CONTENTS);
+  expectNoAccessBox();
+}
+
+}  // namespace
+}  // namespace morva::testing

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include "tests/app/program_fixture.h"
+
+namespace morva::testing {
+namespace {
+
+using PortCommandsTest = ProgramTest;
+using Ticks = std::vector<std::pair<int, bool>>;
+
+TEST_F(PortCommandsTest, ChosenPortIsTickedAsSoonAsItOpensWithoutAProbe) {
+  startWithDevice();
+  const std::size_t operations = port.operations.size();
+  EXPECT_TRUE(program->command(CMD_PORT_FIRST + 1));
+  EXPECT_EQ(port.name(), "/dev/ttyUSB1");
+  EXPECT_TRUE(port.isOpen());
+  EXPECT_EQ(port.operations.size(), operations);  // nothing was asked of the device
+  EXPECT_EQ(program->link().portIndex, 1);
+  EXPECT_EQ(desktop.op.ticks, (Ticks{{0, false}, {1, true}}));
+  EXPECT_FALSE(program->menus().port.items[1].checked);
+  EXPECT_TRUE(program->menus().port.items[2].checked);
+}
+
+TEST_F(PortCommandsTest, ChoosingTheTickedPortOpensItAgain) {
+  startWithDevice();
+  const int closes = port.closes;
+  program->command(CMD_PORT_FIRST);
+  EXPECT_EQ(port.closes, closes + 1);
+  EXPECT_EQ(port.opened.back(), "/dev/ttyUSB0");
+  EXPECT_EQ(desktop.op.ticks, (Ticks{{0, false}, {0, true}}));
+  EXPECT_TRUE(program->menus().port.items[1].checked);
+}
+
+TEST_F(PortCommandsTest, PortThatCannotBeOpenedOrConfiguredIsLeftUnticked) {
+  struct Case {
+    bool opens;
+    const char* text;
+  };
+  for (const Case& c :
+       {Case{false, "Port open error !"}, Case{true, "Port configuration error !"}}) {
+    startWithDevice();
+    if (c.opens)
+      port.unconfigurable = {"/dev/ttyUSB1"};
+    else
+      port.unopenable = {"/dev/ttyUSB1"};
+    program->command(CMD_PORT_FIRST + 1);
+    ASSERT_EQ(desktop.op.messages.size(), 1u) << c.text;
+    EXPECT_EQ(desktop.op.messages[0].text, c.text);
+    EXPECT_EQ(desktop.op.messages[0].caption, "Warning");
+    EXPECT_EQ(desktop.op.ticks, (Ticks{{0, false}}));
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(program->link().portIndex, 1);
+    port.unopenable.clear();
+    port.unconfigurable.clear();
+  }
+}
+
+TEST_F(PortCommandsTest, AutoGivesUpTheOpenPortAndSearchesAgain) {
+  startWithDevice();
+  devicesOn = {"/dev/ttyUSB1"};
+  program->command(CMD_PORT_AUTO);
+  EXPECT_EQ(desktop.op.ticks, (Ticks{{0, false}, {1, true}}));
+  EXPECT_TRUE(desktop.op.messages.empty());
+  EXPECT_EQ(port.name(), "/dev/ttyUSB1");
+
+  devicesOn.clear();
+  forget();
+  program->command(CMD_PORT_AUTO);
+  EXPECT_EQ(desktop.op.ticks, (Ticks{{1, false}}));
+  EXPECT_EQ(captions(), (std::vector<std::string>{"A problem :"}));
+  EXPECT_FALSE(port.isOpen());
+}
+
+// A command that closes the port under a running session ends it as Stop would, quietly,
+// instead of leaving the next step to find the port gone.
+TEST_F(PortCommandsTest, CommandThatClosesThePortEndsTheRunningSessionQuietly) {
+  struct Case {
+    int command;
+    bool portsFail;
+    std::vector<std::string> boxes;
+  };
+  const Case cases[] = {
+      {CMD_PORT_AUTO, false, {}},
+      {CMD_PORT_FIRST + 1, false, {}},
+      {CMD_WRITE, true, {"Warning", "A problem :"}},
+      {CMD_REPEAT, true, {"Warning", "A problem :"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    startWithDevice();
+    startWrite();
+    const int purges = port.purges;
+    if (c.portsFail) port.unopenable = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
+    program->command(c.command);
+    EXPECT_EQ(state().transferStep, 0);
+    EXPECT_EQ(state().outcome, SessionOutcome::Stopped);
+    EXPECT_GT(port.purges, purges);
+    EXPECT_EQ(captions(), c.boxes);
+    // What was posted for the abandoned session finds nothing to do.
+    EXPECT_EQ(program->runStep(1, false), StepResult::Ignored);
+    EXPECT_EQ(captions(), c.boxes);
+    port.unopenable.clear();
+  }
+}
+
+TEST_F(PortCommandsTest, StepArrivingUnderAModalRunsNothingAndIsPostedAgainAfterIt) {
+  startWithDevice();
+  startWrite();
+  ASSERT_EQ(program->stepToPost(false), 1);
+  const std::size_t operations = port.operations.size();
+  EXPECT_EQ(program->runStep(1, true), StepResult::Ignored);
+  EXPECT_EQ(port.operations.size(), operations);
+  EXPECT_EQ(state().transferStep, 1);
+  EXPECT_EQ(program->stepToPost(true), std::nullopt);
+  ASSERT_EQ(program->stepToPost(false), 1);
+  EXPECT_EQ(program->runStep(1, false), StepResult::Advanced);
+  EXPECT_EQ(state().transferStep, 2);
+}
+
+TEST_F(PortCommandsTest, PendingWriteWaitsOnThePortInsteadOfPosting) {
+  startWithDevice();
+  writePendingPolls = 2;
+  startWrite();
+  ASSERT_EQ(program->stepToPost(false), 1);
+  EXPECT_EQ(program->runStep(1, false), StepResult::Waiting);
+  EXPECT_TRUE(program->waitingOnPort());
+  EXPECT_EQ(program->stepToPost(false), std::nullopt);
+  program->portReady();
+  ASSERT_EQ(program->stepToPost(false), 1);
+  EXPECT_EQ(program->runStep(1, false), StepResult::Waiting);
+  // A command meanwhile ends the wait: the new session's first step is posted at once.
+  writePendingPolls = 0;
+  startWrite();
+  EXPECT_FALSE(program->waitingOnPort());
+  EXPECT_EQ(program->stepToPost(false), 1);
+}
+
+}  // namespace
+}  // namespace morva::testing

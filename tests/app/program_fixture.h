@@ -1,0 +1,117 @@
+// The program on a scripted port, a fixed port list and a recording desktop; a Vk350 answers
+// the probe on the ports named in devicesOn.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/commands.h"
+#include "app/program.h"
+#include "tests/app/fake_desktop.h"
+#include "tests/support/fake_serial_port.h"
+#include "transfer/frames.h"
+
+namespace morva::testing {
+
+struct ListedPorts : PortLister {
+  std::vector<std::string> names;
+  std::vector<std::string> listPorts() override { return names; }
+};
+
+// A private folder, removed with its files when the test ends.
+struct TempDir {
+  std::filesystem::path path;
+  TempDir() {
+    std::random_device random;
+    path = std::filesystem::temp_directory_path() / ("morva-app-" + std::to_string(random()));
+    std::filesystem::create_directories(path);
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::string file(const std::string& name, std::size_t size) const {
+    const auto p = path / name;
+    std::ofstream(p, std::ios::binary) << std::string(size, '\x5a');
+    return p.string();
+  }
+};
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  FakeSerialPort port;
+  ListedPorts lister;
+  FakeDesktop desktop;
+  std::set<std::string> devicesOn;
+  int writePendingPolls = 0;  // polls a write stays pending
+  ProgramOptions options;
+  std::optional<Program> program;
+  TempDir dir;
+
+  void SetUp() override {
+    port.device = [this](const Operation& op) { return answer(op); };
+  }
+
+  Reply answer(const Operation& op) {
+    if (!op.isRead) return Reply::written(writePendingPolls);
+    if (op.size == identificationSize && devicesOn.count(port.name()) > 0) {
+      std::vector<std::uint8_t> reply{2, 5, 1, 10};
+      reply.push_back(checksumFor(reply));
+      reply.push_back(ACK);
+      return Reply::bytes(reply);
+    }
+    return Reply::bytes({});  // silence: the read ends empty
+  }
+
+  int start(std::vector<std::string> ports) {
+    lister.names = std::move(ports);
+    program.emplace(desktop, port, lister, options);
+    return program->start();
+  }
+
+  // Started with a device on the first of two ports; the boxes of start-up are forgotten.
+  void startWithDevice() {
+    devicesOn = {"/dev/ttyUSB0"};
+    ASSERT_EQ(start({"/dev/ttyUSB0", "/dev/ttyUSB1"}), 0);
+    ASSERT_TRUE(port.isOpen());
+    forget();
+  }
+
+  void forget() {
+    desktop.op.clear();
+    desktop.events.clear();
+  }
+
+  // Queues the file chooser's answer: a file of `size` bytes named `name` in the folder.
+  std::string offerFile(const std::string& name, std::size_t size = 512) {
+    std::string path = dir.file(name, size);
+    desktop.op.fileChoices.push_back(FileChoice{path, false});
+    return path;
+  }
+
+  SessionState& state() { return program->state(); }
+
+  // A write of the firmware file `name` started from the menus: transferStep is 1.
+  void startWrite(const std::string& name = "image.upg") {
+    offerFile(name);
+    program->menuSelect(MenuId::Action, firstKindPosition);
+    ASSERT_TRUE(program->command(CMD_WRITE));
+    ASSERT_EQ(state().transferStep, 1);
+    forget();
+  }
+
+  std::vector<std::string> captions() const {
+    std::vector<std::string> c;
+    for (const auto& m : desktop.op.messages) c.push_back(m.caption);
+    return c;
+  }
+};
+
+}  // namespace morva::testing

@@ -1,0 +1,188 @@
+#include "platform/qt/dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "platform/qt/options.h"
+#include "platform/qt/qt_canvas.h"
+#include "tests/qt/qt_support.h"
+
+namespace morva::testing {
+namespace {
+
+class DialogsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ensureApplication(); }
+};
+
+TEST_F(DialogsTest, MessageBoxCarriesTextCaptionIconAndButtons) {
+  struct Case {
+    Message message;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton;
+  };
+  Message question{"File x already exists !\nDo you want overwrite the file ?",
+                   "Warning",
+                   Icon::Question,
+                   Buttons::YesNo,
+                   true,
+                   "",
+                   true};
+  Message failure{"Error code : 5", "Fail", Icon::Error, Buttons::Ok, false, "EIO", true};
+  Message info{"Sorry, help file is inaccessible at this time !",
+               "No access !",
+               Icon::Information,
+               Buttons::Ok,
+               false,
+               "",
+               true};
+  Message warning{"Port open error !",
+                  "Warning",
+                  Icon::Warning,
+                  Buttons::Ok,
+                  false,
+                  "/dev/ttyUSB0: Permission denied",
+                  true};
+  Message yesFirst = question;
+  yesFirst.secondIsDefault = false;
+  const Case cases[] = {
+      {question, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No},
+      {yesFirst, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes},
+      {failure, QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok},
+      {info, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok},
+      {warning, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok},
+  };
+  QWidget owner;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message.text);
+    auto box = qt::makeMessageBox(c.message, &owner);
+    EXPECT_EQ(box->text().toStdString(), c.message.text);
+    EXPECT_EQ(box->windowTitle().toStdString(), c.message.caption);
+    EXPECT_EQ(box->icon(), c.icon);
+    EXPECT_EQ(box->standardButtons(), c.buttons);
+    EXPECT_EQ(box->defaultButton(), box->button(c.defaultButton));
+    EXPECT_EQ(box->detailedText().toStdString(), c.message.detail);
+    EXPECT_EQ(box->parentWidget(), &owner);
+  }
+}
+
+TEST_F(DialogsTest, AnswersFollowTheButtons) {
+  EXPECT_EQ(qt::answerOf(QMessageBox::Yes, Buttons::YesNo), Answer::Yes);
+  EXPECT_EQ(qt::answerOf(QMessageBox::No, Buttons::YesNo), Answer::No);
+  EXPECT_EQ(qt::answerOf(QMessageBox::Cancel, Buttons::YesNo), Answer::No);
+  EXPECT_EQ(qt::answerOf(QMessageBox::Ok, Buttons::Ok), Answer::Ok);
+}
+
+FileRequest userDataRequest(bool forRead) {
+  FileRequest r;
+  r.title = forRead ? "Choose file to write into :" : "Choose file with data :";
+  r.filterDescription = "User data (*.usr)";
+  r.filterPattern = "*.usr;*.bin";
+  r.defaultExtension = "usr";
+  r.mustExist = !forRead;
+  r.createPrompt = forRead;
+  return r;
+}
+
+TEST_F(DialogsTest, FileChooserShowsOneFilterMatchingEveryPatternOfTheKind) {
+  EXPECT_EQ(qt::nameFilterOf(userDataRequest(false)), "User data (*.usr) (*.usr *.bin)");
+  for (bool forRead : {false, true}) {
+    QFileDialog dialog;
+    qt::setUpFileDialog(dialog, userDataRequest(forRead));
+    EXPECT_EQ(dialog.windowTitle().toStdString(), userDataRequest(forRead).title);
+    EXPECT_EQ(dialog.fileMode(), forRead ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
+    EXPECT_TRUE(dialog.testOption(QFileDialog::DontUseNativeDialog));
+    EXPECT_EQ(dialog.nameFilters(), QStringList{"User data (*.usr) (*.usr *.bin)"});
+    EXPECT_EQ(dialog.defaultSuffix(), "usr");
+  }
+}
+
+TEST_F(DialogsTest, ChoiceIsTheFullPathWithItsExtensionJudged) {
+  const FileRequest request = userDataRequest(false);
+  struct Case {
+    QString path;
+    bool different;
+  };
+  for (const Case& c : {Case{"/tmp/a.usr", false}, Case{"/tmp/a.USR", false},
+                        Case{"/tmp/a.bin", true}, Case{"/tmp/a", true}}) {
+    const FileChoice choice = qt::choiceOf(c.path, request);
+    EXPECT_EQ(choice.path, c.path.toStdString());
+    EXPECT_EQ(choice.extensionDifferent, c.different) << c.path.toStdString();
+  }
+  EXPECT_TRUE(std::filesystem::path(qt::choiceOf("rel.usr", request).path).is_absolute());
+}
+
+TEST_F(DialogsTest, RealChooserReturnsTheTypedFileAndCancelReturnsNothing) {
+  QTemporaryDir folder;
+  QFile file(folder.filePath("data.bin"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.close();
+  FileRequest request = userDataRequest(false);
+  request.initialName = folder.filePath("old.usr").toStdString();
+
+  bool cancel = false;
+  QTimer answer;
+  answer.setInterval(10);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    if (cancel) {
+      dialog->reject();
+      return;
+    }
+    dialog->findChild<QLineEdit*>("fileNameEdit")->setText("data.bin");
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  answer.start();
+  qt::QtDialogs dialogs;
+  const auto choice = dialogs.chooseFile(nullptr, request);
+  ASSERT_TRUE(choice);
+  EXPECT_EQ(choice->path, folder.filePath("data.bin").toStdString());
+  EXPECT_TRUE(choice->extensionDifferent);
+  cancel = true;
+  EXPECT_FALSE(dialogs.chooseFile(nullptr, request));
+}
+
+TEST_F(DialogsTest, FontsKeepWhatTheOperatorChose) {
+  FontSpec bold;
+  bold.face = "DejaVu Sans";
+  bold.pointSize = 14;
+  bold.weight = 700;
+  bold.italic = true;
+  bold.fixedPitch = false;
+  FontSpec cell;
+  cell.face = "DejaVu Sans Mono";
+  cell.pixelSize = 15;
+  cell.weight = 400;
+  for (const FontSpec& spec : {bold, cell}) EXPECT_EQ(qt::fontSpecOf(qt::qtFont(spec)), spec);
+  // "Fixedsys" is nowhere but on Windows: the hint still gives a monospaced face.
+  EXPECT_TRUE(QFontInfo(qt::qtFont(FontSpec{})).fixedPitch());
+}
+
+TEST(GuiOptionsTest, PortsSimulatorAndScreenshot) {
+  const auto parsed = qt::parseGuiOptions(
+      {"--port", "/dev/pts/3", "--port=/tmp/vk350", "--simulate", "--screenshot", "shot.png"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  EXPECT_EQ(parsed.options->ports, (std::vector<std::string>{"/dev/pts/3", "/tmp/vk350"}));
+  EXPECT_TRUE(parsed.options->simulate);
+  EXPECT_EQ(parsed.options->screenshot, "shot.png");
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"--port"}, {"--port="}, {"--screenshot"}, {"--bogus"}, {"/dev/ttyUSB0"}})
+    EXPECT_FALSE(qt::parseGuiOptions(bad).options) << bad[0];
+  EXPECT_TRUE(qt::parseGuiOptions({"--help"}).options->help);
+}
+
+}  // namespace
+}  // namespace morva::testing

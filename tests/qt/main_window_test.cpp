@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTemporaryDir>
+#include <optional>
+
+#include "app/commands.h"
+#include "platform/qt/front_end.h"
+#include "tests/qt/qt_support.h"
+#include "tests/support/fake_serial_port.h"
+#include "transfer/frames.h"
+
+namespace morva::testing {
+namespace {
+
+struct ListedPorts : PortLister {
+  std::vector<std::string> names;
+  std::vector<std::string> listPorts() override { return names; }
+};
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  FakeSerialPort port;
+  ListedPorts lister;
+  ScriptedDialogs dialogs;
+  std::optional<qt::FrontEnd> frontEnd;
+
+  void SetUp() override {
+    ensureApplication();
+    port.device = [this](const Operation& op) {
+      if (!op.isRead) return Reply::written();
+      if (op.size != identificationSize || port.name() != "/dev/ttyUSB0") return Reply::bytes({});
+      std::vector<std::uint8_t> id{2, 5, 1, 10};
+      id.push_back(checksumFor(id));
+      id.push_back(ACK);
+      return Reply::bytes(id);
+    };
+  }
+
+  int start(std::vector<std::string> ports = {"/dev/ttyUSB0", "/dev/ttyUSB1"}) {
+    lister.names = std::move(ports);
+    frontEnd.emplace(dialogs, port, lister, ProgramOptions{});
+    return frontEnd->start();
+  }
+  qt::MainWindow& window() { return frontEnd->window(); }
+  Program& program() { return frontEnd->program(); }
+};
+
+QString qtText(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+TEST_F(MainWindowTest, MenuBarMirrorsTheModel) {
+  ASSERT_EQ(start(), 0);
+  const MenuTree& model = program().menus();
+  const QList<QAction*> bar = window().menuBar()->actions();
+  ASSERT_EQ(bar.size(), static_cast<qsizetype>(model.bar.items.size()));
+  for (qsizetype i = 0; i < bar.size(); ++i) {
+    const MenuItem& entry = model.bar.items[static_cast<std::size_t>(i)];
+    EXPECT_EQ(bar[i]->text(), qtText(entry.text));
+    QMenu* popup = bar[i]->menu();
+    ASSERT_EQ(popup, window().menu(entry.popup));
+    const Menu& menu = model.menu(entry.popup);
+    const QList<QAction*> items = popup->actions();
+    ASSERT_EQ(items.size(), static_cast<qsizetype>(menu.items.size())) << entry.text;
+    for (std::size_t p = 0; p < menu.items.size(); ++p) {
+      SCOPED_TRACE(entry.text + " position " + std::to_string(p));
+      const MenuItem& item = menu.items[p];
+      QAction* action = items[static_cast<qsizetype>(p)];
+      EXPECT_EQ(action->isSeparator(), item.type == MenuItem::Type::Separator);
+      EXPECT_EQ(action->text(), qtText(item.text));
+      EXPECT_EQ(action->isEnabled(), !item.grayed);
+      EXPECT_EQ(action->isChecked(), item.checked);
+      if (item.type == MenuItem::Type::Command) {
+        EXPECT_EQ(window().commandAction(item.command), action);
+      }
+    }
+  }
+  // One popup under the three kind entries.
+  QMenu* choice = window().menu(MenuId::Choice);
+  ASSERT_NE(choice, nullptr);
+  for (int position : {2, 3, 4})
+    EXPECT_EQ(window().itemAction(MenuId::Action, position)->menu(), choice);
+  EXPECT_EQ(choice->actions().size(), 3);
+  EXPECT_EQ(choice->actions()[0]->text(), "&Write to Vk350");
+  // The device answered on the first port at start-up.
+  EXPECT_TRUE(window().itemAction(MenuId::Port, 1)->isChecked());
+  EXPECT_FALSE(window().itemAction(MenuId::Port, 2)->isChecked());
+  EXPECT_TRUE(window().isVisible());
+  EXPECT_EQ(window().windowTitle(), "Vk350 Morva communication program");
+}
+
+TEST_F(MainWindowTest, NoPortShowsOnlyAnUnownedBoxAndNoWindow) {
+  lister.names.clear();
+  frontEnd.emplace(dialogs, port, lister, ProgramOptions{});
+  EXPECT_EQ(frontEnd->run(), exitNoPort);
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].owner, nullptr);
+  EXPECT_EQ(dialogs.shown[0].message.text, "No serial port available !");
+  EXPECT_FALSE(window().isVisible());
+}
+
+TEST_F(MainWindowTest, NotFoundBoxIsOwnedByTheShownWindow) {
+  bool visibleAtBox = false;
+  dialogs.onMessage = [&](const Message&) { visibleAtBox = window().isVisible(); };
+  ASSERT_EQ(start({"/dev/ttyUSB1"}), 0);
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].message.caption, "A problem :");
+  EXPECT_EQ(dialogs.shown[0].owner, &window());
+  EXPECT_TRUE(visibleAtBox);
+}
+
+TEST_F(MainWindowTest, HighlightingKindEntriesChoosesTheKindAndNothingElseDoes) {
+  ASSERT_EQ(start(), 0);
+  QMenu* action = window().menu(MenuId::Action);
+  window().itemAction(MenuId::Action, 3)->hover();
+  EXPECT_EQ(program().state().dataKind, DataKind::FixtureLibraries);
+  // The parent menu also hears about the open submenu's items; those are not its entries.
+  emit action->hovered(window().commandAction(CMD_READ));
+  window().commandAction(CMD_STOP)->hover();
+  EXPECT_EQ(program().state().dataKind, DataKind::FixtureLibraries);
+  window().itemAction(MenuId::Action, 4)->hover();
+  window().itemAction(MenuId::Action, 2)->hover();
+  EXPECT_EQ(program().state().dataKind, DataKind::FirmwareUpgrade);
+}
+
+TEST_F(MainWindowTest, SharedPopupClosesWhenAnotherKindEntryIsHighlighted) {
+  ASSERT_EQ(start(), 0);
+  QMenu* choice = window().menu(MenuId::Choice);
+  choice->popup(QPoint(10, 10));
+  ASSERT_TRUE(choice->isVisible());
+  window().itemAction(MenuId::Action, 4)->hover();
+  EXPECT_FALSE(choice->isVisible());
+  EXPECT_EQ(program().state().dataKind, DataKind::UserData);
+}
+
+TEST_F(MainWindowTest, PortTicksFollowTheModelNotTheClick) {
+  ASSERT_EQ(start(), 0);
+  QAction* first = window().itemAction(MenuId::Port, 1);
+  QAction* second = window().itemAction(MenuId::Port, 2);
+  second->trigger();
+  EXPECT_FALSE(first->isChecked());
+  EXPECT_TRUE(second->isChecked());
+  // A port that will not open stays unticked, though clicking a checkable item ticks it.
+  port.unopenable = {"/dev/ttyUSB0"};
+  first->trigger();
+  EXPECT_FALSE(first->isChecked());
+  EXPECT_FALSE(second->isChecked());
+  EXPECT_EQ(dialogs.texts().back(), "Warning: Port open error !");
+}
+
+TEST_F(MainWindowTest, RepeatIsEnabledAfterTheFirstTransferCommand) {
+  ASSERT_EQ(start(), 0);
+  QAction* repeat = window().commandAction(CMD_REPEAT);
+  EXPECT_FALSE(repeat->isEnabled());
+  window().commandAction(CMD_VERIFY)->trigger();  // the chooser is cancelled
+  EXPECT_EQ(dialogs.fileRequests.size(), 1u);
+  EXPECT_TRUE(repeat->isEnabled());
+}
+
+TEST_F(MainWindowTest, EscapeKeyStopsTheTransferAndOtherKeysDoNot) {
+  ASSERT_EQ(start(), 0);
+  QTemporaryDir folder;
+  QFile image(folder.filePath("image.upg"));
+  ASSERT_TRUE(image.open(QIODevice::WriteOnly) && image.write(QByteArray(512, 'x')) == 512);
+  image.close();
+  dialogs.files.push_back(FileChoice{image.fileName().toStdString(), false});
+  window().itemAction(MenuId::Action, 2)->hover();
+  window().commandAction(CMD_VERIFY)->trigger();
+  ASSERT_EQ(program().state().transferStep, 1) << dialogs.texts().size();
+  QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+  QApplication::sendEvent(&window(), &letter);
+  EXPECT_EQ(program().state().transferStep, 1);
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(QChar(27)));
+  QApplication::sendEvent(&window(), &escape);
+  EXPECT_EQ(program().state().transferStep, 0);
+  EXPECT_EQ(program().state().outcome, SessionOutcome::Stopped);
+}
+
+TEST_F(MainWindowTest, ExitEndsTheProgramWithStatusZeroAndThePortClosed) {
+  lister.names = {"/dev/ttyUSB0"};
+  frontEnd.emplace(dialogs, port, lister, ProgramOptions{});
+  QTimer::singleShot(0, [this] { window().commandAction(CMD_EXIT)->trigger(); });
+  const int purges = port.purges;
+  EXPECT_EQ(frontEnd->run(), 0);
+  EXPECT_FALSE(window().isVisible());
+  EXPECT_FALSE(port.isOpen());
+  EXPECT_GT(port.purges, purges);
+  EXPECT_TRUE(dialogs.shown.empty());
+}
+
+}  // namespace
+}  // namespace morva::testing

@@ -1,0 +1,183 @@
+// Whole sessions from the menus against the simulated Vk350 on a pseudo-terminal, through the
+// real serial port and the idle-driven step loop.
+#include <gtest/gtest.h>
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QDialog>
+#include <QFile>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <optional>
+
+#include "app/commands.h"
+#include "platform/posix/serial_port.h"
+#include "platform/qt/front_end.h"
+#include "sim/simulator.h"
+#include "tests/qt/qt_support.h"
+
+namespace morva::testing {
+namespace {
+
+struct NoListedPorts : PortLister {
+  std::vector<std::string> listPorts() override { return {}; }
+};
+
+QByteArray imageOf(int size, int seed) {
+  QByteArray bytes(size, '\0');
+  for (int i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 13 + seed + i / 251) & 0xff);
+  return bytes;
+}
+
+class SessionTest : public ::testing::Test {
+ protected:
+  sim::Simulator simulator;
+  PosixSerialPort port;
+  NoListedPorts lister;
+  QTemporaryDir folder;
+  std::optional<qt::FrontEnd> frontEnd;
+
+  void SetUp() override { ensureApplication(); }
+
+  void start(qt::Dialogs& dialogs) {
+    ProgramOptions options;
+    options.extraPorts = {simulator.portPath()};
+    frontEnd.emplace(dialogs, port, lister, options);
+    ASSERT_EQ(frontEnd->start(), 0);
+    ASSERT_TRUE(port.isOpen()) << "the simulated device was not found";
+  }
+  void TearDown() override {
+    if (frontEnd) frontEnd->program().shutdown();
+  }
+
+  std::string writeFile(const QString& name, const QByteArray& bytes) {
+    QFile file(folder.filePath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    return file.fileName().toStdString();
+  }
+  // As the operator: highlight the kind entry, then choose the direction from its popup.
+  void choose(int kindPosition, int command) {
+    frontEnd->window().itemAction(MenuId::Action, kindPosition)->hover();
+    frontEnd->window().commandAction(command)->trigger();
+  }
+  const SessionState& state() { return frontEnd->program().state(); }
+  QByteArray deviceBlocks(int first, int count) {
+    QByteArray bytes;
+    for (int b = first; b < first + count; ++b) {
+      const auto block = simulator.memory().block(static_cast<std::uint16_t>(b));
+      bytes.append(reinterpret_cast<const char*>(block.data()),
+                   static_cast<qsizetype>(block.size()));
+    }
+    return bytes;
+  }
+};
+
+TEST_F(SessionTest, WriteFromTheMenusPutsTheFileIntoTheDevice) {
+  ScriptedDialogs dialogs;
+  const QByteArray image = imageOf(384 * 256, 5);
+  dialogs.files.push_back(FileChoice{writeFile("scanners.lib", image), false});
+  start(dialogs);
+
+  choose(3, CMD_WRITE);  // "Scanner &libraries", then "&Write to Vk350"
+  ASSERT_EQ(state().transferStep, 1);
+  ASSERT_TRUE(runUntil([&] { return state().transferStep == 0; }));
+
+  EXPECT_EQ(state().outcome, SessionOutcome::Completed);
+  EXPECT_TRUE(dialogs.shown.empty()) << dialogs.texts().front();
+  EXPECT_EQ(dialogs.fileRequests.at(0).filterDescription, "Fixture libraries (*.lib)");
+  EXPECT_EQ(state().firmwareVersionText, "2.05");
+  EXPECT_TRUE(deviceBlocks(512, 384) == image);
+  // The handshake and at least six steps a block; once the session ended, nothing more runs.
+  const long steps = frontEnd->driver().stepsRun();
+  EXPECT_GE(steps, 2 + 6 * 384);
+  int idlePasses = 0;
+  auto counter = QObject::connect(QAbstractEventDispatcher::instance(),
+                                  &QAbstractEventDispatcher::aboutToBlock, [&] { ++idlePasses; });
+  runUntil([&] { return idlePasses >= 20; });
+  QObject::disconnect(counter);
+  EXPECT_EQ(frontEnd->driver().stepsRun(), steps);
+}
+
+// Opens real message boxes: the About box while a write runs, which stays up for a number of
+// the event loop's idle passes before it is answered.
+class BoxOpeningDialogs : public ScriptedDialogs {
+ public:
+  std::function<void()> whileOpen;  // called once the box is the active modal window
+  long stepsAtOpen = -1;
+  long stepsAtClose = -1;
+  int idlePassesOpen = 0;
+  const qt::StepDriver* driver = nullptr;
+
+  Answer showMessage(QWidget* owner, const Message& message) override {
+    if (message.caption != "About") return ScriptedDialogs::showMessage(owner, message);
+    auto box = qt::makeMessageBox(message, owner);
+    auto counter = QObject::connect(QAbstractEventDispatcher::instance(),
+                                    &QAbstractEventDispatcher::aboutToBlock,
+                                    [&] { idlePassesOpen += box->isVisible() ? 1 : 0; });
+    QTimer tick;
+    tick.setInterval(2);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+      if (QApplication::activeModalWidget() != box.get()) return;
+      if (stepsAtOpen < 0) stepsAtOpen = driver->stepsRun();
+      if (idlePassesOpen < 30) return;
+      stepsAtClose = driver->stepsRun();
+      box->accept();
+    });
+    tick.start();
+    box->exec();
+    QObject::disconnect(counter);
+    shown.push_back({message, owner});
+    return Answer::Ok;
+  }
+};
+
+TEST_F(SessionTest, NoStepRunsWhileABoxIsOpenAndTheTransferResumesAfterIt) {
+  BoxOpeningDialogs dialogs;
+  const QByteArray image = imageOf(512 * 256, 9);
+  dialogs.files.push_back(FileChoice{writeFile("firmware.upg", image), false});
+  start(dialogs);
+  dialogs.driver = &frontEnd->driver();
+
+  choose(2, CMD_WRITE);
+  ASSERT_TRUE(runUntil([&] { return state().currentBlock >= 40; }));
+  ASSERT_NE(state().transferStep, 0);
+  frontEnd->window().commandAction(CMD_ABOUT)->trigger();
+
+  ASSERT_GE(dialogs.stepsAtOpen, 0) << "the box never became the modal window";
+  EXPECT_GE(dialogs.idlePassesOpen, 30);
+  EXPECT_EQ(dialogs.stepsAtClose, dialogs.stepsAtOpen);
+  ASSERT_TRUE(runUntil([&] { return state().transferStep == 0; }));
+  EXPECT_EQ(state().outcome, SessionOutcome::Completed);
+  EXPECT_TRUE(deviceBlocks(0, 512) == image);
+}
+
+TEST_F(SessionTest, ReadThenVerifyFromTheMenus) {
+  ScriptedDialogs dialogs;
+  const QByteArray stored = imageOf(3200 * 256, 3);
+  for (int b = 0; b < 3200; ++b) {
+    sim::MemoryImage::Block block;
+    std::copy_n(stored.constData() + b * 256, 256, reinterpret_cast<char*>(block.data()));
+    simulator.memory().setBlock(static_cast<std::uint16_t>(896 + b), block);
+  }
+  const std::string target = folder.filePath("user.usr").toStdString();
+  dialogs.files.push_back(FileChoice{target, false});
+  start(dialogs);
+
+  choose(4, CMD_READ);
+  ASSERT_TRUE(runUntil([&] { return state().transferStep == 0; }));
+  EXPECT_EQ(state().outcome, SessionOutcome::Completed);
+  QFile read(QString::fromStdString(target));
+  ASSERT_TRUE(read.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(read.readAll() == stored);
+
+  // Repeat takes the same file, now to verify it against the device.
+  frontEnd->window().commandAction(CMD_VERIFY)->trigger();  // cancelled: sets the direction
+  frontEnd->window().commandAction(CMD_REPEAT)->trigger();
+  ASSERT_TRUE(runUntil([&] { return state().transferStep == 0; }));
+  EXPECT_EQ(state().outcome, SessionOutcome::Completed);
+  EXPECT_EQ(state().differences, 0u);
+  EXPECT_TRUE(dialogs.shown.empty()) << dialogs.texts().front();
+}
+
+}  // namespace
+}  // namespace morva::testing
