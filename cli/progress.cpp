@@ -18,7 +18,8 @@ std::string progressLine(const ProgressFigures& f, int barWidth) {
   int total = f.total > 0 ? f.total : 1;
   int done = f.done < 0 ? 0 : (f.done > total ? total : f.done);
   int filled = done * barWidth / total;
-  std::string line = "[" + std::string(filled, '#') + std::string(barWidth - filled, ' ') + "]";
+  std::string line = "[";
+  line.append(filled, '#').append(barWidth - filled, ' ').append("]");
   char text[96];
   std::snprintf(text, sizeof text, " %3d%%  %d/%d blocks", done * 100 / total, done, f.total);
   line += text;

@@ -1,0 +1,277 @@
+#include "platform/win32/serial_port.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "platform/win32/os_error.h"
+
+namespace morva {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* lineSettings = "baud=38400 parity=N data=8 stop=1";
+constexpr DWORD queueSize = 260;  // holds a whole data frame, with room to spare
+constexpr auto perByte = 120ms;   // read and write total time-out for each byte
+// Once an operation has outlived its time-out without the driver ending it, look again this
+// often rather than spin.
+constexpr auto recheck = 10ms;
+// How long an aborted operation is given to hand its buffer back before it is let go.
+constexpr auto releaseWait = 1s;
+constexpr DWORD purgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+
+HANDLE asHandle(void* h) {
+  return static_cast<HANDLE>(h);
+}
+
+OsError portError(DWORD number) {
+  return win32Error(number, meansDeviceGone(number) ? FailureCause::Vanished : FailureCause::Other);
+}
+
+OsError notOpen() {
+  return win32Error(ERROR_INVALID_HANDLE, FailureCause::Other);
+}
+
+// "COM10" opens only as "\\.\COM10"; the short form "COM1" works only below 10, so every port
+// takes the long form. A name that already is a device path is used as it stands.
+std::string devicePath(std::string name) {
+  if (!name.empty() && name.back() == ':') name.pop_back();
+  if (name.starts_with("\\\\")) return name;
+  return "\\\\.\\" + name;
+}
+
+// Keeps the first failure's error while the remaining calls are still made.
+struct CallChain {
+  bool ok = true;
+  DWORD firstError = 0;
+  void take(BOOL result) {
+    if (result) return;
+    if (ok) firstError = GetLastError();
+    ok = false;
+  }
+};
+
+DWORD millisecondsUntil(Clock::time_point limit, Clock::time_point now) {
+  auto ms = std::chrono::ceil<std::chrono::milliseconds>(limit - now).count();
+  return static_cast<DWORD>(std::clamp<long long>(ms, 0, 0x7FFFFFFF));
+}
+
+}  // namespace
+
+struct Win32SerialPort::Records {
+  OVERLAPPED write{};
+  OVERLAPPED read{};
+
+  // Each record has an event of its own: with one shared (named) event, the completion of one
+  // operation could be taken for the other's.
+  Records() {
+    write.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    read.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  }
+  ~Records() {
+    if (write.hEvent != nullptr) CloseHandle(write.hEvent);
+    if (read.hEvent != nullptr) CloseHandle(read.hEvent);
+  }
+  Records(const Records&) = delete;
+  Records& operator=(const Records&) = delete;
+
+  OVERLAPPED& of(Operation operation) { return operation == Operation::Read ? read : write; }
+
+  // A fresh record for the next operation; the event stays.
+  OVERLAPPED& prepare(Operation operation) {
+    OVERLAPPED& record = of(operation);
+    HANDLE event = record.hEvent;
+    record = OVERLAPPED{};
+    record.hEvent = event;
+    return record;
+  }
+};
+
+Win32SerialPort::Win32SerialPort()
+    : handle_(INVALID_HANDLE_VALUE), records_(std::make_unique<Records>()) {}
+
+Win32SerialPort::~Win32SerialPort() {
+  close();
+}
+
+bool Win32SerialPort::isOpen() const {
+  return asHandle(handle_) != INVALID_HANDLE_VALUE;
+}
+
+bool Win32SerialPort::open(const std::string& name) {
+  close();
+  HANDLE h = CreateFileA(devicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD number = GetLastError();
+    return fail(win32Error(number, portOpenCause(number)));
+  }
+  handle_ = h;
+  return true;
+}
+
+bool Win32SerialPort::configure() {
+  if (!isOpen()) return fail(notOpen());
+  HANDLE h = asHandle(handle_);
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  // The settings string names no flow control, so BuildCommDCBA turns both kinds off; every
+  // other field stays as it finds it (zero), and the record is handed over as it stands.
+  COMMTIMEOUTS timeouts{100, 120, 0, 120, 0};
+  CallChain chain;
+  chain.take(BuildCommDCBA(lineSettings, &dcb));
+  chain.take(SetCommState(h, &dcb));
+  chain.take(SetupComm(h, queueSize, queueSize));
+  chain.take(SetCommTimeouts(h, &timeouts));
+  if (chain.ok) return true;
+  // A call may fail without setting an error; the number must still say something went wrong.
+  return fail(portError(chain.firstError != 0 ? chain.firstError : ERROR_INVALID_FUNCTION));
+}
+
+void Win32SerialPort::close() {
+  abandonOutstanding();
+  startError_.reset();
+  if (!isOpen()) return;
+  CloseHandle(asHandle(handle_));
+  handle_ = INVALID_HANDLE_VALUE;
+}
+
+bool Win32SerialPort::purge() {
+  startError_.reset();
+  if (!isOpen()) {
+    outstanding_ = Operation::None;
+    return fail(notOpen());
+  }
+  BOOL ok = PurgeComm(asHandle(handle_), purgeAll);
+  DWORD number = ok ? 0 : GetLastError();
+  if (!ok) CancelIo(asHandle(handle_));  // the operation must end even so
+  awaitRelease();
+  return ok ? true : fail(portError(number));
+}
+
+bool Win32SerialPort::transmitPriority(std::uint8_t byte) {
+  if (!isOpen()) return fail(notOpen());
+  if (TransmitCommChar(asHandle(handle_), static_cast<char>(byte))) return true;
+  return fail(portError(GetLastError()));
+}
+
+bool Win32SerialPort::startRead(std::span<std::uint8_t> buffer) {
+  if (!beginOperation(Operation::Read, buffer.size())) return false;
+  OVERLAPPED& record = records_->prepare(Operation::Read);
+  return issued(ReadFile(asHandle(handle_), buffer.data(), static_cast<DWORD>(buffer.size()),
+                         nullptr, &record));
+}
+
+bool Win32SerialPort::startWrite(std::span<const std::uint8_t> bytes) {
+  if (!beginOperation(Operation::Write, bytes.size())) return false;
+  OVERLAPPED& record = records_->prepare(Operation::Write);
+  return issued(WriteFile(asHandle(handle_), bytes.data(), static_cast<DWORD>(bytes.size()),
+                          nullptr, &record));
+}
+
+bool Win32SerialPort::beginOperation(Operation operation, std::size_t size) {
+  if (!isOpen()) return refuseStart(notOpen());
+  if (outstanding_ != Operation::None) {
+    abandonOutstanding();
+    return refuseStart(win32Error(ERROR_BUSY, FailureCause::Other));
+  }
+  startError_.reset();  // an unreported failed start is overtaken by this one
+  outstanding_ = operation;
+  deadline_ = Clock::now() + perByte * size;
+  return true;
+}
+
+// An operation that finished at once, or is under way, is outstanding until polled. A read
+// that the driver ended at once by its time-out (ERROR_TIMEOUT) has its result in the record
+// like any other.
+bool Win32SerialPort::issued(bool ok) {
+  if (ok) return true;
+  DWORD number = GetLastError();
+  if (number == ERROR_IO_PENDING || number == ERROR_TIMEOUT) return true;
+  outstanding_ = Operation::None;
+  return refuseStart(portError(number));
+}
+
+bool Win32SerialPort::refuseStart(OsError error) {
+  startError_ = error;
+  return fail(std::move(error));
+}
+
+bool Win32SerialPort::fail(OsError error) {
+  lastError_ = std::move(error);
+  return false;
+}
+
+PollResult Win32SerialPort::poll() {
+  PollResult result;
+  if (startError_) {
+    result = PollResult::failed(*startError_);
+    startError_.reset();
+  } else if (!isOpen()) {
+    result = PollResult::failed(notOpen());
+  } else if (outstanding_ == Operation::None) {
+    result = PollResult::failed(win32Error(ERROR_INVALID_PARAMETER, FailureCause::Other));
+  } else {
+    DWORD count = 0;
+    OVERLAPPED& record = records_->of(outstanding_);
+    if (GetOverlappedResult(asHandle(handle_), &record, &count, FALSE)) {
+      result = PollResult::completed(count);
+    } else {
+      DWORD number = GetLastError();
+      if (number == ERROR_IO_INCOMPLETE || number == ERROR_IO_PENDING) return PollResult::pending();
+      // Wine ends a read by its time-out with ERROR_TIMEOUT where Windows reports success;
+      // either way it is a completed read with the bytes that came.
+      result = number == ERROR_TIMEOUT ? PollResult::completed(count)
+                                       : PollResult::failed(portError(number));
+    }
+    outstanding_ = Operation::None;
+  }
+  if (result.isFailed()) lastError_ = result.error;
+  return result;
+}
+
+WaitHint Win32SerialPort::waitHint() const {
+  if (startError_) return WaitHint{-1, Clock::now()};
+  if (!isOpen() || outstanding_ == Operation::None) return WaitHint{};
+  HANDLE event = records_->of(outstanding_).hEvent;
+  auto now = Clock::now();
+  std::intptr_t waitable = event != nullptr ? reinterpret_cast<std::intptr_t>(event) : -1;
+  return WaitHint{waitable, deadline_ > now ? deadline_ : now + recheck};
+}
+
+void Win32SerialPort::waitForProgress(Clock::time_point until) {
+  if (startError_ || !isOpen() || outstanding_ == Operation::None) return;
+  OVERLAPPED& record = records_->of(outstanding_);
+  // The event is auto-reset: a wait that already took its signal must not wait again.
+  if (HasOverlappedIoCompleted(&record)) return;
+  auto now = Clock::now();
+  auto limit = std::min(until, waitHint().deadline);
+  if (limit <= now) return;
+  DWORD ms = millisecondsUntil(limit, now);
+  if (record.hEvent == nullptr || WaitForSingleObject(record.hEvent, ms) == WAIT_FAILED)
+    Sleep(std::min<DWORD>(ms, 10));
+}
+
+void Win32SerialPort::abandonOutstanding() {
+  if (outstanding_ == Operation::None) return;
+  if (isOpen()) CancelIo(asHandle(handle_));
+  awaitRelease();
+}
+
+// The driver writes into the caller's buffer and the record until the operation has ended,
+// even an aborted one; wait for that (briefly) before either is used again.
+void Win32SerialPort::awaitRelease() {
+  if (outstanding_ == Operation::None) return;
+  OVERLAPPED& record = records_->of(outstanding_);
+  outstanding_ = Operation::None;
+  if (!isOpen()) return;
+  auto until = Clock::now() + releaseWait;
+  while (!HasOverlappedIoCompleted(&record) && Clock::now() < until) {
+    if (record.hEvent == nullptr || WaitForSingleObject(record.hEvent, 10) == WAIT_FAILED)
+      Sleep(10);
+  }
+}
+
+}  // namespace morva

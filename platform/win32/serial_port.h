@@ -1,0 +1,83 @@
+// The serial port on Windows: a COM port opened for overlapped input and output. The driver
+// keeps the device protocol's time-outs itself (COMMTIMEOUTS), and every read or write is
+// learned about by polling its OVERLAPPED record without waiting, so a single-threaded front
+// end stays responsive.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "platform/serial_port.h"
+
+namespace morva {
+
+class Win32SerialPort : public SerialPort {
+ public:
+  // Creates the two OVERLAPPED records, each with an event of its own (unnamed, auto-reset).
+  Win32SerialPort();
+  ~Win32SerialPort() override;
+  Win32SerialPort(const Win32SerialPort&) = delete;
+  Win32SerialPort& operator=(const Win32SerialPort&) = delete;
+
+  // Opens "COM1" (or "COM1:", or a device path beginning with "\\") as \\.\COM1, so that
+  // COM10 and above open too; no sharing: a port another program holds fails with cause Busy
+  // (ERROR_ACCESS_DENIED). An unknown name fails with NotFound. Closes any port open before.
+  bool open(const std::string& name) override;
+  // BuildCommDCBA("baud=38400 parity=N data=8 stop=1") on an all-zero DCB, SetCommState,
+  // SetupComm(260, 260), SetCommTimeouts{100, 120, 0, 120, 0}: all four are made even when
+  // one fails; false (with the first failure's error) when any failed.
+  bool configure() override;
+  // Cancels the outstanding operation, waits briefly for the driver to let go of its buffer,
+  // and closes the handle.
+  void close() override;
+  bool isOpen() const override;
+
+  // PurgeComm with all four flags; the aborted operation is forgotten.
+  bool purge() override;
+  // TransmitCommChar.
+  bool transmitPriority(std::uint8_t byte) override;
+
+  // ReadFile / WriteFile on their own OVERLAPPED record. Started when the call succeeds or
+  // reports ERROR_IO_PENDING. Only one operation at a time: a start while another is
+  // outstanding fails (ERROR_BUSY) and cancels both. A failed start makes the next poll()
+  // fail with its error.
+  bool startRead(std::span<std::uint8_t> buffer) override;
+  bool startWrite(std::span<const std::uint8_t> bytes) override;
+
+  // GetOverlappedResult without waiting: ERROR_IO_INCOMPLETE and ERROR_IO_PENDING are
+  // Pending; an operation ended by its time-out is Completed with the bytes that came (also
+  // where the driver reports it as ERROR_TIMEOUT); anything else is Failed, with cause
+  // Vanished for the errors of a device that is gone.
+  PollResult poll() override;
+
+  // While an operation is outstanding: its event handle (an intptr_t) and the end of its total
+  // time-out (120 ms per byte), or a short re-check once that has passed. After a failed
+  // start: due now. Idle: nothing.
+  WaitHint waitHint() const override;
+  // WaitForSingleObject on the outstanding operation's event, until the hint's deadline or
+  // `until`, whichever is first.
+  void waitForProgress(Clock::time_point until) override;
+
+  const OsError& lastError() const override { return lastError_; }
+
+ private:
+  struct Records;  // the two OVERLAPPED records and their events
+  enum class Operation { None, Read, Write };
+
+  bool fail(OsError error);
+  bool refuseStart(OsError error);
+  bool beginOperation(Operation operation, std::size_t size);
+  bool issued(bool ok);
+  void abandonOutstanding();
+  void awaitRelease();
+
+  void* handle_;  // INVALID_HANDLE_VALUE while closed
+  std::unique_ptr<Records> records_;
+  Operation outstanding_ = Operation::None;
+  Clock::time_point deadline_;
+  std::optional<OsError> startError_;  // what the next poll reports after a failed start
+  OsError lastError_;
+};
+
+}  // namespace morva

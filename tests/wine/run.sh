@@ -1,0 +1,320 @@
+#!/usr/bin/env bash
+# morva-cli.exe and the Win32 port tests under Wine, each against the Linux vk350-sim behind
+# COM1. Prints one line per case and closes with "N passed, N failed".
+#
+#   tests/wine/run.sh --cli morva-cli.exe --unit win32_tests.exe --sim vk350-sim --work DIR
+#
+# Safety: a Wine prefix maps COM ports to the machine's real serial devices, and /dev/ttyS0
+# may be the kernel console. So the whole run happens in a mount namespace of its own in
+# which every real serial device node is /dev/null, COM1 is mapped through the registry to a
+# link of ours (pointing at the simulator's pty, or at /dev/null between cases), COM2-COM4
+# to /dev/null, and nothing opens a port before Wine shows those links in place.
+set -uo pipefail
+
+usage() {
+  echo "usage: $0 --cli EXE --unit EXE --sim VK350SIM --work DIR" >&2
+  exit 2
+}
+
+cli_exe="" unit_exe="" sim="" work=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --cli) cli_exe=$2; shift 2 ;;
+    --unit) unit_exe=$2; shift 2 ;;
+    --sim) sim=$2; shift 2 ;;
+    --work) work=$2; shift 2 ;;
+    *) usage ;;
+  esac
+done
+if [ -z "$cli_exe" ] || [ -z "$unit_exe" ] || [ -z "$sim" ] || [ -z "$work" ]; then usage; fi
+for f in "$cli_exe" "$unit_exe" "$sim"; do
+  [ -f "$f" ] || { echo "wine tests: $f is missing" >&2; exit 2; }
+done
+mkdir -p "$work"
+cli_exe=$(realpath "$cli_exe") unit_exe=$(realpath "$unit_exe") sim=$(realpath "$sim")
+work=$(realpath "$work")
+
+serial_nodes() {
+  local dev
+  for dev in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* /dev/ttyAMA* /dev/rfcomm*; do
+    [ -e "$dev" ] && echo "$dev"
+  done
+}
+
+if [ -z "${MORVA_WINE_ISOLATED:-}" ]; then
+  if ! unshare --mount --propagation private true 2>/dev/null; then
+    echo "wine tests: cannot make a mount namespace (unshare) to keep Wine off the real serial" \
+      "ports; not run"
+    echo "0 passed, 1 failed"
+    exit 1
+  fi
+  exec unshare --mount --propagation private env MORVA_WINE_ISOLATED=1 bash "$0" \
+    --cli "$cli_exe" --unit "$unit_exe" --sim "$sim" --work "$work"
+fi
+
+# Inside the namespace: every real serial device becomes /dev/null for everything started
+# from here, the wineserver (which opens the devices) included.
+for dev in $(serial_nodes); do
+  if ! mount --bind /dev/null "$dev" || [ "$(stat -L -c %t:%T "$dev")" != "1:3" ]; then
+    echo "wine tests: cannot hide $dev; not run"
+    echo "0 passed, 1 failed"
+    exit 1
+  fi
+done
+
+started=$(date +%s%N)
+passed=0
+failed=0
+pass() {
+  passed=$((passed + 1))
+  echo "PASS $1"
+}
+fail() {
+  failed=$((failed + 1))
+  echo "FAIL $1"
+  shift
+  local line
+  for line in "$@"; do echo "     $line"; done
+}
+
+export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+link="$work/com1"  # what COM1 opens
+sim_pid=""
+
+# The wineserver opens the pty without O_NOCTTY, so it becomes the server's terminal and
+# every simulator exit hangs it up; its report of that goes to a log, not to our output.
+start_server() { wineserver -p >>"$work/wineserver.log" 2>&1; }
+stop_server() {
+  wineserver -k >/dev/null 2>&1
+  wineserver -w >/dev/null 2>&1
+}
+
+stop_sim() {
+  [ -n "$sim_pid" ] || return 0
+  kill -TERM "$sim_pid" 2>/dev/null
+  wait "$sim_pid"
+  local status=$?
+  sim_pid=""
+  ln -sfn /dev/null "$link"
+  return $status
+}
+
+finish() {
+  stop_sim >/dev/null 2>&1
+  stop_server
+}
+trap finish EXIT
+
+prepare_prefix() {
+  stop_server  # one left from an earlier run would be outside this namespace
+  mkdir -p "$WINEPREFIX"
+  ln -sfn /dev/null "$link"
+  start_server
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine tests: creating the Wine prefix $WINEPREFIX (once)"
+    "$wine" wineboot -i >"$work/wineboot.log" 2>&1
+  fi
+  local ports='HKLM\Software\Wine\Ports'
+  "$wine" reg delete "$ports" /f >/dev/null 2>&1
+  "$wine" reg add "$ports" /v COM1 /t REG_SZ /d "$link" /f >/dev/null || return 1
+  for n in 2 3 4; do
+    "$wine" reg add "$ports" /v "COM$n" /t REG_SZ /d /dev/null /f >/dev/null || return 1
+  done
+  # Wine lays the dosdevices links anew from the registry when its services start; links of
+  # an earlier mapping would stay.
+  stop_server
+  rm -f "$WINEPREFIX"/dosdevices/com*
+  start_server
+  "$wine" reg query "$ports" >/dev/null 2>&1
+  local _
+  for _ in $(seq 100); do
+    mapping_safe && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+mapping_safe() {
+  local d="$WINEPREFIX/dosdevices"
+  [ "$(readlink "$d/com1")" = "$link" ] || return 1
+  for n in 2 3 4; do
+    [ "$(readlink "$d/com$n")" = /dev/null ] || return 1
+  done
+}
+
+# Starts the simulator behind COM1 with the given options; waits for its link.
+start_sim() {
+  "$sim" --link "$link" "$@" >"$work/sim.out" 2>"$work/sim.err" &
+  sim_pid=$!
+  local _
+  for _ in $(seq 100); do
+    case "$(readlink "$link")" in /dev/pts/*) return 0 ;; esac
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  echo "wine tests: vk350-sim did not start: $(cat "$work/sim.err")"
+  return 1
+}
+
+winpath() {
+  local p=$1
+  echo "Z:${p//\//\\}"
+}
+
+# Runs morva-cli.exe; leaves its exit status in rc and its output, without CRs, in out and err.
+rc=0 out="" err=""
+run_cli() {
+  timeout -k 5 120 "$wine" "$cli_exe" "$@" >"$work/cli.out" 2>"$work/cli.err" </dev/null
+  rc=$?
+  out=$(tr -d '\r' <"$work/cli.out")
+  err=$(tr -d '\r' <"$work/cli.err")
+}
+
+# expect NAME STATUS [TEXT...]: the last run ended with STATUS and its stderr holds each TEXT.
+expect() {
+  local name=$1 status=$2
+  shift 2
+  local problems=() text
+  [ "$rc" = "$status" ] || problems+=("exit status $rc, wanted $status")
+  for text in "$@"; do
+    grep -qxF -- "$text" <<<"$err" || problems+=("no line \"$text\" on stderr")
+  done
+  if [ ${#problems[@]} -eq 0 ]; then pass "$name"; else fail "$name" "${problems[@]}" "$err"; fi
+}
+
+check() {  # check NAME CONDITION-COMMAND... : passes when the command succeeds
+  local name=$1
+  shift
+  if "$@"; then pass "$name"; else fail "$name" "$*"; fi
+}
+
+if ! prepare_prefix; then
+  echo "wine tests: COM1 is not mapped as it must be; nothing was run:"
+  for f in "$WINEPREFIX"/dosdevices/com*; do echo "  $f -> $(readlink "$f")"; done
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+
+# --- no port opened -------------------------------------------------------------------------
+run_cli ports
+ports_ok() {
+  [ "$rc" = 0 ] && grep -qx COM1 <<<"$out" && ! grep -qvx 'COM[0-9]*' <<<"$out"
+}
+check "ports lists the COM ports, without colons" ports_ok
+
+run_cli write program "$(winpath "$work/x.upg")" --simulate
+no_simulator="morva-cli: --simulate is not available on Windows. Run vk350-sim on a Linux"
+no_simulator+=" machine, or connect the Vk350 and name its port with --port COMn."
+expect "--simulate is refused on Windows" 2 "$no_simulator"
+
+run_cli write program "$(winpath "$work/x.upg")" --port MORVA-NO-SUCH-PORT
+no_such_port_ok() {
+  [ "$rc" = 3 ] && grep -qx "Warning: Port open error !" <<<"$err" &&
+    grep -q "^MORVA-NO-SUCH-PORT: ..*" <<<"$err" &&
+    grep -qx "A problem :: Vk350 not found !" <<<"$err"
+}
+check "a port that does not exist: open error with the system's reason" no_such_port_ok
+
+# --- the Win32 port itself --------------------------------------------------------------------
+if start_sim; then
+  MORVA_TEST_PORT=COM1 timeout -k 5 120 "$wine" "$unit_exe" >"$work/unit.out" 2>&1 </dev/null
+  unit_rc=$?
+  stop_sim
+  unit_passed=$(grep -c '^\[       OK \]' "$work/unit.out")
+  unit_failed=$(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)' "$work/unit.out")
+  passed=$((passed + unit_passed))
+  failed=$((failed + unit_failed))
+  echo "win32_tests: $unit_passed passed, $unit_failed failed"
+  if [ "$unit_rc" != 0 ] || [ "$unit_passed" = 0 ]; then
+    [ "$unit_failed" != 0 ] || fail "win32_tests ran" "exit status $unit_rc"
+    tr -d '\r' <"$work/unit.out" | grep -vE '^\[ +(RUN|OK) +\]'
+  fi
+else
+  fail "win32_tests (no simulator)"
+fi
+
+# --- whole sessions on one device memory ------------------------------------------------------
+mem="$work/memory.bin" fw="$work/fw.upg" usr="$work/user.usr" bad="$work/bad.usr"
+head -c 1048576 /dev/urandom >"$mem"
+head -c 131072 /dev/urandom >"$fw"
+rm -f "$usr" "$bad"
+if start_sim --memory "$mem"; then
+  run_cli detect --port COM1
+  detect_ok() {
+    [ "$rc" = 0 ] && grep -qx "Vk350 found on COM1" <<<"$out" &&
+      grep -qx "Firmware version : 2.05 | 1.10" <<<"$out"
+  }
+  check "detect finds the device on COM1" detect_ok
+
+  run_cli write program "$(winpath "$fw")" --port COM1
+  expect "write program" 0 "Done: Write to Vk350 : program complete."
+
+  run_cli read user "$(winpath "$usr")" --port COM1
+  expect "read user data" 0 "Done: Read from Vk350 : user data complete."
+
+  run_cli verify user "$(winpath "$usr")" --port COM1
+  expect "verify equal user data" 0 "Done: Veryfication : user data complete."
+
+  # One byte of the file's block 300 differs; the message names the block counted from 1.
+  if [ -f "$usr" ]; then
+    cp "$usr" "$bad"
+    offset=$((300 * 256 + 7))
+    old=$(od -An -tu1 -j "$offset" -N1 "$bad" | tr -d ' ')
+    printf '%b' "\\$(printf '%03o' $((old ^ 255)))" |
+      dd of="$bad" bs=1 seek="$offset" conv=notrunc status=none
+    run_cli verify user "$(winpath "$bad")" --port COM1
+    expect "verify unequal user data" 1 \
+      "Warning: Veryfication error : block $((896 + 300 + 1)) pos. 7" "$((old ^ 255)), $old" \
+      "Continue ?" "(no terminal to ask: No)"
+  else
+    fail "verify unequal user data" "no user data file"
+  fi
+
+  # No terminal and no --yes: the overwrite question takes its default, No.
+  cp "$fw" "$work/keep.upg"
+  run_cli read program "$(winpath "$work/keep.upg")" --port COM1
+  expect "an existing file is kept without a terminal to ask" 4 "(no terminal to ask: No)"
+  check "  ... and stays as it was" cmp -s "$fw" "$work/keep.upg"
+
+  stop_sim
+  check "device memory holds the written program" cmp -s -n 131072 "$fw" "$mem"
+  check "the user data read equals the device memory" \
+    cmp -s -n 819200 -i 0:$((896 * 256)) "$usr" "$mem"
+else
+  fail "sessions (no simulator)"
+fi
+
+# --- failures: the system's own texts --------------------------------------------------------
+failure_case() {  # failure_case FAULT DIRECTION TEXT
+  local fault=$1 direction=$2 text=$3
+  if ! start_sim --fault "$fault"; then
+    fail "$fault (no simulator)"
+    return
+  fi
+  rm -f "$work/f.upg"
+  [ "$direction" = read ] || cp "$fw" "$work/f.upg"
+  run_cli "$direction" program "$(winpath "$work/f.upg")" --port COM1
+  stop_sim
+  expect "$direction with $fault: $text" 1 "Fail: $text"
+}
+failure_case nak@command:5 write "Acknowledgment error : got NAK"
+failure_case silence@wakeup write "Initialization error : no data : 0"
+failure_case short@data:3=200 read "Transmission error : no data : 200"
+failure_case pause@data:2=250 read "Transmission error : no data : 128"
+
+# The line closing in the middle of a write: the OS error number (Wine: 109, broken pipe).
+if start_sim --fault vanish@command:7; then
+  run_cli write program "$(winpath "$fw")" --port COM1
+  stop_sim
+  vanished_ok() { [ "$rc" = 1 ] && grep -qx "Fail: Error code : [0-9][0-9]*" <<<"$err"; }
+  check "a device gone during a write: Error code" vanished_ok
+else
+  fail "vanish (no simulator)"
+fi
+
+elapsed=$((($(date +%s%N) - started) / 100000000))
+echo "wine tests took $((elapsed / 10)).$((elapsed % 10)) s"
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
