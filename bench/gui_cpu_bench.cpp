@@ -1,0 +1,106 @@
+// The desktop program's CPU time, measured on its own (GUI) thread in one run:
+//  1. 10 s idle with a device connected (nothing to do: the loop must sleep);
+//  2. a full program write from the menus against the simulator paced at 38400 baud.
+// The simulator runs on its own thread and is not counted. Runs offscreen.
+#include <time.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+
+#include "app/commands.h"
+#include "platform/posix/serial_port.h"
+#include "platform/qt/front_end.h"
+#include "sim/simulator.h"
+
+namespace {
+
+using namespace morva;
+
+double threadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+double wallSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+struct NoPorts : PortLister {
+  std::vector<std::string> listPorts() override { return {}; }
+};
+
+// Answers the file chooser with the prepared image; no box is expected.
+struct BenchDialogs : qt::Dialogs {
+  std::string file;
+  Answer showMessage(QWidget*, const Message& m) override {
+    std::fprintf(stderr, "%s: %s\n", m.caption.c_str(), m.text.c_str());
+    return Answer::No;
+  }
+  std::optional<FileChoice> chooseFile(QWidget*, const FileRequest&) override {
+    return FileChoice{file, false};
+  }
+  std::optional<FontSpec> chooseFont(QWidget*, const FontSpec&) override { return std::nullopt; }
+  bool openHelp(const std::string&) override { return false; }
+};
+
+void runFor(int ms, const std::function<bool()>& done = {}) {
+  QEventLoop loop;
+  QTimer check;
+  QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+    if (done && done()) loop.quit();
+  });
+  if (done) check.start(50);
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  sim::SimulatorOptions options;
+  options.paced = true;
+  sim::Simulator device(options);
+  QTemporaryDir folder;
+  QFile image(folder.filePath("fw.upg"));
+  if (!image.open(QIODevice::WriteOnly)) return 1;
+  image.write(QByteArray(131072, '\x5a'));
+  image.close();
+
+  BenchDialogs dialogs;
+  dialogs.file = image.fileName().toStdString();
+  PosixSerialPort port;
+  NoPorts lister;
+  ProgramOptions programOptions;
+  programOptions.extraPorts = {device.portPath()};
+  qt::FrontEnd frontEnd(dialogs, port, lister, programOptions);
+  if (frontEnd.start() != 0) return 1;
+
+  double c0 = threadCpuSeconds(), w0 = wallSeconds();
+  runFor(10000);
+  double idleCpu = threadCpuSeconds() - c0, idleWall = wallSeconds() - w0;
+  std::printf("idle: CPU %.3f s over %.1f s = %.2f %%\n", idleCpu, idleWall,
+              100 * idleCpu / idleWall);
+
+  c0 = threadCpuSeconds();
+  w0 = wallSeconds();
+  frontEnd.window().itemAction(MenuId::Action, 2)->hover();  // "&Program"
+  frontEnd.window().commandAction(CMD_WRITE)->trigger();
+  const SessionState& state = frontEnd.program().state();
+  runFor(120000, [&] { return state.transferStep == 0; });
+  double writeCpu = threadCpuSeconds() - c0, writeWall = wallSeconds() - w0;
+  std::printf("paced program write (%s): CPU %.3f s over %.1f s = %.2f %%\n",
+              state.outcome == SessionOutcome::Completed ? "complete" : "FAILED", writeCpu,
+              writeWall, 100 * writeCpu / writeWall);
+  frontEnd.program().shutdown();
+  return state.outcome == SessionOutcome::Completed ? 0 : 1;
+}
