@@ -42,6 +42,12 @@ bool TracingPort::startWrite(std::span<const std::uint8_t> bytes) {
   return inner_.startWrite(bytes);
 }
 
+void TracingPort::discardUntilQuiet(Clock::time_point limit) {
+  reading_ = false;
+  sink_("waiting for a quiet line");
+  inner_.discardUntilQuiet(limit);
+}
+
 PollResult TracingPort::poll() {
   PollResult r = inner_.poll();
   if (r.isFailed()) {

@@ -29,6 +29,7 @@ class TracingPort : public SerialPort {
   WaitHint waitHint() const override { return inner_.waitHint(); }
   void waitForProgress(Clock::time_point until) override { inner_.waitForProgress(until); }
   const OsError& lastError() const override { return inner_.lastError(); }
+  void discardUntilQuiet(Clock::time_point limit) override;
 
  private:
   SerialPort& inner_;

@@ -18,6 +18,9 @@ inline constexpr int portOpenFailed = -2;
 // A probe whose read never ends (a port that cannot even start one) is given up after this.
 inline constexpr std::chrono::milliseconds probeDeadline{1000};
 
+// How long a port made ready for a transfer may take to fall quiet before the WakeUp.
+inline constexpr std::chrono::milliseconds quietLimit{2000};
+
 // Where the device search reads the time its probe deadline is measured on; tests pass a fake.
 using TimeSource = std::function<Clock::time_point()>;
 

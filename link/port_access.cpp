@@ -108,7 +108,11 @@ int detectDevice(LinkPort& link, PortMenu& menu, const TimeSource& now) {
 
 int reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu, const TimeSource& now) {
   if (link.portOpen()) link.port->close();
-  if (openSelectedPort(link, op, false) == 0) return 1;
+  if (openSelectedPort(link, op, false) == 0) {
+    // The port was not probed: a device an earlier session left mid-frame may still talk.
+    link.port->discardUntilQuiet(Clock::now() + quietLimit);
+    return 1;
+  }
   // The selected port is given up; with nothing listed there is no item to untick.
   if (indexListed(link)) menu.setPortTick(link.portIndex, false);
   if (detectDevice(link, menu, now) == 1) return 1;

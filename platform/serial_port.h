@@ -2,6 +2,8 @@
 // at most one outstanding read or write, learned about only by polling without waiting.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -80,6 +82,21 @@ class SerialPort {
   virtual void waitForProgress(Clock::time_point until) = 0;
 
   virtual const OsError& lastError() const = 0;
+
+  // Drops what the device is still sending until the line has been silent for one answer's
+  // timeout (longer than the device's 100 ms frame gap, after which it also forgets a frame it
+  // holds half-received), or until `limit`; then purges. A device left mid-frame by an
+  // abandoned session would otherwise answer the next WakeUp with the rest of that frame.
+  virtual void discardUntilQuiet(Clock::time_point limit) {
+    std::array<std::uint8_t, 1> byte{};
+    while (Clock::now() < limit && startRead(byte)) {
+      PollResult result = poll();
+      for (; result.isPending() && Clock::now() < limit; result = poll())
+        waitForProgress(std::min(waitHint().deadline, limit));
+      if (!result.isCompleted() || result.count == 0) break;
+    }
+    purge();
+  }
 };
 
 }  // namespace morva

@@ -18,9 +18,14 @@ bool DataFile::open(const std::string& path, Mode mode) {
     return file_ != nullptr;
   }
   // An existing file is opened for update so that its content survives until truncate();
-  // "x" creates a missing one and refuses to clobber one that appeared meanwhile.
-  file_ = std::fopen(path.c_str(), "r+b");
-  if (file_ == nullptr) file_ = std::fopen(path.c_str(), "wbx");
+  // "x" creates a missing one and refuses to clobber one that appeared meanwhile. A device or
+  // a pipe has no content to keep, and opened for reading too, a pipe would have us as its
+  // own reader: it is opened for writing only, so that it waits for a real reader.
+  std::error_code error;
+  const bool regularOrMissing = std::filesystem::is_regular_file(path, error) ||
+                                !std::filesystem::exists(path, error);
+  file_ = std::fopen(path.c_str(), regularOrMissing ? "r+b" : "wb");
+  if (file_ == nullptr && regularOrMissing) file_ = std::fopen(path.c_str(), "wbx");
   if (file_ == nullptr) return false;
   // Unbuffered: each block goes to the OS in one write, and a failed write leaves nothing
   // behind in the stream that a later retry or seek could stumble over.

@@ -135,6 +135,13 @@ class FakeSerialPort : public SerialPort {
     return result;
   }
 
+  // The scripted device says nothing it was not asked for: the line is quiet at once.
+  void discardUntilQuiet(Clock::time_point) override {
+    ++quietWaits;
+    purge();
+  }
+  int quietWaits = 0;
+
   WaitHint waitHint() const override { return {}; }
   void waitForProgress(Clock::time_point) override {}
   const OsError& lastError() const override { return error_; }

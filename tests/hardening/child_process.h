@@ -1,0 +1,120 @@
+// Runs a program as a child process, as a shell script would: no terminal on stdin, stdout and
+// stderr captured, killed when it outlives a guard. Optionally as another user (from root).
+#pragma once
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morva::hardening {
+
+struct ProgramResult {
+  int status = -1;        // the exit status; -1 when it did not exit normally
+  bool timedOut = false;  // killed by the guard
+  std::string out;
+  std::string err;
+};
+
+// The account unprivileged runs use when the tests run as root.
+inline constexpr uid_t nobodyId = 65534;
+
+// Exit status of a child that could not become the requested user or could not start at all.
+inline constexpr int childSetupFailed = 126;
+inline constexpr int childExecFailed = 127;
+
+// `interruptAfter`: the operator presses Ctrl-C once, this long after the start.
+inline ProgramResult runProgram(
+    const std::string& program, const std::vector<std::string>& args,
+    std::optional<uid_t> asUser = std::nullopt,
+    std::chrono::seconds guard = std::chrono::seconds(20),
+    std::optional<std::chrono::milliseconds> interruptAfter = std::nullopt) {
+  ProgramResult result;
+  // Everything the child needs is prepared before fork: the child of a threaded process may
+  // only make async-signal-safe calls.
+  std::vector<std::string> argvText{program};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argvText) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  int outPipe[2], errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0) return result;
+  if (pipe2(errPipe, O_CLOEXEC) != 0) {
+    close(outPipe[0]);
+    close(outPipe[1]);
+    return result;
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int devNull = open("/dev/null", O_RDONLY);
+    if (devNull < 0 || dup2(devNull, 0) < 0 || dup2(outPipe[1], 1) < 0 || dup2(errPipe[1], 2) < 0)
+      _exit(childSetupFailed);
+    if (asUser && (setgroups(0, nullptr) != 0 || setgid(*asUser) != 0 || setuid(*asUser) != 0))
+      _exit(childSetupFailed);
+    execv(program.c_str(), argv.data());
+    _exit(childExecFailed);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  if (pid < 0) {
+    close(outPipe[0]);
+    close(errPipe[0]);
+    return result;
+  }
+
+  const auto started = std::chrono::steady_clock::now();
+  const auto deadline = started + guard;
+  std::optional<std::chrono::steady_clock::time_point> interruptAt;
+  if (interruptAfter) interruptAt = started + *interruptAfter;
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int openPipes = 2;
+  while (openPipes > 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (interruptAt && now >= *interruptAt) {
+      kill(pid, SIGINT);
+      interruptAt.reset();
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    if (left.count() <= 0) {
+      result.timedOut = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (interruptAt)
+      left = std::min(left, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                *interruptAt - now + std::chrono::milliseconds(1)));
+    if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --openPipes;
+      }
+    }
+  }
+  for (const pollfd& p : fds)
+    if (p.fd >= 0) close(p.fd);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  return result;
+}
+
+}  // namespace morva::hardening

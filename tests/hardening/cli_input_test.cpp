@@ -1,0 +1,321 @@
+// Bad input to the morva-cli program itself, run as a child process the way a script runs it:
+// every case ends with a clear message and its documented exit status, and nothing is written
+// where nothing should be. Ports are the simulator's pty or --simulate, never a real port.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "platform/posix/serial_port.h"
+#include "sim/simulator.h"
+#include "tests/hardening/child_process.h"
+#include "tests/hardening/harness.h"
+
+namespace morva::hardening {
+namespace {
+
+constexpr std::size_t block = 256;
+constexpr std::size_t programBlocks = 512;
+
+constexpr int exitComplete = 0;
+constexpr int exitTransferFailed = 1;
+constexpr int exitUsage = 2;
+constexpr int exitNoDevice = 3;
+constexpr int exitNotStarted = 4;
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Every name under `root`, to see that a failed run created nothing.
+std::vector<std::string> treeOf(const fs::path& root) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    names.push_back(entry.path().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class CliProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir.path().empty());
+    memory = randomBytes(sim::MemoryImage::byteCount, 41);
+    device = std::make_unique<sim::Simulator>();
+    device->memory().assign(memory);
+  }
+
+  // morva-cli ARGS --port <the simulator> [--yes] -q
+  ProgramResult run(std::vector<std::string> args, bool yes = false) {
+    args.insert(args.end(), {"--port", device->portPath(), "-q"});
+    if (yes) args.push_back("--yes");
+    return runProgram(MORVA_CLI_PROGRAM, args);
+  }
+
+  ScratchDir dir;
+  std::vector<std::uint8_t> memory;
+  std::unique_ptr<sim::Simulator> device;
+};
+
+std::string explain(const ProgramResult& r) {
+  return "status " + std::to_string(r.status) + (r.timedOut ? " (hung, killed)" : "") +
+         "\nstderr:\n" + r.err + "stdout:\n" + r.out;
+}
+
+TEST_F(CliProgram, AFileThatIsADirectoryIsRefusedAndLeftAlone) {
+  fs::create_directory(dir / "images.upg");
+  writeFile(dir / "images.upg" / "inside", {1, 2, 3});
+  const auto before = treeOf(dir.path());
+  for (const char* direction : {"write", "verify", "read"}) {
+    SCOPED_TRACE(direction);
+    const ProgramResult r = run({direction, "program", dir / "images.upg"}, true);
+    EXPECT_EQ(r.status, exitNotStarted) << explain(r);
+    EXPECT_TRUE(contains(r.err, "Fail: File open error !\n")) << explain(r);
+  }
+  EXPECT_EQ(treeOf(dir.path()), before);
+  EXPECT_EQ(readFile(dir / "images.upg" / "inside"), (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_EQ(device->stats().wakeUps, 0u) << "the device was woken for a file that cannot serve";
+}
+
+TEST_F(CliProgram, APathInAMissingDirectoryCreatesNothing) {
+  const fs::path missing = dir / "no-such-dir" / "fw.upg";
+  const ProgramResult write = run({"write", "program", missing});
+  EXPECT_EQ(write.status, exitNotStarted) << explain(write);
+  EXPECT_TRUE(contains(write.err, "Warning: File " + missing.string() + " doesn't exist !\n"))
+      << explain(write);
+  const ProgramResult verify = run({"verify", "program", missing});
+  EXPECT_EQ(verify.status, exitNotStarted) << explain(verify);
+  const ProgramResult read = run({"read", "program", missing}, true);
+  EXPECT_EQ(read.status, exitNotStarted) << explain(read);
+  EXPECT_TRUE(contains(read.err, "Fail: File open error !\n")) << explain(read);
+  EXPECT_FALSE(fs::exists(dir / "no-such-dir"));
+  EXPECT_EQ(device->stats().wakeUps, 0u);
+}
+
+// Paths longer than the system takes (4096 bytes in all, 255 for one name) fail like any
+// other path that cannot be opened, with the name in full.
+TEST_F(CliProgram, OverlongPathsFailCleanly) {
+  std::string longPath = dir.path().string();
+  while (longPath.size() <= 4200) longPath += "/" + std::string(200, 'd');
+  longPath += "/fw.upg";
+  const std::string longName = (dir / (std::string(300, 'n') + ".upg")).string();
+  for (const std::string& path : {longPath, longName}) {
+    SCOPED_TRACE(path.size());
+    const ProgramResult write = run({"write", "program", path});
+    EXPECT_EQ(write.status, exitNotStarted) << explain(write);
+    EXPECT_TRUE(contains(write.err, "Warning: File " + path + " doesn't exist !\n"))
+        << explain(write);
+    const ProgramResult read = run({"read", "program", path}, true);
+    EXPECT_EQ(read.status, exitNotStarted) << explain(read);
+    EXPECT_TRUE(contains(read.err, "Fail: File open error !\n")) << explain(read);
+  }
+  EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+TEST_F(CliProgram, NamesWithSpacesAndNonAsciiLettersWork) {
+  const fs::path source = dir / "Mein Gerät – Sicherung 1.upg";
+  const auto image = randomBytes(3 * block + 17, 42);
+  writeFile(source, image);
+  const ProgramResult write = run({"write", "program", source});
+  ASSERT_EQ(write.status, exitComplete) << explain(write);
+  auto padded = image;
+  padded.resize(4 * block, 0);
+  EXPECT_EQ(slice(device->memory().snapshot(), 0, 4 * block), padded);
+
+  const ProgramResult verify = run({"verify", "program", source});
+  EXPECT_EQ(verify.status, exitComplete) << explain(verify);
+
+  const fs::path target = dir / "lecture été 日本 x.lib";
+  const ProgramResult read = run({"read", "libraries", target});
+  ASSERT_EQ(read.status, exitComplete) << explain(read);
+  EXPECT_EQ(readFile(target), slice(device->memory().snapshot(), 512 * block, 384 * block));
+}
+
+TEST_F(CliProgram, AReadIntoAFullDeviceReportsTheWriteError) {
+  // The extension rule wants ".upg": reach /dev/full through a link of that name.
+  fs::create_symlink("/dev/full", dir / "full.upg");
+  const ProgramResult r = run({"read", "program", dir / "full.upg"}, true);
+  EXPECT_EQ(r.status, exitTransferFailed) << explain(r);
+  EXPECT_TRUE(contains(r.err, "Fail: File write error !\n")) << explain(r);
+  EXPECT_FALSE(contains(r.err, "Done")) << explain(r);
+}
+
+// Ctrl-C in the middle of a read at the wire's pace: the program stops at once, says so, and
+// the blocks that arrived are in the file at their offsets.
+TEST_F(CliProgram, CtrlCStopsAReadAndKeepsTheBlocksReceived) {
+  sim::SimulatorOptions options;
+  options.paced = true;
+  device = std::make_unique<sim::Simulator>(std::move(options));
+  device->memory().assign(memory);
+  const ProgramResult r = runProgram(
+      MORVA_CLI_PROGRAM, {"read", "program", dir / "part.upg", "--port", device->portPath(), "-q"},
+      std::nullopt, std::chrono::seconds(20), std::chrono::milliseconds(600));
+  EXPECT_EQ(r.status, 130) << explain(r);
+  EXPECT_TRUE(contains(r.err, "Stopped.\n")) << explain(r);
+  const auto got = readFile(dir / "part.upg");
+  EXPECT_GT(got.size(), 0u);
+  EXPECT_LT(got.size(), programBlocks * block);
+  EXPECT_EQ(got.size() % block, 0u);
+  EXPECT_EQ(got, slice(memory, 0, got.size()));
+}
+
+// A named pipe as the read target streams the image to whoever reads it.
+TEST_F(CliProgram, AReadIntoANamedPipeStreamsTheImageToItsReader) {
+  const fs::path pipe = dir / "stream.upg";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  std::vector<std::uint8_t> streamed;
+  std::thread reader([&] {
+    // Non-blocking, so that a program that never opens the pipe cannot hang the test; a pipe
+    // reports its hang-up only once a writer has come and gone.
+    const int fd = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (fd >= 0 && std::chrono::steady_clock::now() < guard) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      std::uint8_t chunk[4096];
+      const ssize_t n = ::read(fd, chunk, sizeof chunk);
+      if (n > 0) streamed.insert(streamed.end(), chunk, chunk + n);
+      if (n == 0) break;
+    }
+    if (fd >= 0) close(fd);
+  });
+  const ProgramResult r = run({"read", "program", pipe}, true);
+  reader.join();
+  EXPECT_EQ(r.status, exitComplete) << explain(r);
+  EXPECT_EQ(streamed, slice(memory, 0, programBlocks * block));
+}
+
+// A pipe target is opened for writing only: the open waits for a reader, and one Ctrl-C ends
+// that wait (opened read-write, the program would be its own reader and hang once the pipe
+// is full, each Ctrl-C failing only one of the write's 20 attempts).
+TEST_F(CliProgram, ANamedPipeNobodyReadsGivesWayToOneCtrlC) {
+  const fs::path pipe = dir / "nobody.upg";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const ProgramResult r = runProgram(
+      MORVA_CLI_PROGRAM, {"read", "program", pipe, "--port", device->portPath(), "-q", "--yes"},
+      std::nullopt, std::chrono::seconds(8), std::chrono::milliseconds(1500));
+  EXPECT_FALSE(r.timedOut) << explain(r);
+  EXPECT_TRUE(r.status == exitTransferFailed || r.status == exitNotStarted || r.status == 130)
+      << explain(r);
+}
+
+TEST_F(CliProgram, APortThatCannotBeUsedIsNamedWithItsReason) {
+  struct PortCase {
+    std::string port;
+    std::string message;
+    std::string reason;
+  };
+  const std::vector<PortCase> cases = {
+      {(dir / "no-such-tty").string(), "Warning: Port open error !\n", "No such file or directory"},
+      {"/dev/null", "Warning: Port configuration error !\n", "Inappropriate ioctl for device"},
+      {dir.path().string(), "Warning: Port open error !\n", "Is a directory"},
+  };
+  const std::vector<std::uint8_t> old{9, 8, 7};
+  writeFile(dir / "old.upg", old);
+  for (const PortCase& c : cases) {
+    SCOPED_TRACE(c.port);
+    for (const std::string target : {"old.upg", "new.upg"}) {
+      const ProgramResult r = runProgram(
+          MORVA_CLI_PROGRAM, {"read", "program", dir / target, "--port", c.port, "--yes"});
+      EXPECT_EQ(r.status, exitNoDevice) << explain(r);
+      EXPECT_TRUE(contains(r.err, c.message)) << explain(r);
+      EXPECT_TRUE(contains(r.err, c.port + ": " + c.reason)) << explain(r);
+      EXPECT_TRUE(contains(r.err, "A problem :: Vk350 not found !\n")) << explain(r);
+    }
+    EXPECT_EQ(readFile(dir / "old.upg"), old);
+    EXPECT_FALSE(fs::exists(dir / "new.upg"));
+  }
+}
+
+TEST_F(CliProgram, APortHeldByAnotherProgramIsReportedBusyUntilItIsLetGo) {
+  writeFile(dir / "fw.upg", randomBytes(2 * block, 43));
+  auto holder = std::make_unique<PosixSerialPort>();
+  ASSERT_TRUE(holder->open(device->portPath())) << holder->lastError().text;
+  const ProgramResult busy = run({"write", "program", dir / "fw.upg"});
+  EXPECT_EQ(busy.status, exitNoDevice) << explain(busy);
+  EXPECT_TRUE(contains(busy.err, "Warning: Port open error !\n")) << explain(busy);
+  EXPECT_TRUE(contains(busy.err, "Another program is using the port")) << explain(busy);
+  EXPECT_EQ(device->stats().wakeUps, 0u);
+
+  holder.reset();
+  const ProgramResult free = run({"write", "program", dir / "fw.upg"});
+  EXPECT_EQ(free.status, exitComplete) << explain(free);
+}
+
+// Without read permission (as root, the run switches to nobody, and the device is simulated
+// inside that run because nobody may not open root's pty).
+TEST_F(CliProgram, AFileThatMayNotBeOpenedIsRefusedAndLeftAlone) {
+  std::optional<uid_t> user;
+  if (geteuid() == 0) user = nobodyId;
+  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+  const auto secret = randomBytes(2 * block, 44);
+  writeFile(dir / "secret.upg", secret);
+  fs::permissions(dir / "secret.upg",
+                  user ? fs::perms::owner_read | fs::perms::owner_write : fs::perms::none);
+  // A read target that nobody may write, though its permissions are not read-only.
+  writeFile(dir / "theirs.upg", secret);
+  fs::permissions(dir / "theirs.upg", user ? fs::perms::owner_read | fs::perms::owner_write |
+                                                 fs::perms::group_read | fs::perms::others_read
+                                           : fs::perms::owner_write);
+
+  auto runAs = [&](std::vector<std::string> args) {
+    args.insert(args.end(), {"--simulate", "-q", "--yes"});
+    return runProgram(MORVA_CLI_PROGRAM, args, user);
+  };
+  const ProgramResult probe = runAs({"--version"});
+  if (probe.status == childSetupFailed)
+    GTEST_SKIP() << "cannot run the program as an unprivileged user here";
+  ASSERT_EQ(probe.status, exitComplete) << explain(probe);
+
+  for (const char* direction : {"write", "verify"}) {
+    SCOPED_TRACE(direction);
+    const ProgramResult r = runAs({direction, "program", dir / "secret.upg"});
+    EXPECT_EQ(r.status, exitNotStarted) << explain(r);
+    EXPECT_TRUE(contains(r.err, "Fail: File open error !\n")) << explain(r);
+  }
+  const ProgramResult read = runAs({"read", "program", dir / "theirs.upg"});
+  EXPECT_EQ(read.status, exitNotStarted) << explain(read);
+  EXPECT_TRUE(contains(read.err, "Fail: File open error !\n")) << explain(read);
+
+  fs::permissions(dir / "secret.upg", fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(dir / "theirs.upg", fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(readFile(dir / "secret.upg"), secret);
+  EXPECT_EQ(readFile(dir / "theirs.upg"), secret);
+}
+
+TEST_F(CliProgram, BadCommandLinesShowTheUsageAndTouchNothing) {
+  const std::string file = (dir / "x.upg").string();
+  const std::vector<std::vector<std::string>> lines = {
+      {"read", "program", file, "--frobnicate"},
+      {"read", "program", file, "-x"},
+      {"read", "firmware", file},
+      {"read", "program"},
+      {"read", "program", file, "extra"},
+      {"read", "program", ""},
+      {"read", "program", file, "--port"},
+      {"fetch", "program", file},
+      {},
+  };
+  for (const auto& line : lines) {
+    std::string shown;
+    for (const auto& word : line) shown += "[" + word + "] ";
+    SCOPED_TRACE(shown);
+    const ProgramResult r = runProgram(MORVA_CLI_PROGRAM, line);
+    EXPECT_EQ(r.status, exitUsage) << explain(r);
+    EXPECT_EQ(r.err.rfind("morva-cli: ", 0), 0u) << explain(r);
+    EXPECT_TRUE(contains(r.err, "\nUsage:\n")) << explain(r);
+    EXPECT_TRUE(r.out.empty()) << explain(r);
+  }
+  EXPECT_TRUE(fs::is_empty(dir.path()));
+  EXPECT_EQ(device->stats().wakeUps, 0u);
+}
+
+}  // namespace
+}  // namespace morva::hardening

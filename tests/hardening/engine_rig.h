@@ -1,0 +1,83 @@
+// The transfer engine driven by hand, as a front end's loop drives it: one step at a time over
+// a real POSIX port, waiting on the port while an operation is pending.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "link/link.h"
+#include "platform/posix/serial_port.h"
+#include "tests/support/recording_operator.h"
+#include "transfer/engine.h"
+
+namespace morva::hardening {
+
+struct EngineRig {
+  // The port runs its time-outs on `now`: the steady clock, or a test's hand-moved one.
+  explicit EngineRig(PosixSerialPort::NowFunction now = [] { return Clock::now(); })
+      : clock(std::move(now)), port(std::make_unique<PosixSerialPort>(clock)) {
+    link.port = port.get();
+  }
+
+  // Opens and configures `path` as the selected port, as a port command does.
+  bool openPort(const std::string& path) {
+    link.portNameTable = {path};
+    link.portIndex = 0;
+    return openSelectedPort(link, op, false) == 0;
+  }
+
+  // The start sequence of the Write, Read and Verify commands: reopen the port, then start
+  // a session on `file` (chosen in the file chooser).
+  int start(Direction direction, DataKind kind, const std::string& file) {
+    state.direction = direction;
+    state.dataKind = kind;
+    if (reopenOrDetect(link, op, op) != 1) return sessionFailed;
+    op.fileChoices.push_back(FileChoice{file, false});
+    return startSession(state, link, op);
+  }
+
+  // Performs one step, never waiting.
+  StepResult stepOnce() { return performTransferStep(state.transferStep, state, link, op); }
+
+  // Performs one step; when the outstanding operation is pending, waits on the port for news
+  // (at most 50 ms on the port's clock) and reports Waiting.
+  StepResult step() {
+    const StepResult result = stepOnce();
+    if (result == StepResult::Waiting) waitOnPort();
+    return result;
+  }
+
+  void waitOnPort() { link.port->waitForProgress(clock() + std::chrono::milliseconds(50)); }
+
+  // Runs steps until the session ends or `stopHere` says so right after a step (before any
+  // wait on the port); false when the guard ran out first (a hang).
+  bool runUntil(const std::function<bool(StepResult)>& stopHere,
+                std::chrono::milliseconds guard = std::chrono::milliseconds(20000)) {
+    const auto end = std::chrono::steady_clock::now() + guard;
+    while (state.transferStep != 0) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      const StepResult result = stepOnce();
+      if (stopHere && stopHere(result)) return true;
+      if (result == StepResult::Waiting) waitOnPort();
+    }
+    return true;
+  }
+  bool runToEnd() { return runUntil({}); }
+
+  // The Stop command: the session ends where it stands, both queues are emptied and the
+  // outstanding operation is aborted; the data file stays open.
+  void stop() {
+    state.transferStep = 0;
+    link.port->purge();
+  }
+
+  PosixSerialPort::NowFunction clock;
+  std::unique_ptr<PosixSerialPort> port;  // link.port, unless a test puts a wrapper between
+  LinkPort link;
+  SessionState state;
+  morva::testing::RecordingOperator op;
+};
+
+}  // namespace morva::hardening

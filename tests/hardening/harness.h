@@ -1,0 +1,145 @@
+// What the hardening tests share: a scratch directory, file helpers, a terminal with nobody at
+// it, and morva-cli run in-process over any serial port against the simulated controller.
+#pragma once
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <span>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_app.h"
+#include "platform/console.h"
+#include "platform/operator.h"
+#include "platform/posix/serial_port.h"
+#include "platform/serial_port.h"
+
+namespace morva::hardening {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under the system's temporary directory, removed with its content.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "morva-hard-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+inline std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::vector<std::uint8_t> bytes(n);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(gen());
+  return bytes;
+}
+
+inline std::vector<std::uint8_t> readFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void writeFile(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(p, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+// bytes[from, from + count), clipped to what there is.
+inline std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::size_t from,
+                                       std::size_t count) {
+  from = std::min(from, bytes.size());
+  count = std::min(count, bytes.size() - from);
+  return {bytes.begin() + static_cast<std::ptrdiff_t>(from),
+          bytes.begin() + static_cast<std::ptrdiff_t>(from + count)};
+}
+
+// A script runs the tool: no terminal, nobody to answer, never a stop request.
+struct QuietConsole : Console {
+  bool inputIsTerminal() const override { return false; }
+  bool errorIsTerminal() const override { return false; }
+  std::optional<std::string> readLine() override { return std::nullopt; }
+  bool stopRequested() const override { return false; }
+};
+
+struct NoLister : PortLister {
+  std::vector<std::string> listPorts() override { return {}; }
+};
+
+struct CliResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+
+  // The "Caption: text" line the tool printed for a message box.
+  bool said(const std::string& caption, const std::string& text) const {
+    return err.find(caption + ": " + text + "\n") != std::string::npos;
+  }
+};
+
+// Runs "morva-cli ARGS --port PORTPATH [--yes]" in this process over `port`.
+inline CliResult runCliOver(SerialPort& port, const std::string& portPath,
+                            std::vector<std::string> args, bool yes = false) {
+  args.push_back("--port");
+  args.push_back(portPath);
+  if (yes) args.push_back("--yes");
+  CliResult result;
+  const cli::ParseResult parsed = cli::parseOptions(args);
+  if (!parsed.options) {
+    result.err = parsed.error;
+    return result;
+  }
+  std::ostringstream out, err;
+  NoLister lister;
+  QuietConsole console;
+  cli::Environment env{port, lister, console, out, err, {}};
+  result.status = cli::runCli(*parsed.options, env);
+  result.out = out.str();
+  result.err = err.str();
+  return result;
+}
+
+// Reads and drops whatever a device still sends until the line has been silent for a whole
+// answer time-out; false when it never falls silent. A device that talked past the end of a
+// failed or stopped session would otherwise talk into the next one.
+inline bool drainUntilQuiet(SerialPort& port) {
+  const auto guard = Clock::now() + std::chrono::seconds(5);
+  std::uint8_t byte = 0;
+  while (Clock::now() < guard) {
+    if (!port.startRead(std::span(&byte, 1))) return false;
+    PollResult result = port.poll();
+    while (result.isPending()) {
+      port.waitForProgress(port.waitHint().deadline);
+      result = port.poll();
+    }
+    if (result.isFailed()) return false;
+    if (result.count == 0) return true;
+  }
+  return false;
+}
+
+// The same on the port at `path`, opened for the purpose.
+inline bool waitUntilQuiet(const std::string& path) {
+  PosixSerialPort port;
+  return port.open(path) && port.configure() && drainUntilQuiet(port);
+}
+
+}  // namespace morva::hardening

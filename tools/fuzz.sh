@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Builds the transfer engine's fuzz target with clang (libFuzzer, AddressSanitizer,
+# UndefinedBehaviorSanitizer) and runs it for a bounded time.
+#
+#   bash tools/fuzz.sh [SECONDS]          default 60
+#   bash tools/fuzz.sh 1800               a long run; the corpus grows in build-fuzz/corpus
+#   FUZZ_ARGS="-jobs=2 -workers=2" bash tools/fuzz.sh 3600    both cores
+#
+# The fuzzer starts from fuzz/corpus (the seeds, never written to) and from what earlier runs
+# found in $FUZZ_BUILD_DIR/corpus. A broken invariant or a sanitizer report stops the run; the
+# input is left in $FUZZ_BUILD_DIR/artifacts/ and the script exits non-zero. Replay one with
+#   build-fuzz/morva_fuzz build-fuzz/artifacts/crash-...
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+build=${FUZZ_BUILD_DIR:-build-fuzz}
+
+packages=(clang-14 libclang-rt-14-dev cmake ninja-build)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq -o DPkg::Lock::Timeout=900 "${missing[@]}"
+fi
+
+# The fuzz folder is its own CMake project: it compiles the engine's sources again with
+# coverage instrumentation, whatever the main build does.
+cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DMORVA_FUZZ=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j2
+
+mkdir -p "$build/corpus" "$build/artifacts"
+log="$build/fuzz.log"
+echo "fuzzing for ${seconds}s; full log in $log"
+set +e
+# shellcheck disable=SC2086  # FUZZ_ARGS is a list of flags
+"$build/morva_fuzz" -max_total_time="$seconds" -timeout=60 -print_final_stats=1 \
+  -artifact_prefix="$build/artifacts/" ${FUZZ_ARGS:-} "$build/corpus" fuzz/corpus >"$log" 2>&1
+status=$?
+set -e
+
+grep -E 'invariant broken|ERROR: |SUMMARY: ' "$log" | head -20 || true
+last=$(grep -E '^#[0-9]+' "$log" | tail -1 || true)
+echo "last status: ${last:-none}"
+runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
+ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")
+echo "executions: ${runs:-?}  cov: ${cov:-?}  ft: ${ft:-?}  exec/s: ${speed:-?}  corpus: $(ls "$build/corpus" | wc -l) files"
+if [ "$status" -ne 0 ]; then
+  echo "the fuzzer stopped on a finding (exit $status); inputs in $build/artifacts/" >&2
+  ls "$build/artifacts" >&2
+  exit 1
+fi
