@@ -5,30 +5,30 @@
 
 namespace morva::qt {
 
-QFont qtFont(const FontSpec& spec) {
-  QFont font(QString::fromStdString(spec.face));
-  if (spec.fixedPitch) {
+QFont qtFont(const FontSpec& fontSpec) {
+  QFont font(QString::fromStdString(fontSpec.face));
+  if (fontSpec.fixedPitch) {
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
   }
-  if (spec.pixelSize > 0)
-    font.setPixelSize(spec.pixelSize);
-  else if (spec.pointSize > 0)
-    font.setPointSize(spec.pointSize);
-  if (spec.weight > 0) font.setWeight(static_cast<QFont::Weight>(spec.weight));
-  font.setItalic(spec.italic);
+  if (fontSpec.pixelSize > 0)
+    font.setPixelSize(fontSpec.pixelSize);
+  else if (fontSpec.pointSize > 0)
+    font.setPointSize(fontSpec.pointSize);
+  if (fontSpec.weight > 0) font.setWeight(static_cast<QFont::Weight>(fontSpec.weight));
+  font.setItalic(fontSpec.italic);
   return font;
 }
 
 FontSpec fontSpecOf(const QFont& font) {
-  FontSpec spec;
-  spec.face = font.family().toStdString();
-  spec.pixelSize = font.pixelSize() > 0 ? font.pixelSize() : 0;
-  spec.pointSize = spec.pixelSize == 0 && font.pointSize() > 0 ? font.pointSize() : 0;
-  spec.fixedPitch = QFontInfo(font).fixedPitch();
-  spec.weight = font.weight();
-  spec.italic = font.italic();
-  return spec;
+  FontSpec fontSpec;
+  fontSpec.face = font.family().toStdString();
+  fontSpec.pixelSize = font.pixelSize() > 0 ? font.pixelSize() : 0;
+  fontSpec.pointSize = fontSpec.pixelSize == 0 && font.pointSize() > 0 ? font.pointSize() : 0;
+  fontSpec.fixedPitch = QFontInfo(font).fixedPitch();
+  fontSpec.weight = font.weight();
+  fontSpec.italic = font.italic();
+  return fontSpec;
 }
 
 void installFontSubstitutes() {

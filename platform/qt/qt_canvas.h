@@ -12,7 +12,7 @@ namespace morva::qt {
 
 // The nearest Qt font. The fixed-pitch hint makes the font matcher pick a monospaced face
 // where the named one is missing, as "Fixedsys" is everywhere but on Windows.
-QFont qtFont(const FontSpec& spec);
+QFont qtFont(const FontSpec& fontSpec);
 // What the font chooser picked, in the operator's terms.
 FontSpec fontSpecOf(const QFont& font);
 // Lets "Fixedsys" resolve to the monospaced faces a desktop usually has.
