@@ -17,17 +17,7 @@ seconds=${1:-60}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 
 packages=(clang-14 libclang-rt-14-dev cmake ninja-build)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq -o DPkg::Lock::Timeout=900 "${missing[@]}"
-fi
+bash tools/deps.sh "${packages[@]}"
 
 # The fuzz folder is its own CMake project: it compiles the engine's sources again with
 # coverage instrumentation, whatever the main build does.

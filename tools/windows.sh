@@ -12,17 +12,7 @@ cd "$(dirname "$0")/.."
 # packages. The 32-bit program is built and linked only.
 packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
           fonts-wine)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq -o DPkg::Lock::Timeout=900 "${missing[@]}"
-fi
+bash tools/deps.sh "${packages[@]}"
 
 # -O2: GCC 12 at -O3 reports a false -Wrestrict inside std::string's operator+.
 configure_windows() {  # configure_windows DIR ARCH

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/cli_app.h"
+#include "tests/support/quiet_console.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
 
@@ -17,16 +18,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct QuietConsole : Console {
-  bool inputIsTerminal() const override { return false; }
-  bool errorIsTerminal() const override { return false; }
-  std::optional<std::string> readLine() override { return std::nullopt; }
-  bool stopRequested() const override { return false; }
-};
-
-struct NoLister : PortLister {
-  std::vector<std::string> listPorts() override { return {}; }
-};
+using testing::NoLister;
+using testing::QuietConsole;
 
 std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned seed) {
   std::mt19937 gen(seed);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/cli_app.h"
+#include "tests/support/quiet_console.h"
 #include "platform/console.h"
 #include "platform/operator.h"
 #include "platform/posix/serial_port.h"
@@ -72,17 +73,8 @@ inline std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, s
           bytes.begin() + static_cast<std::ptrdiff_t>(from + count)};
 }
 
-// A script runs the tool: no terminal, nobody to answer, never a stop request.
-struct QuietConsole : Console {
-  bool inputIsTerminal() const override { return false; }
-  bool errorIsTerminal() const override { return false; }
-  std::optional<std::string> readLine() override { return std::nullopt; }
-  bool stopRequested() const override { return false; }
-};
-
-struct NoLister : PortLister {
-  std::vector<std::string> listPorts() override { return {}; }
-};
+using testing::NoLister;
+using testing::QuietConsole;
 
 struct CliResult {
   int status = -1;

@@ -1,0 +1,25 @@
+// A script runs the tool: no terminal, nobody to answer, never a stop request; and a machine
+// whose own serial ports are not listed, so that only the ports a test names are used.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+#include "platform/operator.h"
+
+namespace morva::testing {
+
+struct QuietConsole : Console {
+  bool inputIsTerminal() const override { return false; }
+  bool errorIsTerminal() const override { return false; }
+  std::optional<std::string> readLine() override { return std::nullopt; }
+  bool stopRequested() const override { return false; }
+};
+
+struct NoLister : PortLister {
+  std::vector<std::string> listPorts() override { return {}; }
+};
+
+}  // namespace morva::testing
