@@ -73,7 +73,7 @@ $im "$work/sky.png" "$work/floor.png" -compose over -composite \
     "$work/pools.png" -compose screen -composite \
     -fill none -draw "$truss" -draw "$housings" \
     -alpha off -strip -depth 8 -define png:compression-level=9 "$out/background.png"
-$im "$out/background.png" -type TrueColor BMP3:"$out/background.bmp"
+$im "$out/background.png" -dither FloydSteinberg -colors 256 -type Palette -compress None BMP3:"$out/background.bmp"
 
 # Icon: a spotlight at the top pointing down, its warm beam widening below it. Drawn at four
 # times the size and reduced, so that the edges come out smooth.

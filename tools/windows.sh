@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds morva-cli.exe for 64-bit (build-win64) and 32-bit (build-win32) Windows with
-# mingw-w64, checks that it needs no DLL beyond Windows' own, and runs the Wine tests with the
-# 64-bit build against the Linux vk350-sim.
+# Builds morva-cli.exe and the desktop program morva.exe for 64-bit (build-win64) and 32-bit
+# (build-win32) Windows with mingw-w64, checks that they need no DLL beyond Windows' own, and
+# runs the Wine tests with the 64-bit build against the Linux vk350-sim (the desktop cases on
+# an Xvfb display of their own).
 #
 # MORVA_LINUX_BUILD: the Linux build directory whose vk350-sim the tests use (default: build;
 # when that has not been configured, the simulator alone is built in build-win64/linux-sim).
@@ -11,14 +12,14 @@ cd "$(dirname "$0")/.."
 # The 32-bit Wine (i386 architecture) is left out on purpose: adding it upgrades many system
 # packages. The 32-bit program is built and linked only.
 packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
-          fonts-wine)
+          fonts-wine xvfb imagemagick)
 bash tools/deps.sh "${packages[@]}"
 
 # -O2: GCC 12 at -O3 reports a false -Wrestrict inside std::string's operator+.
 configure_windows() {  # configure_windows DIR ARCH
   cmake -S . -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$2.cmake" \
     -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
-    -DMORVA_GUI=OFF -DMORVA_BENCH=OFF -DMORVA_TESTS=ON --no-warn-unused-cli >/dev/null
+    -DMORVA_GUI=ON -DMORVA_BENCH=OFF -DMORVA_TESTS=ON --no-warn-unused-cli >/dev/null
 }
 
 # Only Windows' own DLLs may be imported: the C++ runtime is linked in (-static).
@@ -37,10 +38,12 @@ check_imports() {  # check_imports OBJDUMP EXE
 configure_windows build-win64 x86_64
 cmake --build build-win64 -j2
 check_imports x86_64-w64-mingw32-objdump build-win64/cli/morva-cli.exe
+check_imports x86_64-w64-mingw32-objdump build-win64/platform/win32/desktop/morva.exe
 
 configure_windows build-win32 i686
-cmake --build build-win32 -j2 --target morva-cli
+cmake --build build-win32 -j2 --target morva-cli morva
 check_imports i686-w64-mingw32-objdump build-win32/cli/morva-cli.exe
+check_imports i686-w64-mingw32-objdump build-win32/platform/win32/desktop/morva.exe
 
 linux_build=${MORVA_LINUX_BUILD:-build}
 if [ ! -f "$linux_build/CMakeCache.txt" ]; then
@@ -51,5 +54,8 @@ fi
 cmake --build "$linux_build" -j2 --target vk350-sim
 
 bash tests/wine/run.sh --cli build-win64/cli/morva-cli.exe \
-  --unit build-win64/tests/wine/win32_tests.exe --sim "$linux_build/sim/vk350-sim" \
-  --work build-win64/wine
+  --unit build-win64/tests/wine/win32_tests.exe \
+  --gui build-win64/platform/win32/desktop/morva.exe \
+  --driver build-win64/tests/wine/desktop_driver.exe \
+  --desktop-tests build-win64/tests/wine/win32_desktop_tests.exe \
+  --sim "$linux_build/sim/vk350-sim" --work build-win64/wine

@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
-# morva-cli.exe and the Win32 port tests under Wine, each against the Linux vk350-sim behind
-# COM1. Prints one line per case and closes with "N passed, N failed".
+# morva-cli.exe, the Win32 port tests and the desktop program morva.exe under Wine, each
+# against the Linux vk350-sim behind COM1. Prints one line per case and closes with
+# "N passed, N failed".
 #
-#   tests/wine/run.sh --cli morva-cli.exe --unit win32_tests.exe --sim vk350-sim --work DIR
+#   tests/wine/run.sh [--cli morva-cli.exe --unit win32_tests.exe]
+#                     [--gui morva.exe --driver desktop_driver.exe
+#                      --desktop-tests win32_desktop_tests.exe [--screenshot PNG]]
+#                     --sim vk350-sim --work DIR
+#
+# The desktop cases (desktop_cases.sh) run on an Xvfb display of their own, which the run
+# starts when --gui is given.
 #
 # Safety: a Wine prefix maps COM ports to the machine's real serial devices, and /dev/ttyS0
 # may be the kernel console. So the whole run happens in a mount namespace of its own in
@@ -12,26 +19,39 @@
 set -uo pipefail
 
 usage() {
-  echo "usage: $0 --cli EXE --unit EXE --sim VK350SIM --work DIR" >&2
+  echo "usage: $0 [--cli EXE --unit EXE] [--gui EXE --driver EXE --desktop-tests EXE" \
+    "[--screenshot PNG]] --sim VK350SIM --work DIR" >&2
   exit 2
 }
 
 cli_exe="" unit_exe="" sim="" work=""
-while [ $# -gt 0 ]; do
+gui_exe="" driver_exe="" desktop_tests_exe="" screenshot=""
+while [ $# -gt 1 ]; do
   case "$1" in
     --cli) cli_exe=$2; shift 2 ;;
     --unit) unit_exe=$2; shift 2 ;;
+    --gui) gui_exe=$2; shift 2 ;;
+    --driver) driver_exe=$2; shift 2 ;;
+    --desktop-tests) desktop_tests_exe=$2; shift 2 ;;
+    --screenshot) screenshot=$2; shift 2 ;;
     --sim) sim=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
     *) usage ;;
   esac
 done
-if [ -z "$cli_exe" ] || [ -z "$unit_exe" ] || [ -z "$sim" ] || [ -z "$work" ]; then usage; fi
-for f in "$cli_exe" "$unit_exe" "$sim"; do
-  [ -f "$f" ] || { echo "wine tests: $f is missing" >&2; exit 2; }
+[ $# -eq 0 ] || usage
+if [ -z "$sim" ] || [ -z "$work" ] || { [ -z "$cli_exe" ] && [ -z "$gui_exe" ]; }; then usage; fi
+if [ -n "$cli_exe" ] && [ -z "$unit_exe" ]; then usage; fi
+if [ -n "$gui_exe" ] && { [ -z "$driver_exe" ] || [ -z "$desktop_tests_exe" ]; }; then usage; fi
+for f in "$cli_exe" "$unit_exe" "$gui_exe" "$driver_exe" "$desktop_tests_exe" "$sim"; do
+  [ -z "$f" ] || [ -f "$f" ] || { echo "wine tests: $f is missing" >&2; exit 2; }
 done
 mkdir -p "$work"
-cli_exe=$(realpath "$cli_exe") unit_exe=$(realpath "$unit_exe") sim=$(realpath "$sim")
+full() { [ -z "$1" ] || realpath "$1"; }
+cli_exe=$(full "$cli_exe") unit_exe=$(full "$unit_exe") sim=$(full "$sim")
+gui_exe=$(full "$gui_exe") driver_exe=$(full "$driver_exe")
+desktop_tests_exe=$(full "$desktop_tests_exe")
+[ -z "$screenshot" ] || screenshot=$(realpath -m "$screenshot")
 work=$(realpath "$work")
 
 serial_nodes() {
@@ -49,7 +69,9 @@ if [ -z "${MORVA_WINE_ISOLATED:-}" ]; then
     exit 1
   fi
   exec unshare --mount --propagation private env MORVA_WINE_ISOLATED=1 bash "$0" \
-    --cli "$cli_exe" --unit "$unit_exe" --sim "$sim" --work "$work"
+    ${cli_exe:+--cli "$cli_exe" --unit "$unit_exe"} \
+    ${gui_exe:+--gui "$gui_exe" --driver "$driver_exe" --desktop-tests "$desktop_tests_exe"} \
+    ${screenshot:+--screenshot "$screenshot"} --sim "$sim" --work "$work"
 fi
 
 # Inside the namespace: every real serial device becomes /dev/null for everything started
@@ -101,9 +123,30 @@ stop_sim() {
   return $status
 }
 
+# The desktop cases' display: an Xvfb of our own, on a display number it picks itself.
+xvfb_pid=""
+start_display() {
+  local fifo="$work/xvfb.display" number=""
+  rm -f "$fifo"
+  mkfifo "$fifo" || return 1
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  read -r -t 10 number <"$fifo"
+  rm -f "$fifo"
+  [ -n "$number" ] || return 1
+  export DISPLAY=":$number"
+}
+stop_display() {
+  [ -n "$xvfb_pid" ] || return 0
+  kill -TERM "$xvfb_pid" 2>/dev/null
+  wait "$xvfb_pid" 2>/dev/null
+  xvfb_pid=""
+}
+
 finish() {
   stop_sim >/dev/null 2>&1
   stop_server
+  stop_display
 }
 trap finish EXIT
 
@@ -190,6 +233,14 @@ check() {  # check NAME CONDITION-COMMAND... : passes when the command succeeds
   if "$@"; then pass "$name"; else fail "$name" "$*"; fi
 }
 
+# Wine's desktop process takes its display from the first program that starts it, so the
+# display is there before anything of Wine runs.
+if [ -n "$gui_exe" ] && ! start_display; then
+  echo "wine tests: Xvfb did not start: $(cat "$work/xvfb.log" 2>/dev/null)"
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+
 if ! prepare_prefix; then
   echo "wine tests: COM1 is not mapped as it must be; nothing was run:"
   for f in "$WINEPREFIX"/dosdevices/com*; do echo "  $f -> $(readlink "$f")"; done
@@ -197,6 +248,7 @@ if ! prepare_prefix; then
   exit 1
 fi
 
+cli_cases() {
 # --- no port opened -------------------------------------------------------------------------
 run_cli ports
 ports_ok() {
@@ -312,6 +364,16 @@ if start_sim --fault vanish@command:7; then
   check "a device gone during a write: Error code" vanished_ok
 else
   fail "vanish (no simulator)"
+fi
+}
+
+[ -z "$cli_exe" ] || cli_cases
+
+# --- the desktop program ------------------------------------------------------------------------
+if [ -n "$gui_exe" ]; then
+  # shellcheck source=tests/wine/desktop_cases.sh
+  source "$(dirname "$(realpath "$0")")/desktop_cases.sh"
+  desktop_cases
 fi
 
 elapsed=$((($(date +%s%N) - started) / 100000000))

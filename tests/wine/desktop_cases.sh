@@ -1,0 +1,208 @@
+# shellcheck shell=bash
+# shellcheck disable=SC2154  # wine, work, link and the programs' paths are run.sh's
+# The desktop program's cases, sourced by run.sh inside its protected setup (the real serial
+# devices hidden, COM1 behind our link, an Xvfb display of our own), using its pass, fail,
+# check, start_sim, stop_sim, winpath and variables.
+#
+# morva.exe is worked as an operator would, through desktop_driver.exe: the menus with the
+# keyboard (Wine keeps a program's menus to itself, so another program cannot look into
+# them), its boxes and its file dialog. What the device got is read from the simulator's
+# trace and memory.
+
+gui_pid="" gui_rc=""
+
+start_gui() {
+  "$wine" "$gui_exe" >"$work/gui.out" 2>&1 </dev/null &
+  gui_pid=$!
+}
+
+# Waits for morva.exe to end, at most `limit` seconds (a hang guard); its status in gui_rc.
+wait_gui() {
+  local limit=$1 _
+  for _ in $(seq $((limit * 20))); do
+    kill -0 "$gui_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  if kill -0 "$gui_pid" 2>/dev/null; then
+    kill -KILL "$gui_pid" 2>/dev/null
+    wait "$gui_pid" 2>/dev/null
+    gui_rc="still running after ${limit} s"
+  else
+    wait "$gui_pid"
+    gui_rc=$?
+  fi
+  gui_pid=""
+}
+
+# Runs the driver: its output, without CRs, in drove; its status in drive_rc.
+drove="" drive_rc=0
+drive() {
+  drove=$(timeout -k 5 60 "$wine" "$driver_exe" "$@" </dev/null 2>&1 | tr -d '\r')
+  drive_rc=${PIPESTATUS[0]}
+}
+
+# menu KEYS: Alt+first key, then the others, each once the menus have followed the one before.
+menu() {
+  drive menu "$1" 10000
+  [ "$drive_rc" = 0 ] || echo "     menu $1: $drove"
+}
+
+# wait_until SECONDS COMMAND...: true as soon as the command succeeds (a hang guard only).
+wait_until() {
+  local end=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.05
+  done
+}
+
+trace="$work/sim.err"
+trace_count() { grep -c -- "$1" "$trace"; }
+trace_has() { [ "$(trace_count "$1")" -ge "$2" ]; }
+# The device acknowledged the data frame of `block`: it is in its memory.
+written_through() {
+  awk -v last="data for block $1\$" '$0 ~ last {seen = 1; next} seen && /DEV->PC 06/ {ok = 1}
+    END {exit !ok}' "$trace"
+}
+file_size_is() { [ -f "$1" ] && [ "$(stat -c %s "$1")" = "$2" ]; }
+
+# CPU time the process has used, in clock ticks (user and system).
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+
+# The screen, cut to the main window.
+take_screenshot() {
+  local shot="$work/screen.png" x y width height
+  /usr/bin/import -window root "$shot" || return
+  drive rect
+  read -r x y width height <<<"$drove"
+  if [ "$drive_rc" = 0 ] && [ -n "$height" ]; then
+    /usr/bin/convert "$shot" -crop "${width}x${height}+${x}+${y}" +repage "$1"
+  else
+    cp "$shot" "$1"
+  fi
+}
+
+# Wine draws the windows' frames and captions itself only inside a desktop of its own; Xvfb has
+# no window manager to draw them. Its caption buttons are glyphs of the Marlett face, which
+# Debian's Wine finds only among the prefix's own fonts.
+use_wine_desktop() {
+  local marlett=/usr/share/wine/fonts/marlett.ttf fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  [ ! -f "$marlett" ] || [ -f "$fonts/marlett.ttf" ] || cp "$marlett" "$fonts/"
+  "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null &&
+    "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+      >/dev/null || return 1
+  stop_server
+  start_server
+  "$wine" reg query 'HKLM\Software\Wine\Ports' >/dev/null 2>&1
+  wait_until 10 mapping_safe
+}
+
+desktop_own_tests() {
+  timeout -k 5 120 "$wine" "$desktop_tests_exe" >"$work/desktop_tests.out" 2>&1 </dev/null
+  local status=$? ok bad
+  ok=$(grep -c '^\[       OK \]' "$work/desktop_tests.out")
+  bad=$(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)' "$work/desktop_tests.out")
+  passed=$((passed + ok))
+  failed=$((failed + bad))
+  echo "win32_desktop_tests: $ok passed, $bad failed"
+  if [ "$status" != 0 ] || [ "$ok" = 0 ]; then
+    [ "$bad" != 0 ] || fail "win32_desktop_tests ran" "exit status $status"
+    tr -d '\r' <"$work/desktop_tests.out" | grep -vE '^\[ +(RUN|OK) +\]'
+  fi
+}
+
+# No device behind any port: the search at start-up ends in a box over the shown window.
+desktop_without_device() {
+  start_gui
+  drive window 20000
+  check "morva.exe shows its main window" [ "$drove" = "title: Vk350 Morva communication program" ]
+  drive box "A problem :" ok 30000
+  local wanted="text: Vk350 not found !\nConnect and prepare device\nand try again."
+  check "no device: the not-found box, over the main window" \
+    [ "$drove" = "$wanted"$'\n'"owner: main" ]
+  menu af
+  drive box "Font" ok 10000
+  check "Font opens the font chooser over the main window" [ "${drove##*$'\n'}" = "owner: main" ]
+  menu ae
+  wait_gui 20
+  check "Exit from the Action menu ends the program with status 0" [ "$gui_rc" = 0 ]
+}
+
+desktop_with_device() {
+  local mem="$work/desktop-memory.bin" fw="$work/desktop.upg" lib="$work/desktop.lib"
+  head -c 1048576 /dev/urandom >"$mem"
+  head -c 131072 /dev/urandom >"$fw"
+  rm -f "$lib"
+  # A short answer delay, so that a transfer lasts long enough to be watched and stopped.
+  if ! start_sim --memory "$mem" --latency 2 --trace; then
+    fail "desktop sessions (no simulator)"
+    return
+  fi
+  start_gui
+  drive window 20000
+  check "the search at start-up finds the device on COM1" \
+    wait_until 20 trace_has "identification" 1
+  drive box "A problem :" ok 500
+  check "  ... and shows no not-found box" [ "$drive_rc" = 1 ]
+
+  # Idle, the loop sleeps: a few ticks of the 100 a second at most.
+  local before after
+  before=$(cpu_ticks "$gui_pid")
+  sleep 1
+  after=$(cpu_ticks "$gui_pid")
+  idle_ok() { [ "$(cat "/proc/$gui_pid/comm")" = morva.exe ] && [ $((after - before)) -le 10 ]; }
+  check "an idle program uses almost no processor time ($((after - before)) ticks in 1 s)" \
+    idle_ok
+
+  menu apw
+  drive choose "Choose file with data :" "$(winpath "$fw")" 10000
+  check "Program > Write to Vk350 opens the file dialog" [ "$drive_rc" = 0 ]
+  if wait_until 20 trace_has "data for block" 200; then
+    take_screenshot "${screenshot:-$work/screenshot-windows.png}"
+  fi
+  check "  ... and writes the whole program into the device" wait_until 30 written_through 511
+
+  menu alr
+  drive choose "Choose file to write into :" "$(winpath "$lib")" 10000
+  check "Scanner libraries > Read from Vk350 into a new file" [ "$drive_rc" = 0 ]
+  check "  ... reads the 384 blocks into it" wait_until 30 file_size_is "$lib" 98304
+
+  local reads
+  menu apv
+  drive choose "Choose file for veryfication :" "$(winpath "$fw")" 10000
+  reads=$(trace_count "read block")
+  if wait_until 20 trace_has "read block" $((reads + 50)); then
+    drive escape
+    reads=$(trace_count "read block")
+    sleep 0.5
+    check "Esc stops a verification under way" [ "$(trace_count "read block")" -le $((reads + 1)) ]
+  else
+    fail "Esc stops a verification under way" "the verification did not start"
+  fi
+
+  reads=$(trace_count "data of block 511$")
+  menu ar
+  check "Repeat verifies the same file again, to its end" \
+    wait_until 30 trace_has "data of block 511$" $((reads + 1))
+  drive box "Warning" no 800
+  check "  ... and finds no difference" [ "$drive_rc" = 1 ]
+
+  drive close
+  wait_gui 20
+  check "closing the window ends the program with status 0" [ "$gui_rc" = 0 ]
+  stop_sim
+  check "the device memory holds the program written from the menus" cmp -s -n 131072 "$fw" "$mem"
+  check "the libraries read from the menus equal the device memory" \
+    cmp -s -n 98304 -i 0:$((512 * 256)) "$lib" "$mem"
+}
+
+desktop_cases() {
+  if ! use_wine_desktop; then
+    fail "desktop cases" "COM1 is not mapped as it must be after the Wine desktop was set up"
+    return
+  fi
+  desktop_own_tests
+  desktop_without_device
+  desktop_with_device
+}
