@@ -76,10 +76,19 @@ struct Run {
     return exitComplete;
   }
 
+  // Ctrl-C during the search or at a question: the signal only sets a flag, looked at here.
+  bool stopped() {
+    if (!env.console.stopRequested()) return false;
+    env.err << "Stopped.\n";
+    return true;
+  }
+
   int detect() {
     // Ports named on the command line are the only ones probed.
     if (!listPorts()) return exitNoDevice;
-    if (detectDevice(link, op) != 1) {
+    const int found = detectDevice(link, op);
+    if (stopped()) return exitStopped;
+    if (found != 1) {
       show(notFoundMessage());
       return exitNoDevice;
     }
@@ -94,13 +103,20 @@ struct Run {
     state.direction = options.direction;
     state.dataKind = options.kind;
     if (!listPorts()) return exitNoDevice;
-    if (options.ports.empty() && !options.simulate && detectDevice(link, op) != 1) {
-      show(notFoundMessage());
-      return exitNoDevice;
+    if (options.ports.empty() && !options.simulate) {
+      const int found = detectDevice(link, op);
+      if (stopped()) return exitStopped;
+      if (found != 1) {
+        show(notFoundMessage());
+        return exitNoDevice;
+      }
     }
     // The start sequence of the Write, Read and Verify commands.
-    if (reopenOrDetect(link, op, op) != 1) return exitNoDevice;
-    if (startSession(state, link, op) != sessionStarted) return exitNotStarted;
+    const int ready = reopenOrDetect(link, op, op);
+    if (stopped()) return exitStopped;
+    if (ready != 1) return exitNoDevice;
+    const int started = startSession(state, link, op);
+    if (started != sessionStarted) return stopped() ? exitStopped : exitNotStarted;
     return drive();
   }
 
@@ -128,9 +144,14 @@ struct Run {
         progress.update(state.currentBlock - state.firstBlock,
                         state.currentBlock - state.firstBlock + state.blocksLeft);
     }
-    if (showProgress && state.outcome == SessionOutcome::Completed)
-      progress.finish(state.currentBlock - state.firstBlock,
-                      state.currentBlock - state.firstBlock + state.blocksLeft);
+    // A question answered No because of Ctrl-C is a stop, not a declined session.
+    if (env.console.stopRequested()) return stop(progress);
+    if (showProgress && state.outcome == SessionOutcome::Completed) {
+      // A verification that met the end of its file stops without counting that block.
+      int done = state.currentBlock - state.firstBlock;
+      if (state.direction == Direction::Verify && state.blocksLeft != 0) ++done;
+      progress.finish(done, done);
+    }
     return outcomeStatus(progress);
   }
 

@@ -217,3 +217,37 @@ TEST_F(CliSession, ExistingReadTargetSurvivesADeviceThatNeverAnswers) {
 
 }  // namespace
 }  // namespace morva
+
+namespace morva {
+namespace {
+
+// Ctrl-C arrives while the tool searches or asks: the signal only sets a flag, which must
+// still end the run as a stop (exit 130), not as a device not found or a declined question.
+struct StoppedConsole : testing::QuietConsole {
+  bool inputIsTerminal() const override { return true; }
+  bool stopRequested() const override { return true; }
+};
+
+TEST_F(CliSession, CtrlCOutsideTheStepsIsAStop) {
+  device();
+  writeFile(dir / "old.upg", randomBytes(512, 7));
+  const std::vector<std::vector<std::string>> commands = {
+      {"detect", "--port", sim->portPath()},
+      {"read", "program", (dir / "old.upg").string(), "--port", sim->portPath()},
+  };
+  for (const auto& args : commands) {
+    auto parsed = cli::parseOptions(args);
+    ASSERT_TRUE(parsed.options);
+    PosixSerialPort port;
+    testing::NoLister lister;
+    StoppedConsole console;
+    err.str("");
+    cli::Environment env{port, lister, console, out, err, {}};
+    EXPECT_EQ(cli::runCli(*parsed.options, env), cli::exitStopped) << err.str();
+    EXPECT_NE(err.str().find("Stopped.\n"), std::string::npos) << err.str();
+  }
+  EXPECT_EQ(readFile(dir / "old.upg").size(), 512u);
+}
+
+}  // namespace
+}  // namespace morva
