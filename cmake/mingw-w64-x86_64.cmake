@@ -1,18 +1,3 @@
-# Cross-compiles for 64-bit Windows with Debian's mingw-w64. The -posix compilers give
-# std::thread and the other C++ threading parts; -static puts their runtime (and libstdc++)
-# into the program, so that it needs no DLL beyond Windows' own.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles for 64-bit Windows with Debian's mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(MORVA_MINGW_TRIPLET x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${MORVA_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MORVA_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${MORVA_MINGW_TRIPLET}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MORVA_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
