@@ -76,13 +76,17 @@ void applyFault(Delivery& d, const AnswerLayout& layout, const Fault& fault) {
       d.bytes.resize(std::min(fault.count, size));
       d.vanish = true;
       break;
+    case FaultAction::Hold:
+      d.pauseAt = std::min(fault.count, size);
+      d.hold = true;
+      break;
   }
   d.note += " [fault " + describeFault(fault) + "]";
 }
 
 Delivery shaped(std::vector<std::uint8_t> bytes, std::string note, std::chrono::milliseconds delay,
                 const AnswerLayout& layout, const std::optional<Fault>& fault) {
-  Delivery d{std::move(bytes), delay, 0, {}, false, std::move(note)};
+  Delivery d{std::move(bytes), delay, 0, {}, false, false, std::move(note)};
   if (fault) applyFault(d, layout, *fault);
   return d;
 }
@@ -122,6 +126,7 @@ Stats Device::stats() const {
 }
 
 std::vector<Delivery> Device::receive(std::uint8_t byte) {
+  count([](Stats& s) { ++s.bytesReceived; });
   switch (state_) {
     case State::Idle:
       return receiveIdle(byte);
@@ -202,7 +207,8 @@ Delivery Device::identify() {
 
 Delivery Device::refuse(std::string_view reason) {
   count([](Stats& s) { ++s.framesRefused; });
-  return Delivery{{nakByte}, settings_.answerLatency, 0, {}, false, "NAK: " + std::string(reason)};
+  return Delivery{
+      {nakByte}, settings_.answerLatency, 0, {}, false, false, "NAK: " + std::string(reason)};
 }
 
 std::vector<Delivery> Device::answerCommand() {

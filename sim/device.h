@@ -46,6 +46,7 @@ struct Delivery {
   std::chrono::milliseconds delay{0};  // after the frame arrived, or after the answer before
   std::size_t pauseAt = 0;             // with a pause: the bytes sent before it
   std::chrono::milliseconds pause{0};
+  bool hold = false;  // instead of a pause, wait at pauseAt until the owner releases the rest
   bool vanish = false;  // close the line for good once the bytes are out
   std::string note;     // what the trace says about it
 };
@@ -59,6 +60,7 @@ struct Stats {
   unsigned blocksRead = 0;     // data frames sent
   unsigned framesDropped = 0;  // partial frames given up after silence
   unsigned bytesIgnored = 0;   // bytes that began no frame
+  unsigned bytesReceived = 0;  // every byte from the PC, whatever it became
 };
 
 struct DeviceSettings {

@@ -7,7 +7,7 @@
 namespace morva::sim {
 namespace {
 
-constexpr std::array<std::pair<FaultAction, std::string_view>, 10> actionNames{{
+constexpr std::array<std::pair<FaultAction, std::string_view>, 11> actionNames{{
     {FaultAction::Nak, "nak"},
     {FaultAction::Illegal, "illegal"},
     {FaultAction::Silence, "silence"},
@@ -18,6 +18,7 @@ constexpr std::array<std::pair<FaultAction, std::string_view>, 10> actionNames{{
     {FaultAction::Twice, "twice"},
     {FaultAction::Garbage, "garbage"},
     {FaultAction::Vanish, "vanish"},
+    {FaultAction::Hold, "hold"},
 }};
 
 constexpr std::array<std::pair<FaultStep, std::string_view>, 3> stepNames{{
@@ -76,6 +77,7 @@ ValueKind valueKind(FaultAction action) {
     case FaultAction::Short:
     case FaultAction::Garbage:
     case FaultAction::Vanish:
+    case FaultAction::Hold:
       return ValueKind::Count;
     case FaultAction::Pause:
     case FaultAction::Late:
@@ -189,6 +191,7 @@ bool keepsAcceptance(const Fault& fault, std::size_t answerLength) {
     case FaultAction::Late:
     case FaultAction::Twice:
     case FaultAction::Garbage:
+    case FaultAction::Hold:
       return true;
     case FaultAction::Short:
       return fault.count >= answerLength;

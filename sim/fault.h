@@ -31,6 +31,7 @@ enum class FaultAction {
   Twice,    // the answer sent two times over
   Garbage,  // `count` junk bytes ahead of the answer
   Vanish,   // `count` bytes of the answer, then the line is closed for good (a hang-up)
+  Hold,     // `count` bytes of the answer, then the rest only once the owner releases it
 };
 
 struct Fault {
@@ -44,7 +45,7 @@ struct Fault {
 };
 
 // Reads "ACTION@STEP[:BLOCK][=VALUE][/once]", e.g. "nak@command:5", "illegal@data:2=0x41",
-// "short@data:3=200", "pause@data:3=250", "silence@wakeup", "garbage@wakeup=3".
+// "short@data:3=200", "pause@data:3=250", "silence@wakeup", "garbage@wakeup=3", "hold@data:3".
 // VALUE is the byte (illegal, corrupt), the count (short, garbage, vanish) or milliseconds
 // (pause, late). nullopt when the text is not such a fault.
 std::optional<Fault> parseFault(std::string_view text);

@@ -39,6 +39,11 @@ void removeLink(const std::string& link, const std::string& target) {
 }
 
 int serve(morva::sim::ProgramOptions& options, const sigset_t& stopSignals) {
+  // A script waits for this line, acts while the device owes its answer, then sends SIGUSR1.
+  options.simulator.onHold = [](std::string_view what) {
+    std::printf("held: %.*s\n", static_cast<int>(what.size()), what.data());
+    std::fflush(stdout);
+  };
   if (options.trace) {
     options.simulator.trace = [](std::string_view line) {
       std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
@@ -53,7 +58,7 @@ int serve(morva::sim::ProgramOptions& options, const sigset_t& stopSignals) {
   std::cout << (options.linkPath.empty() ? simulator.portPath() : options.linkPath) << std::endl;
 
   int signal = 0;
-  sigwait(&stopSignals, &signal);
+  while (sigwait(&stopSignals, &signal) == 0 && signal == SIGUSR1) simulator.release();
 
   const bool saved = simulator.stop(&error);
   if (!options.linkPath.empty()) removeLink(options.linkPath, simulator.portPath());
@@ -81,6 +86,7 @@ int main(int argc, char** argv) {
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGUSR1);  // releases a held answer
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   try {
     return serve(*options, stopSignals);

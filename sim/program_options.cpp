@@ -119,6 +119,8 @@ FAULT is ACTION@STEP[:BLOCK][=VALUE][/once]
   BLOCK   only at this block number (default: every block)
   ACTION  nak, illegal[=BYTE] (0x41), silence, short[=COUNT] (wakeup 4, data 200),
           corrupt[=BYTE] (checksum off by 1), pause[=MS] (80, in the middle of the answer),
+          hold[=COUNT] (send COUNT bytes, default 0, print "held: ..." on stdout and send
+          the rest when SIGUSR1 comes),
           late[=MS] (150), twice, garbage[=COUNT] (3 junk bytes first),
           vanish[=COUNT] (close the line after COUNT bytes of the answer, default 0)
   /once   fire only the first time

@@ -25,9 +25,41 @@ Simulator::~Simulator() {
   stop();
 }
 
+bool HoldGate::hold() {
+  std::unique_lock lock(mutex_);
+  const unsigned mine = ++holds_;
+  changed_.notify_all();
+  changed_.wait(lock, [&] { return stopped_ || releases_ >= mine; });
+  return !stopped_;
+}
+
+bool HoldGate::awaitHold(std::chrono::milliseconds guard) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, guard, [&] { return stopped_ || holds_ > releases_; }) &&
+         !stopped_;
+}
+
+void HoldGate::release() {
+  std::lock_guard lock(mutex_);
+  ++releases_;
+  changed_.notify_all();
+}
+
+void HoldGate::stop() {
+  std::lock_guard lock(mutex_);
+  stopped_ = true;
+  changed_.notify_all();
+}
+
+unsigned HoldGate::holdsReached() const {
+  std::lock_guard lock(mutex_);
+  return holds_;
+}
+
 bool Simulator::stop(std::string* error) {
   if (thread_.joinable()) {
     line_.requestStop();
+    gate_.stop();
     thread_.join();
   }
   if (saved_ || options_.memoryFile.empty()) return true;
@@ -75,15 +107,18 @@ bool Simulator::deliverAll(const std::vector<Delivery>& answers, SimClock::time_
 bool Simulator::deliver(const Delivery& answer, SimClock::time_point& after) {
   if (!line_.waitUntil(after + answer.delay)) return false;
   const std::span<const std::uint8_t> bytes(answer.bytes);
-  const bool split = answer.pause > 0ms && answer.pauseAt < bytes.size();
+  const bool split =
+      answer.hold ? answer.pauseAt <= bytes.size() : answer.pause > 0ms && answer.pauseAt < bytes.size();
   const auto first = bytes.first(split ? answer.pauseAt : bytes.size());
   if (!first.empty() || !split) trace_.frame(WireDirection::ToPc, first, answer.note);
   if (!line_.send(first, options_.paced)) return false;
   if (split) {
-    if (!line_.waitUntil(SimClock::now() + answer.pause)) return false;
+    if (!interrupt(answer)) return false;
     const auto rest = bytes.subspan(answer.pauseAt);
     trace_.frame(WireDirection::ToPc, rest,
-                 answer.note + ", the rest after " + std::to_string(answer.pause.count()) + " ms");
+                 answer.note + (answer.hold ? ", the rest once released"
+                                            : ", the rest after " +
+                                                  std::to_string(answer.pause.count()) + " ms"));
     if (!line_.send(rest, options_.paced)) return false;
   }
   if (answer.vanish) {
@@ -95,6 +130,16 @@ bool Simulator::deliver(const Delivery& answer, SimClock::time_point& after) {
   }
   after = SimClock::now();
   return true;
+}
+
+// The gap inside a split answer: a timed pause, or a hold until the owner releases it.
+bool Simulator::interrupt(const Delivery& answer) {
+  if (!answer.hold) return line_.waitUntil(SimClock::now() + answer.pause);
+  const std::string what = answer.note + ": " + std::to_string(answer.pauseAt) + " of " +
+                           std::to_string(answer.bytes.size()) + " bytes sent";
+  trace_.event("answer held (" + what + ")");
+  if (options_.onHold) options_.onHold(what);
+  return gate_.hold() && !line_.stopRequested();
 }
 
 }  // namespace morva::sim

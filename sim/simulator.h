@@ -5,7 +5,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -27,6 +31,29 @@ struct SimulatorOptions {
   // Raw memory image: loaded at start when the file exists, saved by stop(). Empty: none.
   std::string memoryFile;
   TraceSink trace;  // called on the device thread; empty: no trace
+  // Called on the device thread each time a hold fault stops an answer (with what it holds).
+  std::function<void(std::string_view)> onHold;
+};
+
+// Where the owner and a held answer meet: the device thread stops at a hold until the owner
+// releases it, so a test can act while the device still owes its answer, without racing it.
+class HoldGate {
+ public:
+  // Device thread: counts the hold and waits for its release; false when stopped first.
+  bool hold();
+  // Waits until an answer is held and not yet released; false when `guard` ran out first.
+  bool awaitHold(std::chrono::milliseconds guard);
+  // Lets the oldest held answer go on; a release given before its hold lets that hold pass.
+  void release();
+  void stop();
+  unsigned holdsReached() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  unsigned holds_ = 0;
+  unsigned releases_ = 0;
+  bool stopped_ = false;
 };
 
 class Simulator {
@@ -49,6 +76,14 @@ class Simulator {
   // True once a Vanish fault has closed the line: the device thread has ended.
   bool vanished() const { return vanished_.load(); }
 
+  // Hold faults: waits until the device holds an answer back (false when `guard` ran out),
+  // and lets it go on. Any thread.
+  bool awaitHold(std::chrono::milliseconds guard = std::chrono::seconds(10)) {
+    return gate_.awaitHold(guard);
+  }
+  void release() { gate_.release(); }
+  unsigned holdsReached() const { return gate_.holdsReached(); }
+
   // Replaces the faults in force from the next answer on (`once` faults are armed again).
   void setFaults(std::vector<Fault> faults) { faults_.replace(std::move(faults)); }
 
@@ -62,10 +97,12 @@ class Simulator {
   void run();
   bool deliverAll(const std::vector<Delivery>& answers, SimClock::time_point arrival);
   bool deliver(const Delivery& answer, SimClock::time_point& after);
+  bool interrupt(const Delivery& answer);
 
   SimulatorOptions options_;
   MemoryImage memory_;
   FaultSet faults_;
+  HoldGate gate_;
   WireTrace trace_;
   Device device_;
   PtyLine line_;

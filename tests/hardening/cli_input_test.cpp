@@ -249,12 +249,18 @@ TEST_F(CliProgram, APortHeldByAnotherProgramIsReportedBusyUntilItIsLetGo) {
 }
 
 // Without read permission (as root, the run switches to nobody, and the device is simulated
-// inside that run because nobody may not open root's pty).
+// inside that run because nobody may not open root's pty). The program runs from a copy in the
+// test's own folder: the checkout may lie where nobody cannot reach it.
 TEST_F(CliProgram, AFileThatMayNotBeOpenedIsRefusedAndLeftAlone) {
   std::optional<uid_t> user;
   if (geteuid() == 0) user = nobodyId;
-  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                  fs::perms::others_read | fs::perms::others_exec);
+  const auto everyoneMayEnter = fs::perms::owner_all | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec;
+  fs::permissions(dir.path(), everyoneMayEnter);
+  const fs::path program = dir / "morva-cli";
+  fs::copy_file(MORVA_CLI_PROGRAM, program);
+  fs::permissions(program, everyoneMayEnter);
   const auto secret = randomBytes(2 * block, 44);
   writeFile(dir / "secret.upg", secret);
   fs::permissions(dir / "secret.upg",
@@ -267,7 +273,7 @@ TEST_F(CliProgram, AFileThatMayNotBeOpenedIsRefusedAndLeftAlone) {
 
   auto runAs = [&](std::vector<std::string> args) {
     args.insert(args.end(), {"--simulate", "-q", "--yes"});
-    return runProgram(MORVA_CLI_PROGRAM, args, user);
+    return runProgram(program, args, user);
   };
   const ProgramResult probe = runAs({"--version"});
   if (probe.status == childSetupFailed)

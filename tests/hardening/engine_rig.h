@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "link/link.h"
 #include "platform/posix/serial_port.h"
@@ -49,7 +50,12 @@ struct EngineRig {
     return result;
   }
 
-  void waitOnPort() { link.port->waitForProgress(clock() + std::chrono::milliseconds(50)); }
+  void waitOnPort() {
+    const auto start = std::chrono::steady_clock::now();
+    link.port->waitForProgress(clock() + std::chrono::milliseconds(50));
+    // A loop that sleeps longer than the port asked: slow scheduling, made to happen.
+    if (minimumWait.count() > 0) std::this_thread::sleep_until(start + minimumWait);
+  }
 
   // Runs steps until the session ends or `stopHere` says so right after a step (before any
   // wait on the port); false when the guard ran out first (a hang).
@@ -73,6 +79,8 @@ struct EngineRig {
     link.port->purge();
   }
 
+  // Every wait on the port lasts at least this long (0: as long as the port says).
+  std::chrono::milliseconds minimumWait{0};
   PosixSerialPort::NowFunction clock;
   std::unique_ptr<PosixSerialPort> port;  // link.port, unless a test puts a wrapper between
   LinkPort link;

@@ -3,8 +3,10 @@
 // a real port against the simulated controller.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "sim/simulator.h"
 #include "tests/hardening/engine_rig.h"
@@ -24,7 +26,9 @@ constexpr std::uint16_t leftBlock = 3;  // the block during which the first sess
 // transmission. Everything else passes to the real port.
 class StallingPort : public SerialPort {
  public:
-  explicit StallingPort(SerialPort& real) : real_(real) {}
+  // `landed` returns once the device has taken in the bytes that did get out.
+  StallingPort(SerialPort& real, std::function<void(std::size_t)> landed)
+      : real_(real), landed_(std::move(landed)) {}
 
   bool open(const std::string& name) override { return real_.open(name); }
   bool configure() override { return real_.configure(); }
@@ -42,10 +46,10 @@ class StallingPort : public SerialPort {
   bool startWrite(std::span<const std::uint8_t> bytes) override {
     if (bytes.size() == block + 1 && frames_++ == leftBlock) {
       stalled_ = true;
-      const bool started = real_.startWrite(bytes.first(100));
+      const bool started = real_.startWrite(bytes.first(stalledAt));
       // A purge takes back what the device has not read yet; on a real line those bytes
-      // would long be over. Let the device take them in.
-      std::this_thread::sleep_for(20ms);
+      // would long be over.
+      landed_(stalledAt);
       return started;
     }
     return real_.startWrite(bytes);
@@ -60,27 +64,40 @@ class StallingPort : public SerialPort {
   }
   const OsError& lastError() const override { return real_.lastError(); }
 
+  static constexpr std::size_t stalledAt = 100;
+
  private:
   SerialPort& real_;
+  std::function<void(std::size_t)> landed_;
   int frames_ = 0;
   bool stalled_ = false;
+};
+
+// How a case leaves block `leftBlock` of the first session.
+enum class Leave {
+  AtStep,            // as soon as the session stands at the step
+  WhileDeviceHolds,  // at the step, once the device holds back (part of) its answer
+  WhileFrameStalls,  // at the step, with the data frame stalled part-way (StallingPort)
 };
 
 struct LeaveCase {
   const char* name;
   Direction direction;
-  const char* fault;        // what keeps the device busy when the session is left
-  int step;                 // the step of block `leftBlock` at which the session is left
-  int pendingPolls;         // left once the step has found its operation pending this often
-  bool stopFirst;           // the Stop command first; otherwise the next start abandons the session
-  bool stallFrame = false;  // the data frame gets only part-way out (StallingPort)
+  const char* fault;  // a hold fault keeps the device owing its answer until released
+  int step;           // the step of block `leftBlock` at which the session is left
+  Leave leave;
+  bool stopFirst;  // the Stop command first; otherwise the next start abandons the session
 };
 
-std::string caseName(const ::testing::TestParamInfo<LeaveCase>& info) {
-  return info.param.name;
+// Each case runs as the loop runs it, and once more with every wait on the port stretched
+// well past the device's answer times: how long the loop sleeps must not decide the outcome.
+using LeaveParam = std::tuple<LeaveCase, bool>;
+
+std::string caseName(const ::testing::TestParamInfo<LeaveParam>& info) {
+  return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "_slow_waits" : "");
 }
 
-class Leaving : public ::testing::TestWithParam<LeaveCase> {
+class Leaving : public ::testing::TestWithParam<LeaveParam> {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir.path().empty());
@@ -91,17 +108,19 @@ class Leaving : public ::testing::TestWithParam<LeaveCase> {
     padded = source;
     padded.resize(9 * block, 0);
 
-    const LeaveCase& c = GetParam();
+    const LeaveCase& c = param();
     sim::SimulatorOptions options;
     if (*c.fault) options.faults.push_back(*sim::parseFault(c.fault));
     device = std::make_unique<sim::Simulator>(std::move(options));
     device->memory().assign(memory);
-    if (c.stallFrame) rig.link.port = &stalling;
+    if (c.leave == Leave::WhileFrameStalls) rig.link.port = &stalling;
     ASSERT_TRUE(rig.openPort(device->portPath()));
   }
 
+  const LeaveCase& param() const { return std::get<0>(GetParam()); }
+
   fs::path file() const {
-    switch (GetParam().direction) {
+    switch (param().direction) {
       case Direction::WriteToDevice:
         return dir / "fw.upg";
       case Direction::ReadFromDevice:
@@ -114,23 +133,27 @@ class Leaving : public ::testing::TestWithParam<LeaveCase> {
   // The start sequence of a command; a read overwrites what the session before it left.
   int start() {
     rig.op.answers.push_back(Answer::Yes);
-    const int started = rig.start(GetParam().direction, DataKind::FirmwareUpgrade, file());
+    const int started = rig.start(param().direction, DataKind::FirmwareUpgrade, file());
     rig.op.answers.clear();
     return started;
   }
 
-  // Runs the first session up to the chosen moment and leaves it there.
+  // Runs the first session up to the chosen moment and leaves it there. A held answer is let
+  // go once the session is left: the device then talks into the start of the next one.
   void leaveFirstSession() {
-    const LeaveCase& c = GetParam();
+    const LeaveCase& c = param();
+    if (std::get<1>(GetParam())) rig.minimumWait = 150ms;
     ASSERT_EQ(start(), sessionStarted);
-    int pending = 0;
-    ASSERT_TRUE(rig.runUntil([&](StepResult r) {
-      if (rig.state.transferStep != c.step || rig.state.currentBlock != leftBlock) return false;
-      if (r == StepResult::Waiting) ++pending;
-      return pending >= c.pendingPolls;
+    ASSERT_TRUE(rig.runUntil([&](StepResult) {
+      return rig.state.transferStep == c.step && rig.state.currentBlock == leftBlock;
     }));
     ASSERT_EQ(rig.state.transferStep, c.step) << "the session ended before it could be left";
+    if (c.leave == Leave::WhileDeviceHolds) {
+      ASSERT_TRUE(device->awaitHold()) << "the device never came to hold its answer";
+    }
     if (c.stopFirst) rig.stop();
+    rig.minimumWait = 0ms;
+    device->release();
     rig.op.clear();
   }
 
@@ -160,7 +183,7 @@ class Leaving : public ::testing::TestWithParam<LeaveCase> {
   // Whatever happened, nothing wrong was stored: each device block is the file's or the old
   // one, and a read's file holds the device's blocks at their offsets.
   void expectNothingWrong() {
-    if (GetParam().direction == Direction::WriteToDevice) {
+    if (param().direction == Direction::WriteToDevice) {
       const auto now = device->memory().snapshot();
       for (std::size_t b = 0; b < programBlocks; ++b) {
         const auto got = slice(now, b * block, block);
@@ -168,7 +191,7 @@ class Leaving : public ::testing::TestWithParam<LeaveCase> {
                     (b < 9 && got == slice(padded, b * block, block)))
             << "block " << b << " holds something else";
       }
-    } else if (GetParam().direction == Direction::ReadFromDevice) {
+    } else if (param().direction == Direction::ReadFromDevice) {
       rig.state.targetFile.close();
       const auto got = readFile(dir / "new.upg");
       EXPECT_EQ(got, slice(memory, 0, got.size()));
@@ -177,9 +200,9 @@ class Leaving : public ::testing::TestWithParam<LeaveCase> {
 
   void expectComplete() {
     ASSERT_TRUE(completed()) << messages();
-    if (GetParam().direction == Direction::WriteToDevice) {
+    if (param().direction == Direction::WriteToDevice) {
       EXPECT_EQ(slice(device->memory().snapshot(), 0, 9 * block), padded);
-    } else if (GetParam().direction == Direction::ReadFromDevice) {
+    } else if (param().direction == Direction::ReadFromDevice) {
       EXPECT_EQ(readFile(dir / "new.upg"), slice(memory, 0, programBlocks * block));
     }
   }
@@ -188,7 +211,13 @@ class Leaving : public ::testing::TestWithParam<LeaveCase> {
   std::vector<std::uint8_t> memory, source, padded;
   std::unique_ptr<sim::Simulator> device;
   EngineRig rig;
-  StallingPort stalling{*rig.port};
+  StallingPort stalling{*rig.port, [this](std::size_t count) {
+                          const unsigned before = device->stats().bytesReceived;
+                          const auto guard = Clock::now() + 10s;
+                          while (device->stats().bytesReceived < before + count &&
+                                 Clock::now() < guard)
+                            std::this_thread::sleep_for(1ms);
+                        }};
 };
 
 using LeftBetweenBlocks = Leaving;
@@ -203,13 +232,21 @@ TEST_P(LeftBetweenBlocks, TheNextSessionCompletesAtOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     Restart, LeftBetweenBlocks,
-    ::testing::Values(
-        LeaveCase{"read_stopped_before_command", Direction::ReadFromDevice, "", 3, 0, true},
-        LeaveCase{"read_abandoned_after_frame", Direction::ReadFromDevice, "", 9, 0, false},
-        LeaveCase{"write_stopped_after_answer", Direction::WriteToDevice, "", 9, 0, true},
-        LeaveCase{"write_abandoned_before_command", Direction::WriteToDevice, "", 3, 0, false},
-        LeaveCase{"verify_stopped_before_command", Direction::Verify, "", 3, 0, true},
-        LeaveCase{"verify_abandoned_after_frame", Direction::Verify, "", 9, 0, false}),
+    ::testing::Combine(
+        ::testing::Values(
+            LeaveCase{"read_stopped_before_command", Direction::ReadFromDevice, "", 3,
+                      Leave::AtStep, true},
+            LeaveCase{"read_abandoned_after_frame", Direction::ReadFromDevice, "", 9,
+                      Leave::AtStep, false},
+            LeaveCase{"write_stopped_after_answer", Direction::WriteToDevice, "", 9,
+                      Leave::AtStep, true},
+            LeaveCase{"write_abandoned_before_command", Direction::WriteToDevice, "", 3,
+                      Leave::AtStep, false},
+            LeaveCase{"verify_stopped_before_command", Direction::Verify, "", 3, Leave::AtStep,
+                      true},
+            LeaveCase{"verify_abandoned_after_frame", Direction::Verify, "", 9, Leave::AtStep,
+                      false}),
+        ::testing::Values(false)),
     caseName);
 
 using LeftMidFrame = Leaving;
@@ -243,18 +280,21 @@ TEST_P(LeftMidFrame, TheNextSessionStartedAtOnceCompletes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Restart, LeftMidFrame,
-    ::testing::Values(
-        // The device's data frame is half-way over when the operator stops (its second half
-        // follows 80 ms after the first).
-        LeaveCase{"read_stopped_in_frame", Direction::ReadFromDevice, "pause@data:3=80", 8, 1,
-                  true},
-        LeaveCase{"verify_abandoned_in_frame", Direction::Verify, "pause@data:3=80", 8, 1, false},
-        // The device has the written frame; its ACK is still to come (100 ms after it). One
-        // wait on the port lets the device take the frame in before the stop purges.
-        LeaveCase{"write_stopped_before_answer", Direction::WriteToDevice, "late@data:3=100", 7, 2,
-                  true},
-        // The device holds the start of a data frame.
-        LeaveCase{"write_stopped_in_frame", Direction::WriteToDevice, "", 6, 1, true, true}),
+    ::testing::Combine(
+        ::testing::Values(
+            // The device's data frame is half-way over when the operator stops; the second half
+            // follows once the session is left.
+            LeaveCase{"read_stopped_in_frame", Direction::ReadFromDevice, "hold@data:3=128/once", 8,
+                      Leave::WhileDeviceHolds, true},
+            LeaveCase{"verify_abandoned_in_frame", Direction::Verify, "hold@data:3=128/once", 8,
+                      Leave::WhileDeviceHolds, false},
+            // The device has taken the written frame in; its ACK is still owed.
+            LeaveCase{"write_stopped_before_answer", Direction::WriteToDevice, "hold@data:3/once", 7,
+                      Leave::WhileDeviceHolds, true},
+            // The device holds the start of a data frame.
+            LeaveCase{"write_stopped_in_frame", Direction::WriteToDevice, "", 6,
+                      Leave::WhileFrameStalls, true}),
+        ::testing::Bool()),
     caseName);
 
 }  // namespace

@@ -46,6 +46,7 @@ TEST(FaultText, ReadsEveryPartOfTheForm) {
       {"vanish@data:7=100", fault(FaultAction::Vanish, FaultStep::Data, 7, 0x41, 100)},
       {"twice@command", fault(FaultAction::Twice, FaultStep::Command, {})},
       {"silence@wakeup", fault(FaultAction::Silence, FaultStep::WakeUp, {})},
+      {"hold@data:3=128/once", fault(FaultAction::Hold, FaultStep::Data, 3, 0x41, 128, 0, true)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -167,6 +168,33 @@ TEST(FaultOnTheWire, OnceFiresOnlyTheFirstTimeAndSetFaultsRearms) {
   sim.setFaults({});
   pc.send(readCommand(1));
   EXPECT_EQ(pc.receive(258).size(), 258u);
+}
+
+// A held answer goes out only when released, however long the PC waits; a release given
+// before the hold lets it pass, and stopping the device ends a hold nobody released.
+TEST(FaultOnTheWire, AHeldAnswerWaitsForItsRelease) {
+  std::vector<std::string> held;
+  SimulatorOptions options = withFault("hold@data:1=100");
+  options.onHold = [&](std::string_view what) { held.emplace_back(what); };
+  Simulator sim(std::move(options));
+  PtyClient pc(sim.portPath());
+  pc.send(readCommand(1));
+  ASSERT_TRUE(sim.awaitHold());
+  EXPECT_EQ(pc.receive(1 + 100).size(), 1u + 100u);
+  EXPECT_TRUE(pc.receiveUntilQuiet().empty());
+  sim.release();
+  EXPECT_EQ(pc.receive(157).size(), 157u);
+  ASSERT_EQ(held.size(), 1u);
+  EXPECT_THAT(held[0], ::testing::HasSubstr("100 of 257 bytes sent"));
+
+  sim.release();  // ahead of the next hold
+  pc.send(readCommand(1));
+  EXPECT_EQ(pc.receive(258).size(), 258u);
+  EXPECT_EQ(sim.holdsReached(), 2u);
+
+  pc.send(readCommand(1));
+  ASSERT_TRUE(sim.awaitHold());
+  EXPECT_TRUE(sim.stop());
 }
 
 TEST(FaultOnTheWire, VanishingClosesTheLineAfterThePartSent) {
