@@ -56,7 +56,7 @@ TEST_F(CommandsTest, ChosenDirectionAndHighlightedKindStartTheSession) {
   };
   for (const Case& c : cases) {
     if (c.direction == Direction::ReadFromDevice)
-      desktop.op.fileChoices.push_back(FileChoice{(dir.path / c.file).string(), false});
+      desktop.op.fileChoices.push_back(FileChoice{(dir.path() / c.file).string(), false});
     else
       offerFile(c.file);
     program->menuSelect(MenuId::Action, c.position);
@@ -114,7 +114,8 @@ TEST_F(CommandsTest, RepeatTakesTheLastDirectionTheKindHighlightedLastAndTheLast
 
 TEST_F(CommandsTest, RepeatRequestIsSetOnlyDuringTheRepeat) {
   startWithDevice();
-  const std::string file = dir.file("old.upg", 256);
+  const Bytes old(256, 0x5a);
+  const std::string file = dir.file("old.upg", &old);
   desktop.op.fileChoices.push_back(FileChoice{file, false});
   std::vector<bool> duringQuestion;
   desktop.onMessage = [&](const Message&) { duringQuestion.push_back(state().repeatRequested); };
@@ -236,8 +237,8 @@ TEST_F(CommandsTest, NumbersThatNameNoCommandDoNothing) {
 
 class HelpTest : public ProgramTest {
  protected:
-  std::filesystem::path bin = dir.path / "bin";
-  std::filesystem::path share = dir.path / "share" / "morva";
+  std::filesystem::path bin = dir.path() / "bin";
+  std::filesystem::path share = dir.path() / "share" / "morva";
 
   void SetUp() override {
     ProgramTest::SetUp();
@@ -275,8 +276,8 @@ TEST_F(HelpTest, ManualInTheShareDirectoryOfThePrefix) {
 
 TEST_F(HelpTest, ManualInTheCurrentDirectoryIsNotLookedAt) {
   const auto previous = std::filesystem::current_path();
-  putManual(dir.path);
-  std::filesystem::current_path(dir.path);
+  putManual(dir.path());
+  std::filesystem::current_path(dir.path());
   startWithDevice();
   program->command(CMD_HELP_CONTENTS);
   std::filesystem::current_path(previous);

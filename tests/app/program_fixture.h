@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "app/program.h"
 #include "tests/app/fake_desktop.h"
 #include "tests/support/fake_serial_port.h"
+#include "tests/support/files.h"
 #include "transfer/frames.h"
 
 namespace morva::testing {
@@ -25,24 +25,6 @@ struct ListedPorts : PortLister {
   std::vector<std::string> listPorts() override { return names; }
 };
 
-// A private folder, removed with its files when the test ends.
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    std::random_device random;
-    path = std::filesystem::temp_directory_path() / ("morva-app-" + std::to_string(random()));
-    std::filesystem::create_directories(path);
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  std::string file(const std::string& name, std::size_t size) const {
-    const auto p = path / name;
-    std::ofstream(p, std::ios::binary) << std::string(size, '\x5a');
-    return p.string();
-  }
-};
 
 class ProgramTest : public ::testing::Test {
  protected:
@@ -53,7 +35,7 @@ class ProgramTest : public ::testing::Test {
   int writePendingPolls = 0;  // polls a write stays pending
   ProgramOptions options;
   std::optional<Program> program;
-  TempDir dir;
+  ScratchDir dir;
 
   void SetUp() override {
     port.device = [this](const Operation& op) { return answer(op); };
@@ -91,7 +73,8 @@ class ProgramTest : public ::testing::Test {
 
   // Queues the file chooser's answer: a file of `size` bytes named `name` in the folder.
   std::string offerFile(const std::string& name, std::size_t size = 512) {
-    std::string path = dir.file(name, size);
+    const Bytes content(size, 0x5a);
+    std::string path = dir.file(name, &content);
     desktop.op.fileChoices.push_back(FileChoice{path, false});
     return path;
   }

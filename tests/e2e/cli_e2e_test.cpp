@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/cli_app.h"
+#include "tests/support/files.h"
 #include "tests/support/quiet_console.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
@@ -20,13 +21,9 @@ namespace fs = std::filesystem;
 
 using testing::NoLister;
 using testing::QuietConsole;
-
-std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::vector<std::uint8_t> v(n);
-  for (auto& b : v) b = static_cast<std::uint8_t>(gen());
-  return v;
-}
+using testing::randomBytes;
+using testing::readFile;
+using testing::writeFile;
 
 sim::SimulatorOptions withFault(const char* text) {
   sim::SimulatorOptions options;
@@ -34,27 +31,8 @@ sim::SimulatorOptions withFault(const char* text) {
   return options;
 }
 
-std::vector<std::uint8_t> readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void writeFile(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(p, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 class CliSession : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("morva-e2e-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-           "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
   sim::Simulator& device(sim::SimulatorOptions options = {}) {
     sim = std::make_unique<sim::Simulator>(std::move(options));
     return *sim;
@@ -82,7 +60,7 @@ class CliSession : public ::testing::Test {
             all.begin() + static_cast<long>((firstBlock + blocks) * 256)};
   }
 
-  fs::path dir;
+  testing::ScratchDir dir;
   std::unique_ptr<sim::Simulator> sim;
   std::ostringstream out, err;
 };

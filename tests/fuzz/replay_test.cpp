@@ -4,13 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 #include "fuzz/input_format.h"
 #include "fuzz/seeds.h"
 #include "fuzz/session_harness.h"
+#include "tests/support/files.h"
 
 namespace morva::fuzz {
 namespace {
@@ -22,10 +21,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 const std::filesystem::path corpus = MORVA_FUZZ_CORPUS;
 
-Bytes readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+using morva::testing::readFile;
 
 class Replay : public ::testing::Test {
  protected:

@@ -2,20 +2,16 @@
 // it, and morva-cli run in-process over any serial port against the simulated controller.
 #pragma once
 
-#include <stdlib.h>
-
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <span>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/cli_app.h"
+#include "tests/support/files.h"
 #include "tests/support/quiet_console.h"
 #include "platform/console.h"
 #include "platform/operator.h"
@@ -26,53 +22,11 @@ namespace morva::hardening {
 
 namespace fs = std::filesystem;
 
-// A fresh directory under the system's temporary directory, removed with its content.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "morva-hard-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const fs::path& path() const { return path_; }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
-
-inline std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::vector<std::uint8_t> bytes(n);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(gen());
-  return bytes;
-}
-
-inline std::vector<std::uint8_t> readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-inline void writeFile(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(p, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
-
-// bytes[from, from + count), clipped to what there is.
-inline std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::size_t from,
-                                       std::size_t count) {
-  from = std::min(from, bytes.size());
-  count = std::min(count, bytes.size() - from);
-  return {bytes.begin() + static_cast<std::ptrdiff_t>(from),
-          bytes.begin() + static_cast<std::ptrdiff_t>(from + count)};
-}
-
+using testing::randomBytes;
+using testing::readFile;
+using testing::ScratchDir;
+using testing::slice;
+using testing::writeFile;
 using testing::NoLister;
 using testing::QuietConsole;
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <optional>
 
-#include "tests/posix/scratch_dir.h"
+#include "tests/support/files.h"
 
 namespace morva {
 namespace {

@@ -12,7 +12,7 @@
 #include <numeric>
 
 #include "tests/posix/pty_device.h"
-#include "tests/posix/scratch_dir.h"
+#include "tests/support/files.h"
 
 namespace morva {
 namespace {

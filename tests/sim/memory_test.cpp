@@ -2,42 +2,23 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 
 #include "sim/simulator.h"
 #include "tests/sim/pty_client.h"
+#include "tests/support/files.h"
 
 namespace morva::sim {
 namespace {
 
 using namespace test;
-namespace fs = std::filesystem;
+using morva::testing::readFile;
+using morva::testing::writeFile;
 
 class MemoryFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("morva-sim-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string path(const char* name) const { return (dir_ / name).string(); }
 
-  static void writeFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-  }
-
-  static Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
-  fs::path dir_;
+  morva::testing::ScratchDir dir_;
 };
 
 TEST_F(MemoryFile, ShortImageFillsTheFrontAndTheRestStaysErased) {

@@ -11,6 +11,7 @@
 
 #include "sim/program_options.h"
 #include "tests/sim/pty_client.h"
+#include "tests/support/files.h"
 
 extern char** environ;
 
@@ -112,8 +113,7 @@ class ProgramRun : public ::testing::Test {
 };
 
 TEST_F(ProgramRun, ServesOnTheLinkUntilTerminatedAndSavesTheMemory) {
-  const fs::path dir = fs::temp_directory_path() / ("morva-sim-run-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  const morva::testing::ScratchDir dir;
   const std::string link = (dir / "vk350").string();
   const std::string memory = (dir / "memory.bin").string();
   start({"--link", link, "--memory", memory, "--firmware", "3.07"});
@@ -130,12 +130,10 @@ TEST_F(ProgramRun, ServesOnTheLinkUntilTerminatedAndSavesTheMemory) {
   }
   EXPECT_EQ(terminate(), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
-  std::ifstream in(memory, std::ios::binary);
-  const Bytes saved(std::istreambuf_iterator<char>(in), {});
+  const Bytes saved = morva::testing::readFile(memory);
   ASSERT_EQ(saved.size(), MemoryImage::byteCount);
   const Bytes two = blockPattern(2);
   EXPECT_TRUE(std::equal(two.begin(), two.end(), saved.begin() + 512));
-  fs::remove_all(dir);
 }
 
 TEST_F(ProgramRun, PrintsThePtyPathWithoutALink) {

@@ -66,7 +66,7 @@ TEST(StartSession, RefusalsInTheirOrder) {
   for (const StartRow& row : rows) {
     SCOPED_TRACE(row.name);
     Rig r;
-    const std::string path = row.chosen && *row.chosen ? (r.dir.path / row.chosen).string() : "";
+    const std::string path = row.chosen && *row.chosen ? (r.dir.path() / row.chosen).string() : "";
     const Bytes old = pattern(10);
     if (row.onDisk == OnDisk::Directory) fs::create_directory(path);
     if (row.onDisk == OnDisk::File || row.onDisk == OnDisk::ReadOnlyFile)

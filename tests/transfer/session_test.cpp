@@ -80,7 +80,7 @@ TEST(Session, EveryKindAndDirectionAndFileLength) {
                  << int(c.kind) << "/" << int(c.direction) << "/" << c.fileSize);
     const KindInfo& kind = *kindInfo(c.kind);
     const Bytes content = pattern(c.fileSize, 9);
-    TempDir dir;
+    ScratchDir dir;
     const std::string path = c.direction == R ? dir.file("image") : dir.file("image", &content);
     SessionRig s(c.direction, c.kind, path);
     // A file that ends inside the range ends the session with the block that met its end.
@@ -113,7 +113,7 @@ TEST(Session, EveryKindAndDirectionAndFileLength) {
 // An existing file chosen to read into keeps its content until the device has identified
 // itself; from then on it holds exactly the blocks received, each on disk once received.
 TEST(Session, ReadTargetIsEmptiedOnlyOnceTheDeviceAnswers) {
-  TempDir dir;
+  ScratchDir dir;
   const Bytes old = pattern(5000, 4);
   {
     SessionRig silent(R, FW, dir.file("image", &old));
@@ -134,7 +134,7 @@ TEST(Session, ReadTargetIsEmptiedOnlyOnceTheDeviceAnswers) {
 }
 
 TEST(Session, ReadTargetThatCannotBeEmptiedFails) {
-  TempDir dir;
+  ScratchDir dir;
   const Bytes old = pattern(10);
   SessionRig s(R, USR, dir.file("image", &old));
   ASSERT_EQ(startSession(s.state, s.link, s.op), 0);

@@ -63,7 +63,7 @@ struct StepRig : Rig {
     state.transferStep = row.step;
     state.blocksLeft = row.blocksLeft;
     Bytes shortData = firstBlock(100);
-    const std::string source = row.files == Files::SourceIsDirectory ? dir.path.string()
+    const std::string source = row.files == Files::SourceIsDirectory ? dir.path().string()
                                : row.files == Files::ShortSource     ? dir.file("s", &shortData)
                                                                      : dir.file("s", &fileData);
     state.sourceFile.open(source, DataFile::Mode::Input);
