@@ -140,7 +140,6 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"silence@data:3", "write", "Transmission error : no data : 0"},
         FailureCase{"short@data:3=200", "read", "Transmission error : no data : 200"},
         FailureCase{"corrupt@data:3=16", "read", "Transmission error : checksum : 10"},
-        FailureCase{"pause@data:2=250", "read", "Transmission error : no data : 128"},
         FailureCase{"vanish@data:7=10", "read", "Error code : 5"},
         FailureCase{"vanish@command:7", "write", "Error code : 5"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) {
@@ -149,14 +148,6 @@ INSTANTIATE_TEST_SUITE_P(
         if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
       return name;
     });
-
-TEST_F(CliSession, APauseShorterThanTheIntervalInsideAFrameIsHarmless) {
-  sim::SimulatorOptions options;
-  options.faults.push_back(*sim::parseFault("pause@data:2=80"));
-  device(options);
-  EXPECT_EQ(run({"read", "program", (dir / "p.upg").string()}), 0) << err.str();
-  EXPECT_EQ(readFile(dir / "p.upg").size(), 131072u);
-}
 
 TEST_F(CliSession, AReadKeepsWhatArrivedBeforeTheDeviceVanished) {
   sim::SimulatorOptions options;

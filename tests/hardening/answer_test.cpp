@@ -134,22 +134,6 @@ INSTANTIATE_TEST_SUITE_P(Stalls, Answers,
                                                       "Acknowledgment error : no data : 0", 4}),
                          caseName);
 
-// An answer byte is due 120 ms after its read started, the identification 720 ms after; a
-// data frame that a read waits for has no limit but its total until its first byte.
-INSTANTIATE_TEST_SUITE_P(
-    Late, Answers,
-    ::testing::Values(
-        AnswerCase{"write", "late@command:2=110", 0, ""},
-        AnswerCase{"write", "late@command:2=130", 1, "Acknowledgment error : no data : 0"},
-        AnswerCase{"read", "late@command:2=110", 0, ""},
-        AnswerCase{"read", "late@command:2=130", 1, "Acknowledgment error : no data : 0", 2},
-        AnswerCase{"write", "late@data:2=110", 0, ""},
-        AnswerCase{"write", "late@data:2=130", 1, "Transmission error : no data : 0"},
-        AnswerCase{"verify", "late@wakeup=650", 0, ""},
-        AnswerCase{"verify", "late@wakeup=800", 1, "Initialization error : no data : 0"},
-        AnswerCase{"read", "late@data:2=500", 0, ""}),
-    caseName);
-
 // Junk ahead of the identification pushes the reply along: the six bytes read are judged as
 // they are. The device's reply is 02 05 01 0A EE 06 unless the versions say otherwise.
 INSTANTIATE_TEST_SUITE_P(
@@ -220,42 +204,97 @@ TEST(AnswersTwice, AWriteCompletesAndTheDeviceHoldsNothingWrong) {
   }
 }
 
-// A data frame that never comes: the read gives up only after 120 ms for each of its 257
-// bytes. The port runs on a clock moved by hand, so the test does not wait half a minute.
-TEST(SilentDataFrame, EndsAfterTheFrameTotalAndKeepsTheBlocksBefore) {
-  for (const Direction direction : {Direction::ReadFromDevice, Direction::Verify}) {
-    SCOPED_TRACE(static_cast<int>(direction));
-    ScratchDir dir;
-    const auto memory = randomBytes(sim::MemoryImage::byteCount, 24);
-    writeFile(dir / "same.upg", slice(memory, 0, programBlocks * block));
-    sim::SimulatorOptions options;
-    options.faults.push_back(*sim::parseFault("silence@data:3"));
-    sim::Simulator device(std::move(options));
-    device.memory().assign(memory);
+// An answer is taken when it arrived within its read's time-out, however late the program
+// looks: 120 ms for an answer byte, 720 ms for the identification, 100 ms between two bytes of
+// a frame, 257 x 120 ms for a data frame that never starts. The device holds its answer back
+// and the port runs on a clock the test moves, so each case sits exactly at its limit.
+struct LateCase {
+  const char* name;
+  Direction direction;
+  const char* fault;  // holds the late answer (or its second part) until released
+  int step;           // the step waiting for it, at block `lateBlock`
+  std::chrono::milliseconds late;
+  const char* failure;  // empty: the answer is taken and the session completes
+  std::size_t readBlocks = 0;
+};
 
-    Clock::time_point now = Clock::now();
-    EngineRig rig([&] { return now; });
-    ASSERT_TRUE(rig.openPort(device.portPath()));
-    const fs::path file = direction == Direction::Verify ? dir / "same.upg" : dir / "new.upg";
-    ASSERT_EQ(rig.start(direction, DataKind::FirmwareUpgrade, file), sessionStarted);
-    ASSERT_TRUE(rig.runUntil([&](StepResult r) {
-      return r == StepResult::Waiting && rig.state.transferStep == 8 && rig.state.currentBlock == 3;
-    }));
-    // However long the real wait, the read stands until its own clock says 257 x 120 ms.
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(rig.step(), StepResult::Waiting);
-    now += 30839ms;
-    ASSERT_EQ(rig.step(), StepResult::Waiting);
-    now += 1ms;
-    ASSERT_EQ(rig.step(), StepResult::Advanced);
-    EXPECT_EQ(rig.state.transferStep, 0);
-    ASSERT_EQ(rig.op.shown().size(), 1u);
-    EXPECT_EQ(rig.op.shown()[0], "Fail: Transmission error : no data : 0");
+constexpr std::uint16_t lateBlock = 2;
+
+class LateAnswers : public ::testing::TestWithParam<LateCase> {};
+
+TEST_P(LateAnswers, AreTakenUpToTheirTimeOutAndNotAfter) {
+  const LateCase& c = GetParam();
+  ScratchDir dir;
+  const auto memory = randomBytes(sim::MemoryImage::byteCount, 24);
+  const auto source = randomBytes(4 * block, 25);
+  sim::SimulatorOptions options;
+  options.faults.push_back(*sim::parseFault(c.fault));
+  sim::Simulator device(std::move(options));
+  device.memory().assign(memory);
+
+  TestClock clock;
+  EngineRig rig(clock);
+  ASSERT_TRUE(rig.openPort(device.portPath()));
+  const std::string file = c.direction == Direction::WriteToDevice ? writeFile(dir / "fw.upg", source)
+                           : c.direction == Direction::Verify
+                               ? writeFile(dir / "same.upg", slice(memory, 0, programBlocks * block))
+                               : (dir / "new.upg").string();
+  ASSERT_EQ(rig.start(c.direction, DataKind::FirmwareUpgrade, file), sessionStarted);
+  clock.freeze();
+  const std::uint16_t atBlock = c.step == 2 ? 0 : lateBlock;
+  ASSERT_TRUE(rig.runUntil(
+      [&](StepResult) { return rig.state.transferStep == c.step && rig.state.currentBlock == atBlock; }));
+  ASSERT_TRUE(device.awaitHold());
+  // What came before the hold is in; the read's own clock then moves on by `late`.
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(rig.stepOnce(), StepResult::Waiting);
+  clock.advance(c.late);
+  if (*c.failure) {
+    ASSERT_EQ(rig.stepOnce(), StepResult::Advanced) << "the read did not time out";
+  }
+  device.release();
+  ASSERT_TRUE(rig.runToEnd());
+
+  if (!*c.failure) {
+    EXPECT_EQ(rig.state.outcome, SessionOutcome::Completed) << ::testing::PrintToString(rig.op.shown());
+    return;
+  }
+  EXPECT_EQ(rig.op.shown(), std::vector<std::string>{std::string("Fail: ") + c.failure});
+  if (c.direction == Direction::ReadFromDevice) {
     rig.state.targetFile.close();
-    if (direction == Direction::ReadFromDevice) {
-      EXPECT_EQ(readFile(dir / "new.upg"), slice(memory, 0, 3 * block));
-    }
+    EXPECT_EQ(readFile(dir / "new.upg"), slice(memory, 0, c.readBlocks * block));
   }
 }
+
+std::string lateName(const ::testing::TestParamInfo<LateCase>& info) {
+  return info.param.name;
+}
+
+using std::chrono::milliseconds;
+constexpr auto W = Direction::WriteToDevice;
+constexpr auto R = Direction::ReadFromDevice;
+constexpr auto V = Direction::Verify;
+
+INSTANTIATE_TEST_SUITE_P(
+    Hardening, LateAnswers,
+    ::testing::Values(
+        LateCase{"command_answer_119", W, "hold@command:2/once", 5, milliseconds(119), ""},
+        LateCase{"command_answer_120", W, "hold@command:2/once", 5, milliseconds(120),
+                 "Acknowledgment error : no data : 0"},
+        LateCase{"read_command_answer_120", R, "hold@command:2/once", 5, milliseconds(120),
+                 "Acknowledgment error : no data : 0", 2},
+        LateCase{"data_answer_119", W, "hold@data:2/once", 7, milliseconds(119), ""},
+        LateCase{"data_answer_120", W, "hold@data:2/once", 7, milliseconds(120),
+                 "Transmission error : no data : 0"},
+        LateCase{"identification_719", V, "hold@wakeup/once", 2, milliseconds(719), ""},
+        LateCase{"identification_720", V, "hold@wakeup/once", 2, milliseconds(720),
+                 "Initialization error : no data : 0"},
+        LateCase{"gap_in_frame_99", R, "hold@data:2=128/once", 8, milliseconds(99), ""},
+        LateCase{"gap_in_frame_100", R, "hold@data:2=128/once", 8, milliseconds(100),
+                 "Transmission error : no data : 128", 2},
+        LateCase{"frame_30839", V, "hold@data:2/once", 8, milliseconds(30839), ""},
+        LateCase{"frame_30840", R, "hold@data:2/once", 8, milliseconds(30840),
+                 "Transmission error : no data : 0", 2}),
+    lateName);
 
 }  // namespace
 }  // namespace morva::hardening

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,12 +35,13 @@ inline constexpr uid_t nobodyId = 65534;
 inline constexpr int childSetupFailed = 126;
 inline constexpr int childExecFailed = 127;
 
-// `interruptAfter`: the operator presses Ctrl-C once, this long after the start.
+// `interruptWhen`: the operator presses Ctrl-C once, as soon as this holds for the child
+// (asked every few milliseconds).
 inline ProgramResult runProgram(
     const std::string& program, const std::vector<std::string>& args,
     std::optional<uid_t> asUser = std::nullopt,
     std::chrono::seconds guard = std::chrono::seconds(20),
-    std::optional<std::chrono::milliseconds> interruptAfter = std::nullopt) {
+    std::function<bool(pid_t)> interruptWhen = {}) {
   ProgramResult result;
   // Everything the child needs is prepared before fork: the child of a threaded process may
   // only make async-signal-safe calls.
@@ -73,18 +76,15 @@ inline ProgramResult runProgram(
     return result;
   }
 
-  const auto started = std::chrono::steady_clock::now();
-  const auto deadline = started + guard;
-  std::optional<std::chrono::steady_clock::time_point> interruptAt;
-  if (interruptAfter) interruptAt = started + *interruptAfter;
+  const auto deadline = std::chrono::steady_clock::now() + guard;
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int openPipes = 2;
   while (openPipes > 0) {
     const auto now = std::chrono::steady_clock::now();
-    if (interruptAt && now >= *interruptAt) {
+    if (interruptWhen && interruptWhen(pid)) {
       kill(pid, SIGINT);
-      interruptAt.reset();
+      interruptWhen = {};
     }
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
     if (left.count() <= 0) {
@@ -92,9 +92,7 @@ inline ProgramResult runProgram(
       kill(pid, SIGKILL);
       break;
     }
-    if (interruptAt)
-      left = std::min(left, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                *interruptAt - now + std::chrono::milliseconds(1)));
+    if (interruptWhen) left = std::min(left, std::chrono::milliseconds(5));
     if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -115,6 +113,13 @@ inline ProgramResult runProgram(
   waitpid(pid, &status, 0);
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   return result;
+}
+
+// True while `pid` waits in the kernel for the other end of a named pipe to be opened.
+inline bool waitsForPipePartner(pid_t pid) {
+  std::ifstream wchan("/proc/" + std::to_string(pid) + "/wchan");
+  std::string where;
+  return std::getline(wchan, where) && where == "wait_for_partner";
 }
 
 }  // namespace morva::hardening

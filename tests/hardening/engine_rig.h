@@ -15,12 +15,32 @@
 
 namespace morva::hardening {
 
+// The clock of the port under test. It follows the steady clock until frozen; frozen, it moves
+// only when the test moves it, so that the port's time-outs fall exactly where the test says,
+// however the machine schedules the test and the simulated device.
+class TestClock {
+ public:
+  Clock::time_point now() const { return frozen_ ? at_ : Clock::now() + offset_; }
+  void freeze() {
+    at_ = now();
+    frozen_ = true;
+  }
+  void advance(Clock::duration by) { at_ += by; }
+
+ private:
+  bool frozen_ = false;
+  Clock::time_point at_;
+  Clock::duration offset_{0};
+};
+
 struct EngineRig {
   // The port runs its time-outs on `now`: the steady clock, or a test's hand-moved one.
   explicit EngineRig(PosixSerialPort::NowFunction now = [] { return Clock::now(); })
       : clock(std::move(now)), port(std::make_unique<PosixSerialPort>(clock)) {
     link.port = port.get();
   }
+  explicit EngineRig(const TestClock& testClock)
+      : EngineRig([&testClock] { return testClock.now(); }) {}
 
   // Opens and configures `path` as the selected port, as a port command does.
   bool openPort(const std::string& path) {

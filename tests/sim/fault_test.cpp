@@ -86,8 +86,9 @@ struct WireCase {
 
 constexpr std::uint16_t block = 3;
 
-// Runs the exchange up to the faulted answer and returns that answer.
-Bytes run(PtyClient& pc, Exchange exchange) {
+// Runs the exchange up to the faulted answer and returns that answer, waiting for `expected`
+// bytes of it at least.
+Bytes run(PtyClient& pc, Exchange exchange, std::size_t expected) {
   switch (exchange) {
     case Exchange::Identify:
       pc.send({0x1B});
@@ -104,7 +105,7 @@ Bytes run(PtyClient& pc, Exchange exchange) {
       pc.send(readCommand(block));
       break;
   }
-  return pc.receiveUntilQuiet();
+  return pc.receiveAnswer(expected);
 }
 
 TEST(FaultOnTheWire, EachFaultSpoilsItsAnswerAsDescribed) {
@@ -144,7 +145,7 @@ TEST(FaultOnTheWire, EachFaultSpoilsItsAnswerAsDescribed) {
       std::copy_n(frame.begin(), data.size(), data.begin());
       sim.memory().setBlock(block, data);
     }
-    EXPECT_EQ(run(pc, c.exchange), c.expected);
+    EXPECT_EQ(run(pc, c.exchange, c.expected.size()), c.expected);
     if (c.exchange == Exchange::WriteData) {
       const auto kept = sim.memory().block(block);
       EXPECT_EQ(std::equal(kept.begin(), kept.end(), frame.begin()), c.stored);
@@ -156,7 +157,7 @@ TEST(FaultOnTheWire, OnceFiresOnlyTheFirstTimeAndSetFaultsRearms) {
   Simulator sim(withFault("nak@command/once"));
   PtyClient pc(sim.portPath());
   pc.send(readCommand(1));
-  EXPECT_THAT(pc.receiveUntilQuiet(), ElementsAreArray({0x15}));
+  EXPECT_THAT(pc.receiveAnswer(1), ElementsAreArray({0x15}));
   pc.send(readCommand(1));
   EXPECT_EQ(pc.receive(258).size(), 258u);
 

@@ -121,6 +121,15 @@ class PtyClient {
     return got;
   }
 
+  // The `expected` bytes of an answer (waiting for them as receive() does), and anything more
+  // the device sends until the line has been quiet for a while.
+  Bytes receiveAnswer(std::size_t expected) {
+    Bytes got = receive(expected);
+    const Bytes more = receiveUntilQuiet();
+    got.insert(got.end(), more.begin(), more.end());
+    return got;
+  }
+
   // Everything until the line has been quiet for `quiet` (bounded by `limit` overall).
   Bytes receiveUntilQuiet(Millis quiet = Millis(200), Millis limit = Millis(5000)) {
     Bytes got;
