@@ -7,7 +7,7 @@
 
 #include "app/menu.h"
 #include "display/canvas.h"
-#include "platform/operator.h"
+#include "transfer/operator.h"
 
 namespace morva {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_app.h"
+#include "frontends/cli/cli_app.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
 

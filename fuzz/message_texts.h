@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/operator.h"
+#include "transfer/operator.h"
 
 namespace morva::fuzz {
 

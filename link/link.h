@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/operator.h"
+#include "link/port_lister.h"
+#include "transfer/operator.h"
 #include "transfer/link_port.h"
 #include "transfer/session_state.h"
 

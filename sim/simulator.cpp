@@ -1,5 +1,8 @@
 #include "sim/simulator.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <filesystem>
 #include <stdexcept>
 
@@ -74,6 +77,11 @@ bool Simulator::stop(std::string* error) {
 // out the answers it gives. With pacing, bytes that the pty hands over all at once are taken
 // as arriving one byte-time apart, as they would from a real line.
 void Simulator::run() {
+  // The controller answers within its windows (120 ms a byte) whatever else the machine runs:
+  // where the OS lets us, the device thread goes ahead of ordinary work. Where it does not,
+  // the device runs as it is (a busy machine may then make it answer late).
+  const sched_param urgent{1};
+  (void)pthread_setschedparam(pthread_self(), SCHED_FIFO, &urgent);
   std::vector<std::uint8_t> incoming;
   SimClock::time_point lastArrival = SimClock::now();
   for (;;) {

@@ -3,7 +3,7 @@
 # arguments, those packages instead (the fuzzing and Windows scripts name theirs).
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev)
+          qt6-base-dev python3)
 [ $# -gt 0 ] && packages=("$@")
 missing=()
 for p in "${packages[@]}"; do

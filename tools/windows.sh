@@ -36,14 +36,15 @@ check_imports() {  # check_imports OBJDUMP EXE
 }
 
 configure_windows build-win64 x86_64
+python3 tools/check_layers.py build-win64/module_graph.txt .
 cmake --build build-win64 -j2
-check_imports x86_64-w64-mingw32-objdump build-win64/cli/morva-cli.exe
-check_imports x86_64-w64-mingw32-objdump build-win64/platform/win32/desktop/morva.exe
+check_imports x86_64-w64-mingw32-objdump build-win64/frontends/cli/morva-cli.exe
+check_imports x86_64-w64-mingw32-objdump build-win64/frontends/win32/morva.exe
 
 configure_windows build-win32 i686
 cmake --build build-win32 -j2 --target morva-cli morva
-check_imports i686-w64-mingw32-objdump build-win32/cli/morva-cli.exe
-check_imports i686-w64-mingw32-objdump build-win32/platform/win32/desktop/morva.exe
+check_imports i686-w64-mingw32-objdump build-win32/frontends/cli/morva-cli.exe
+check_imports i686-w64-mingw32-objdump build-win32/frontends/win32/morva.exe
 
 linux_build=${MORVA_LINUX_BUILD:-build}
 if [ ! -f "$linux_build/CMakeCache.txt" ]; then
@@ -53,9 +54,9 @@ if [ ! -f "$linux_build/CMakeCache.txt" ]; then
 fi
 cmake --build "$linux_build" -j2 --target vk350-sim
 
-bash tests/wine/run.sh --cli build-win64/cli/morva-cli.exe \
+bash tests/wine/run.sh --cli build-win64/frontends/cli/morva-cli.exe \
   --unit build-win64/tests/wine/win32_tests.exe \
-  --gui build-win64/platform/win32/desktop/morva.exe \
+  --gui build-win64/frontends/win32/morva.exe \
   --driver build-win64/tests/wine/desktop_driver.exe \
   --desktop-tests build-win64/tests/wine/win32_desktop_tests.exe \
   --sim "$linux_build/sim/vk350-sim" --work build-win64/wine

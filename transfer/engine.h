@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/operator.h"
+#include "transfer/operator.h"
 #include "transfer/link_port.h"
 #include "transfer/session_state.h"
 

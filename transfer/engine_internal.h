@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "platform/operator.h"
+#include "transfer/operator.h"
 #include "transfer/engine.h"
 #include "transfer/frames.h"
 #include "transfer/link_port.h"

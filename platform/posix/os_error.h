@@ -2,7 +2,7 @@
 // trouble it is.
 #pragma once
 
-#include "platform/serial_port.h"
+#include "transfer/serial_port.h"
 
 namespace morva {
 

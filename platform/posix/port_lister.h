@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/operator.h"
+#include "link/port_lister.h"
 
 namespace morva {
 

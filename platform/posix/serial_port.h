@@ -9,7 +9,7 @@
 #include <optional>
 #include <span>
 
-#include "platform/serial_port.h"
+#include "transfer/serial_port.h"
 
 namespace morva {
 

@@ -2,7 +2,7 @@
 // text for it, and what kind of trouble it is.
 #pragma once
 
-#include "platform/serial_port.h"
+#include "transfer/serial_port.h"
 
 namespace morva {
 

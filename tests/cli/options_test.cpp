@@ -1,4 +1,4 @@
-#include "cli/options.h"
+#include "frontends/cli/options.h"
 
 #include <gtest/gtest.h>
 

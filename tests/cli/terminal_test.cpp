@@ -3,9 +3,9 @@
 #include <deque>
 #include <sstream>
 
-#include "cli/progress.h"
-#include "cli/terminal_operator.h"
-#include "cli/tracing_port.h"
+#include "frontends/cli/progress.h"
+#include "frontends/cli/terminal_operator.h"
+#include "frontends/cli/tracing_port.h"
 
 namespace morva::cli {
 namespace {

@@ -8,7 +8,7 @@
 #include <random>
 #include <sstream>
 
-#include "cli/cli_app.h"
+#include "frontends/cli/cli_app.h"
 #include "tests/support/files.h"
 #include "tests/support/quiet_console.h"
 #include "platform/posix/serial_port.h"

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_app.h"
+#include "frontends/cli/cli_app.h"
 #include "tests/support/files.h"
 #include "tests/support/quiet_console.h"
 #include "platform/console.h"
-#include "platform/operator.h"
+#include "transfer/operator.h"
 #include "platform/posix/serial_port.h"
-#include "platform/serial_port.h"
+#include "transfer/serial_port.h"
 
 namespace morva::hardening {
 

@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "platform/serial_port.h"
+#include "transfer/serial_port.h"
 
 namespace morva::hardening {
 

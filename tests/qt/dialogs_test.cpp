@@ -1,4 +1,4 @@
-#include "platform/qt/dialogs.h"
+#include "frontends/qt/dialogs.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "platform/qt/options.h"
-#include "platform/qt/qt_canvas.h"
+#include "frontends/qt/options.h"
+#include "frontends/qt/qt_canvas.h"
 #include "tests/qt/qt_support.h"
 
 namespace morva::testing {

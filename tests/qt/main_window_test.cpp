@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "app/commands.h"
-#include "platform/qt/front_end.h"
+#include "frontends/qt/front_end.h"
 #include "tests/qt/qt_support.h"
 #include "tests/support/fake_serial_port.h"
 #include "transfer/frames.h"

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/operator.h"
-#include "platform/qt/dialogs.h"
-#include "platform/qt/qt_canvas.h"
+#include "transfer/operator.h"
+#include "frontends/qt/dialogs.h"
+#include "frontends/qt/qt_canvas.h"
 
 namespace morva::testing {
 

@@ -12,7 +12,7 @@
 
 #include "app/commands.h"
 #include "platform/posix/serial_port.h"
-#include "platform/qt/front_end.h"
+#include "frontends/qt/front_end.h"
 #include "sim/simulator.h"
 #include "tests/qt/qt_support.h"
 

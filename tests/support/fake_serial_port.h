@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/serial_port.h"
+#include "transfer/serial_port.h"
 
 namespace morva::testing {
 

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "platform/console.h"
-#include "platform/operator.h"
+#include "link/port_lister.h"
+#include "transfer/operator.h"
 
 namespace morva::testing {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/operator.h"
+#include "transfer/operator.h"
 
 namespace morva::testing {
 

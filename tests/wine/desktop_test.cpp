@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "app/commands.h"
-#include "platform/win32/desktop/dialogs.h"
-#include "platform/win32/desktop/gdi_canvas.h"
-#include "platform/win32/desktop/main_window.h"
-#include "platform/win32/desktop/menu_bar.h"
-#include "platform/win32/desktop/message_loop.h"
+#include "frontends/win32/dialogs.h"
+#include "frontends/win32/gdi_canvas.h"
+#include "frontends/win32/main_window.h"
+#include "frontends/win32/menu_bar.h"
+#include "frontends/win32/message_loop.h"
 #include "tests/support/fake_serial_port.h"
 #include "transfer/frames.h"
 

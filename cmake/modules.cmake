@@ -1,0 +1,68 @@
+# The modules of the tree and who may use whom. Each module is a folder with its CMake targets;
+# morva_module(TARGET) records a target under the folder it is declared in. Once every folder
+# is read, morva_write_module_graph() writes one line per target (its folder, its kind, the
+# folders of the modules it links and its sources) for the layering check, which fails when a
+# file includes a module its target does not link.
+
+set_property(GLOBAL PROPERTY MORVA_MODULE_TARGETS "")
+
+# morva_module(TARGET [DIR folder]): the folder defaults to the one being read.
+function(morva_module target)
+  cmake_parse_arguments(M "" "DIR" "" ${ARGN})
+  if(M_DIR)
+    set(dir ${M_DIR})
+  else()
+    file(RELATIVE_PATH dir ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
+  set_property(TARGET ${target} PROPERTY MORVA_MODULE_DIR ${dir})
+  set_property(GLOBAL APPEND PROPERTY MORVA_MODULE_TARGETS ${target})
+endfunction()
+
+# The folders of the registered modules that `target` links directly.
+function(morva_module_uses target out)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    get_target_property(links ${target} INTERFACE_LINK_LIBRARIES)
+  else()
+    get_target_property(links ${target} LINK_LIBRARIES)
+  endif()
+  set(dirs "")
+  foreach(link IN LISTS links)
+    if(TARGET ${link})
+      get_target_property(dir ${link} MORVA_MODULE_DIR)
+      if(dir)
+        list(APPEND dirs ${dir})
+      endif()
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES dirs)
+  set(${out} "${dirs}" PARENT_SCOPE)
+endfunction()
+
+# morva_write_module_graph(FILE ABSENT): ABSENT lists the module folders this build leaves out.
+function(morva_write_module_graph file absent)
+  get_property(targets GLOBAL PROPERTY MORVA_MODULE_TARGETS)
+  set(text "# target|folder|kind|folders it links|sources\n")
+  foreach(dir IN LISTS absent)
+    string(APPEND text "-|${dir}|ABSENT||\n")
+  endforeach()
+  foreach(target IN LISTS targets)
+    get_target_property(dir ${target} MORVA_MODULE_DIR)
+    get_target_property(type ${target} TYPE)
+    morva_module_uses(${target} uses)
+    set(sources "")
+    if(NOT type STREQUAL "INTERFACE_LIBRARY")
+      get_target_property(target_sources ${target} SOURCES)
+      get_target_property(source_dir ${target} SOURCE_DIR)
+      foreach(source IN LISTS target_sources)
+        get_filename_component(full ${source} ABSOLUTE BASE_DIR ${source_dir})
+        file(RELATIVE_PATH relative ${CMAKE_SOURCE_DIR} ${full})
+        list(APPEND sources ${relative})
+      endforeach()
+    endif()
+    list(JOIN uses "," uses_text)
+    list(JOIN sources "," sources_text)
+    string(APPEND text "${target}|${dir}|${type}|${uses_text}|${sources_text}\n")
+  endforeach()
+  file(CONFIGURE OUTPUT ${file} CONTENT "${text}" @ONLY)
+endfunction()

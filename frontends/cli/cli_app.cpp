@@ -1,0 +1,203 @@
+#include "frontends/cli/cli_app.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "frontends/cli/progress.h"
+#include "frontends/cli/terminal_operator.h"
+#include "frontends/cli/tracing_port.h"
+#include "link/link.h"
+#include "transfer/engine.h"
+#include "transfer/frames.h"
+
+namespace morva::cli {
+namespace {
+
+constexpr const char* versionText = "morva-cli 1.0.0";
+
+struct Run {
+  const Options& options;
+  Environment& env;
+  SessionState state;
+  LinkPort link;
+  TerminalOperator op;
+  std::unique_ptr<TracingPort> tracer;
+
+  Run(const Options& o, Environment& e)
+      : options(o), env(e), op(e.console, e.err, o.yes, o.file) {
+    link.port = &env.port;
+    if (options.trace) {
+      tracer = std::make_unique<TracingPort>(
+          env.port, [this](const std::string& line) { env.err << line << '\n' << std::flush; });
+      link.port = tracer.get();
+    }
+  }
+
+  ~Run() {
+    // Shutdown: discard what is still queued both ways, then let the port go.
+    if (link.port->isOpen()) {
+      link.port->purge();
+      link.port->close();
+    }
+  }
+
+  void show(const Message& m) { op.showMessage(m); }
+
+  // The port list as start-up builds it; with --port or --simulate only those ports.
+  bool listPorts() {
+    std::vector<std::string> extra = options.ports;
+    if (options.simulate) extra.push_back(env.startSimulator());
+    struct NoPorts : PortLister {
+      std::vector<std::string> listPorts() override { return {}; }
+    } none;
+    PortLister& lister = extra.empty() ? env.lister : none;
+    buildPortList(link, state, lister, extra);
+    if (link.portNameTable.empty()) {
+      show({"No serial port available !", "What a pity !", Icon::Warning, Buttons::Ok, false, "",
+            false});
+      return false;
+    }
+    if (!extra.empty()) {
+      // The first port named on the command line is the one chosen, as in the Port menu.
+      auto it = std::find(link.portNameTable.begin(), link.portNameTable.end(), extra.front());
+      link.portIndex = static_cast<int>(it - link.portNameTable.begin());
+    }
+    return true;
+  }
+
+  int ports() {
+    buildPortList(link, state, env.lister, options.ports);
+    if (link.portNameTable.empty()) {
+      show({"No serial port available !", "What a pity !", Icon::Warning, Buttons::Ok, false, "",
+            false});
+      return exitNoDevice;
+    }
+    for (const auto& name : link.portNameTable) env.out << name << '\n';
+    return exitComplete;
+  }
+
+  // Ctrl-C during the search or at a question: the signal only sets a flag, looked at here.
+  bool stopped() {
+    if (!env.console.stopRequested()) return false;
+    env.err << "Stopped.\n";
+    return true;
+  }
+
+  int detect() {
+    // Ports named on the command line are the only ones probed.
+    if (!listPorts()) return exitNoDevice;
+    const int found = detectDevice(link, op);
+    if (stopped()) return exitStopped;
+    if (found != 1) {
+      show(notFoundMessage());
+      return exitNoDevice;
+    }
+    const auto& b = link.ioBuffer;
+    env.out << "Vk350 found on " << link.portNameTable[link.portIndex] << '\n'
+            << "Firmware version : " << formatVersionText(b[0], b[1]) << " | "
+            << formatVersionText(b[2], b[3]) << '\n';
+    return exitComplete;
+  }
+
+  int transfer() {
+    state.direction = options.direction;
+    state.dataKind = options.kind;
+    if (!listPorts()) return exitNoDevice;
+    if (options.ports.empty() && !options.simulate) {
+      const int found = detectDevice(link, op);
+      if (stopped()) return exitStopped;
+      if (found != 1) {
+        show(notFoundMessage());
+        return exitNoDevice;
+      }
+    }
+    // The start sequence of the Write, Read and Verify commands.
+    const int ready = reopenOrDetect(link, op, op);
+    if (stopped()) return exitStopped;
+    if (ready != 1) return exitNoDevice;
+    const int started = startSession(state, link, op);
+    if (started != sessionStarted) return stopped() ? exitStopped : exitNotStarted;
+    return drive();
+  }
+
+  std::string title() const {
+    static const char* names[] = {"Write to Vk350", "Read from Vk350", "Veryfication"};
+    static const char* kinds[] = {"program", "libraries", "user data"};
+    return std::string(names[static_cast<int>(state.direction)]) + " : " +
+           kinds[static_cast<int>(state.sessionKind)];
+  }
+
+  int drive() {
+    Progress progress(env.err, env.console.errorIsTerminal() && !options.quiet && !options.trace,
+                      title());
+    op.setBeforeMessage([&] { progress.clear(); });
+    const bool showProgress = !options.quiet && !options.trace;
+    while (state.transferStep != 0) {
+      if (env.console.stopRequested()) return stop(progress);
+      StepResult r = performTransferStep(state.transferStep, state, link, op);
+      if (r == StepResult::Waiting) {
+        link.port->waitForProgress(Clock::now() + std::chrono::milliseconds(250));
+        continue;
+      }
+      if (state.transferStep >= 3) progress.start();
+      if (showProgress && (op.takeBlockDone() || state.transferStep == 3))
+        progress.update(state.currentBlock - state.firstBlock,
+                        state.currentBlock - state.firstBlock + state.blocksLeft);
+    }
+    // A question answered No because of Ctrl-C is a stop, not a declined session.
+    if (env.console.stopRequested()) return stop(progress);
+    if (showProgress && state.outcome == SessionOutcome::Completed) {
+      // A verification that met the end of its file stops without counting that block.
+      int done = state.currentBlock - state.firstBlock;
+      if (state.direction == Direction::Verify && state.blocksLeft != 0) ++done;
+      progress.finish(done, done);
+    }
+    return outcomeStatus(progress);
+  }
+
+  int stop(Progress& progress) {
+    // As the Stop command: end the session and abort what is outstanding; the blocks already
+    // received are on disk.
+    state.transferStep = 0;
+    state.outcome = SessionOutcome::Stopped;
+    link.port->purge();
+    closeDataFile(state);
+    progress.clear();
+    env.err << "Stopped.\n";
+    return exitStopped;
+  }
+
+  int outcomeStatus(Progress& progress) {
+    progress.clear();
+    if (state.outcome != SessionOutcome::Completed) return exitTransferFailed;
+    if (state.differences > 0) {
+      env.err << "Veryfication found " << state.differences << " differing bytes.\n";
+      return exitTransferFailed;
+    }
+    if (!options.quiet) env.err << "Done: " << title() << " complete.\n";
+    return exitComplete;
+  }
+};
+
+}  // namespace
+
+int runCli(const Options& options, Environment& env) {
+  Run run(options, env);
+  switch (options.command) {
+    case Command::Help:
+      env.out << usageText();
+      return exitComplete;
+    case Command::Version:
+      env.out << versionText << '\n';
+      return exitComplete;
+    case Command::Ports:
+      return run.ports();
+    case Command::Detect:
+      return run.detect();
+    case Command::Transfer:
+      return run.transfer();
+  }
+  return exitUsage;
+}
+
+}  // namespace morva::cli

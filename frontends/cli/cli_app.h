@@ -1,0 +1,29 @@
+// What morva-cli does, over injected ports, terminal and streams so that tests can run it
+// in-process against the simulator.
+#pragma once
+
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "frontends/cli/options.h"
+#include "platform/console.h"
+#include "link/port_lister.h"
+#include "transfer/operator.h"
+#include "transfer/serial_port.h"
+
+namespace morva::cli {
+
+struct Environment {
+  SerialPort& port;
+  PortLister& lister;
+  Console& console;
+  std::ostream& out;
+  std::ostream& err;
+  // Starts a simulated device and returns the path of its port (for --simulate).
+  std::function<std::string()> startSimulator;
+};
+
+int runCli(const Options& options, Environment& env);
+
+}  // namespace morva::cli

@@ -1,0 +1,30 @@
+// morva-cli for Windows: the transfer engine from a console, over the machine's COM ports.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "frontends/cli/cli_app.h"
+#include "platform/win32/console.h"
+#include "platform/win32/port_lister.h"
+#include "platform/win32/serial_port.h"
+
+int main(int argc, char** argv) {
+  using namespace morva;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  cli::ParseResult parsed = cli::parseOptions(args);
+  if (!parsed.options) {
+    std::cerr << "morva-cli: " << parsed.error << "\n\n" << cli::usageText();
+    return cli::exitUsage;
+  }
+  if (parsed.options->simulate) {
+    // The simulated device lives on a POSIX pseudo-terminal, which Windows does not have.
+    std::cerr << "morva-cli: --simulate is not available on Windows. Run vk350-sim on a Linux "
+                 "machine, or connect the Vk350 and name its port with --port COMn.\n";
+    return cli::exitUsage;
+  }
+  Win32Console console;
+  Win32SerialPort port;
+  Win32PortLister lister;
+  cli::Environment env{port, lister, console, std::cout, std::cerr, [] { return std::string(); }};
+  return cli::runCli(*parsed.options, env);
+}

@@ -1,0 +1,79 @@
+#include "frontends/cli/progress.h"
+
+#include <cstdio>
+
+namespace morva::cli {
+namespace {
+
+std::string minutesSeconds(double s) {
+  long t = static_cast<long>(s + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", t / 60, t % 60);
+  return text;
+}
+
+}  // namespace
+
+std::string progressLine(const ProgressFigures& f, int barWidth) {
+  int total = f.total > 0 ? f.total : 1;
+  int done = f.done < 0 ? 0 : (f.done > total ? total : f.done);
+  int filled = done * barWidth / total;
+  std::string line = "[";
+  line.append(filled, '#').append(barWidth - filled, ' ').append("]");
+  char text[96];
+  std::snprintf(text, sizeof text, " %3d%%  %d/%d blocks", done * 100 / total, done, f.total);
+  line += text;
+  if (f.seconds > 0 && done > 0) {
+    double kBps = done * 256.0 / 1000.0 / f.seconds;
+    double left = (total - done) * f.seconds / done;
+    std::snprintf(text, sizeof text, "  %.1f kB/s  %s left", kBps, minutesSeconds(left).c_str());
+    line += text;
+  }
+  return line;
+}
+
+Progress::Progress(std::ostream& out, bool terminal, std::string title)
+    : out_(out), terminal_(terminal), title_(std::move(title)) {}
+
+void Progress::start() {
+  if (started_) return;
+  started_ = true;
+  begin_ = std::chrono::steady_clock::now();
+  lastDraw_ = begin_ - std::chrono::seconds(1);
+}
+
+double Progress::elapsed() const {
+  if (!started_) return 0;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin_).count();
+}
+
+void Progress::update(int done, int total) {
+  ProgressFigures f{done, total, elapsed()};
+  if (terminal_) {
+    auto now = std::chrono::steady_clock::now();
+    // Redrawing more often than the eye can follow only costs the terminal time.
+    if (now - lastDraw_ < std::chrono::milliseconds(100) && done != total) return;
+    lastDraw_ = now;
+    out_ << '\r' << title_ << "  " << progressLine(f) << "\x1b[K" << std::flush;
+    lineOpen_ = true;
+    return;
+  }
+  int tenth = total > 0 ? done * 10 / total : 0;
+  if (tenth == lastTenth_) return;
+  lastTenth_ = tenth;
+  out_ << title_ << "  " << progressLine(f) << '\n' << std::flush;
+}
+
+void Progress::clear() {
+  if (!lineOpen_) return;
+  out_ << '\n' << std::flush;
+  lineOpen_ = false;
+}
+
+void Progress::finish(int done, int total) {
+  lastDraw_ = {};
+  update(done, total);
+  clear();
+}
+
+}  // namespace morva::cli

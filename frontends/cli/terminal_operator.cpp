@@ -1,0 +1,61 @@
+#include "frontends/cli/terminal_operator.h"
+
+#include <filesystem>
+
+#include "transfer/engine.h"
+
+namespace morva::cli {
+
+TerminalOperator::TerminalOperator(Console& console, std::ostream& err, bool yes, std::string file)
+    : console_(console), err_(err), yes_(yes), file_(std::move(file)) {}
+
+Answer TerminalOperator::showMessage(const Message& message) {
+  messages_.push_back(message);
+  if (beforeMessage_) beforeMessage_();
+  err_ << message.caption << ": " << message.text << '\n';
+  if (!message.detail.empty()) err_ << message.detail << '\n';
+  err_.flush();
+  if (message.buttons == Buttons::Ok) return Answer::Ok;
+  return ask(message);
+}
+
+Answer TerminalOperator::ask(const Message& message) {
+  const Answer fallback = message.secondIsDefault ? Answer::No : Answer::Yes;
+  if (yes_) {
+    err_ << "(--yes: Yes)\n";
+    return Answer::Yes;
+  }
+  if (!console_.inputIsTerminal()) {
+    err_ << "(no terminal to ask: " << (fallback == Answer::Yes ? "Yes" : "No") << ")\n";
+    return fallback;
+  }
+  for (;;) {
+    err_ << (fallback == Answer::Yes ? "[Y/n] " : "[y/N] ") << std::flush;
+    auto line = console_.readLine();
+    if (!line || console_.stopRequested()) return Answer::No;
+    if (line->empty()) return fallback;
+    char c = (*line)[0];
+    if (c == 'y' || c == 'Y') return Answer::Yes;
+    if (c == 'n' || c == 'N') return Answer::No;
+  }
+}
+
+std::optional<FileChoice> TerminalOperator::chooseFile(const FileRequest& request) {
+  std::error_code ec;
+  std::filesystem::path full = std::filesystem::absolute(file_, ec);
+  if (ec) return std::nullopt;
+  std::string path = full.lexically_normal().string();
+  return FileChoice{path, extensionDiffers(path, request.defaultExtension)};
+}
+
+void TerminalOperator::invalidate(Area area, bool) {
+  if (area == Area::BlockLine) blockDone_ = true;
+}
+
+bool TerminalOperator::takeBlockDone() {
+  bool done = blockDone_;
+  blockDone_ = false;
+  return done;
+}
+
+}  // namespace morva::cli

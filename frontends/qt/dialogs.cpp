@@ -1,0 +1,112 @@
+#include "frontends/qt/dialogs.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+#include "frontends/qt/qt_canvas.h"
+#include "transfer/engine.h"
+
+namespace morva::qt {
+
+namespace {
+
+QMessageBox::Icon iconOf(Icon icon) {
+  switch (icon) {
+    case Icon::Warning:
+      return QMessageBox::Warning;
+    case Icon::Error:
+      return QMessageBox::Critical;
+    case Icon::Information:
+      return QMessageBox::Information;
+    case Icon::Question:
+      return QMessageBox::Question;
+  }
+  return QMessageBox::NoIcon;
+}
+
+QString text(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+}  // namespace
+
+std::unique_ptr<QMessageBox> makeMessageBox(const Message& message, QWidget* owner) {
+  auto box = std::make_unique<QMessageBox>(owner);
+  box->setIcon(iconOf(message.icon));
+  box->setWindowTitle(text(message.caption));
+  box->setText(text(message.text));
+  box->setTextFormat(Qt::PlainText);
+  if (message.buttons == Buttons::YesNo) {
+    box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box->setDefaultButton(message.secondIsDefault ? QMessageBox::No : QMessageBox::Yes);
+    box->setEscapeButton(QMessageBox::No);
+  } else {
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setDefaultButton(QMessageBox::Ok);
+  }
+  if (!message.detail.empty()) box->setDetailedText(text(message.detail));
+  return box;
+}
+
+Answer answerOf(int standardButton, Buttons buttons) {
+  if (buttons == Buttons::Ok) return Answer::Ok;
+  return standardButton == QMessageBox::Yes ? Answer::Yes : Answer::No;
+}
+
+QString nameFilterOf(const FileRequest& request) {
+  QString patterns = text(request.filterPattern);
+  patterns.replace(';', ' ');
+  // With the name filter details hidden, the chooser shows what comes before the last
+  // parentheses and matches what is inside them.
+  return text(request.filterDescription) + " (" + patterns + ")";
+}
+
+void setUpFileDialog(QFileDialog& dialog, const FileRequest& request) {
+  dialog.setWindowTitle(text(request.title));
+  // The same chooser on every desktop, and one that the tests can drive.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  dialog.setNameFilter(nameFilterOf(request));
+  // A name typed without extension gets the kind's own.
+  dialog.setDefaultSuffix(text(request.defaultExtension));
+  if (!request.initialName.empty()) dialog.selectFile(text(request.initialName));
+}
+
+FileChoice choiceOf(const QString& path, const FileRequest& request) {
+  FileChoice choice;
+  choice.path = QFileInfo(path).absoluteFilePath().toStdString();
+  choice.extensionDifferent = extensionDiffers(choice.path, request.defaultExtension);
+  return choice;
+}
+
+Answer QtDialogs::showMessage(QWidget* owner, const Message& message) {
+  auto box = makeMessageBox(message, message.owned ? owner : nullptr);
+  return answerOf(box->exec(), message.buttons);
+}
+
+std::optional<FileChoice> QtDialogs::chooseFile(QWidget* owner, const FileRequest& request) {
+  QFileDialog dialog(owner);
+  setUpFileDialog(dialog, request);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return choiceOf(dialog.selectedFiles().constFirst(), request);
+}
+
+std::optional<FontSpec> QtDialogs::chooseFont(QWidget* owner, const FontSpec& current) {
+  QFontDialog dialog(qtFont(current), owner);
+  dialog.setOption(QFontDialog::DontUseNativeDialog);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return fontSpecOf(dialog.selectedFont());
+}
+
+bool QtDialogs::openHelp(const std::string& path) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(text(path)));
+}
+
+}  // namespace morva::qt

@@ -1,0 +1,69 @@
+// morva: the desktop program that moves firmware, fixture libraries and user data between
+// the PC and the Vk350 Morva.
+#include <QApplication>
+#include <iostream>
+#include <memory>
+
+#include "platform/posix/port_lister.h"
+#include "platform/posix/serial_port.h"
+#include "frontends/qt/front_end.h"
+#include "frontends/qt/options.h"
+#include "frontends/qt/qt_canvas.h"
+#include "frontends/qt/screenshot.h"
+#include "sim/simulator.h"
+
+namespace {
+
+bool wantsScreenshot(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]).rfind("--screenshot", 0) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace morva;
+  // The screenshot needs no display.
+  if (wantsScreenshot(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("morva");
+  qt::installFontSubstitutes();
+
+  std::vector<std::string> args;
+  const QStringList arguments = QApplication::arguments();
+  for (qsizetype i = 1; i < arguments.size(); ++i) args.push_back(arguments[i].toStdString());
+  const qt::GuiParse parsed = qt::parseGuiOptions(args);
+  if (!parsed.options) {
+    std::cerr << "morva: " << parsed.error << "\n\n" << qt::guiUsageText();
+    return 2;
+  }
+  const qt::GuiOptions& options = *parsed.options;
+  if (options.help) {
+    std::cout << qt::guiUsageText();
+    return 0;
+  }
+
+  PosixSerialPort port;
+  std::unique_ptr<sim::Simulator> simulator;
+  if (options.simulate || !options.screenshot.empty()) {
+    try {
+      simulator = std::make_unique<sim::Simulator>();
+    } catch (const std::exception& e) {
+      std::cerr << "morva: no simulated Vk350: " << e.what() << '\n';
+      return 1;
+    }
+  }
+  if (!options.screenshot.empty())
+    return qt::renderScreenshot(simulator->portPath(), options.screenshot, port);
+
+  ProgramOptions programOptions;
+  programOptions.extraPorts = options.ports;
+  if (simulator) programOptions.extraPorts.push_back(simulator->portPath());
+  programOptions.executableDir = QApplication::applicationDirPath().toStdString();
+  PosixPortLister lister;
+  qt::QtDialogs dialogs;
+  qt::FrontEnd frontEnd(dialogs, port, lister, programOptions);
+  return frontEnd.run();
+}

@@ -1,0 +1,236 @@
+#include "frontends/qt/main_window.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+
+#include "app/commands.h"
+#include "display/paint.h"
+#include "frontends/qt/qt_canvas.h"
+
+// The icons and the background picture live in a static library: its resources are only
+// registered when asked for by name.
+static int registerResources() {
+  Q_INIT_RESOURCE(morva);
+  return 0;
+}
+static void initialiseResources() {
+  [[maybe_unused]] static const int once = registerResources();
+}
+
+namespace morva::qt {
+
+namespace {
+
+QRect qtRect(const Rect& r) {
+  return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
+
+}  // namespace
+
+ClientArea::ClientArea(QWidget* parent) : QWidget(parent) {
+  initialiseResources();
+  picture_.load(":/morva/background.png");
+  // Where no picture is drawn, the erase with the window's background colour shows.
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window,
+                   QColor(windowBackgroundColour.red, windowBackgroundColour.green,
+                          windowBackgroundColour.blue));
+  setPalette(palette);
+  setAutoFillBackground(true);
+}
+
+void ClientArea::paintEvent(QPaintEvent*) {
+  if (program_ == nullptr) return;
+  QPainter painter(this);
+  QtCanvas canvas(painter, picture_);
+  // The picture is stretched over the window's outer size, frame and menu bar included; what
+  // does not fit the client area is clipped.
+  const QSize outer = window()->frameGeometry().size();
+  const WindowGeometry geometry{outer.width(), outer.height(), width()};
+  paintMainWindow(canvas, program_->state(), geometry,
+                  DisplaySettings{program_->displayFont(), !picture_.isNull()}, rects_);
+}
+
+MainWindow::MainWindow(Dialogs& dialogs) : dialogs_(dialogs), client_(new ClientArea(this)) {
+  initialiseResources();
+  setWindowTitle(mainWindowTitle);
+  QIcon icon;
+  icon.addFile(":/morva/icon-32.png", QSize(32, 32));
+  icon.addFile(":/morva/icon-16.png", QSize(16, 16));
+  setWindowIcon(icon);
+  setCentralWidget(client_);
+  resize(640, 498);
+}
+
+void MainWindow::attach(Program& program, std::function<void()> beforeCommand) {
+  program_ = &program;
+  beforeCommand_ = std::move(beforeCommand);
+  client_->attach(program);
+}
+
+Answer MainWindow::showMessage(const Message& message) {
+  return dialogs_.showMessage(message.owned ? this : nullptr, message);
+}
+
+std::optional<FileChoice> MainWindow::chooseFile(const FileRequest& request) {
+  return dialogs_.chooseFile(this, request);
+}
+
+void MainWindow::invalidate(Area area, bool) {
+  // Qt fills the background of every repainted area before the paint: always an erase.
+  switch (area) {
+    case Area::Window:
+      client_->update();
+      break;
+    case Area::BlockLine:
+      client_->update(qtRect(client_->lineRects().blockLineRect));
+      break;
+    case Area::StatusLine:
+      client_->update(qtRect(client_->lineRects().statusLineRect));
+      break;
+  }
+}
+
+void MainWindow::setPortTick(int portIndex, bool ticked) {
+  if (QAction* action = itemAction(MenuId::Port, portItemPosition(portIndex)))
+    action->setChecked(ticked);
+}
+
+void MainWindow::installMenus(const MenuTree& menus) {
+  menuBar()->clear();
+  menus_.clear();
+  commands_.clear();
+  // Built first: the three kind entries of the Action popup all open it.
+  QMenu* choice = new QMenu(this);
+  menus_[MenuId::Choice] = choice;
+  fillMenu(choice, menus.choice);
+  connect(choice, &QMenu::aboutToShow, this,
+          [this] { choiceShownUnder_ = menu(MenuId::Action)->activeAction(); });
+  for (const MenuItem& item : menus.bar.items) {
+    QMenu* popup = menuBar()->addMenu(QString::fromStdString(item.text));
+    menus_[item.popup] = popup;
+    fillMenu(popup, menus.menu(item.popup));
+  }
+}
+
+void MainWindow::fillMenu(QMenu* qmenu, const Menu& model) {
+  for (const MenuItem& item : model.items) {
+    if (item.type == MenuItem::Type::Separator) {
+      qmenu->addSeparator();
+      continue;
+    }
+    QAction* action = qmenu->addAction(QString::fromStdString(item.text));
+    if (item.type == MenuItem::Type::Popup) {
+      action->setMenu(menus_.at(item.popup));
+      continue;
+    }
+    action->setEnabled(!item.grayed);
+    if (model.id == MenuId::Port && item.command != CMD_PORT_AUTO) {
+      action->setCheckable(true);
+      action->setChecked(item.checked);
+    }
+    commands_[item.command] = action;
+    connect(action, &QAction::triggered, this, [this, n = item.command] { runCommand(n); });
+  }
+  connect(qmenu, &QMenu::hovered, this,
+          [this, id = model.id, qmenu](QAction* action) { highlighted(id, qmenu, action); });
+}
+
+void MainWindow::highlighted(MenuId id, QMenu* qmenu, QAction* action) {
+  // A menu also hears about the items of its open submenu: only its own items count.
+  const int position = static_cast<int>(qmenu->actions().indexOf(action));
+  if (position < 0 || program_ == nullptr) return;
+  QMenu* choice = menu(MenuId::Choice);
+  // Qt keeps a shared submenu up when the pointer moves to another entry that opens it, so
+  // the entry under which it shows would no longer be the one highlighted: close it, and the
+  // new entry opens it again.
+  if (id == MenuId::Action && action->menu() == choice && choice->isVisible() &&
+      choiceShownUnder_ != action)
+    choice->hide();
+  program_->menuSelect(id, position);
+}
+
+void MainWindow::runCommand(int number) {
+  if (program_ == nullptr) return;
+  if (beforeCommand_) beforeCommand_();
+  program_->command(number);
+  syncPortTicks();
+}
+
+void MainWindow::syncPortTicks() {
+  // A checkable item ticks itself when clicked; the model decides whether it stays ticked.
+  const Menu& ports = program_->menus().port;
+  for (std::size_t i = 1; i < ports.items.size(); ++i)
+    if (QAction* action = itemAction(MenuId::Port, static_cast<int>(i)))
+      action->setChecked(ports.items[i].checked);
+}
+
+void MainWindow::showWindow() {
+  show();
+}
+
+void MainWindow::closeWindow() {
+  close();
+}
+
+void MainWindow::setRepeatEnabled(bool enabled) {
+  if (QAction* action = commandAction(CMD_REPEAT)) action->setEnabled(enabled);
+}
+
+std::optional<FontSpec> MainWindow::chooseFont(const FontSpec& current) {
+  return dialogs_.chooseFont(this, current);
+}
+
+bool MainWindow::openHelp(const std::string& path) {
+  return dialogs_.openHelp(path);
+}
+
+QMenu* MainWindow::menu(MenuId id) const {
+  auto it = menus_.find(id);
+  return it == menus_.end() ? nullptr : it->second;
+}
+
+QAction* MainWindow::itemAction(MenuId id, int position) const {
+  QMenu* qmenu = menu(id);
+  if (qmenu == nullptr || position < 0 || position >= qmenu->actions().size()) return nullptr;
+  return qmenu->actions().at(position);
+}
+
+QAction* MainWindow::commandAction(int number) const {
+  auto it = commands_.find(number);
+  return it == commands_.end() ? nullptr : it->second;
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  const QString text = event->text();
+  int code = -1;
+  if (!text.isEmpty())
+    code = text.at(0).unicode();
+  else if (event->key() == Qt::Key_Escape)
+    code = escapeCharacter;
+  if (code < 0 || program_ == nullptr) {
+    QMainWindow::keyPressEvent(event);
+    return;
+  }
+  if (beforeCommand_) beforeCommand_();
+  program_->character(code);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  // The picture follows the outer size and the firmware line the width: all of it moves.
+  client_->update();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  event->accept();
+  emit closed();
+}
+
+}  // namespace morva::qt

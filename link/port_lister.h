@@ -1,0 +1,16 @@
+// The machine's serial ports, as the OS lists them; the OS layer implements it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace morva {
+
+// The machine's serial ports, by the names the platform opens them with, in any order.
+class PortLister {
+ public:
+  virtual ~PortLister() = default;
+  virtual std::vector<std::string> listPorts() = 0;
+};
+
+}  // namespace morva
