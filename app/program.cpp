@@ -61,7 +61,8 @@ int Program::start() {
   // The window is up before the search, which blocks the program while it probes; its
   // verdict then comes over the window.
   desktop_.showWindow();
-  if (detectDevice(link_, *this, options_.now) == 0) desktop_.showMessage(notFoundMessage());
+  if (detectDevice(link_, *this, options_.now) == DeviceSearch::NotFound)
+    desktop_.showMessage(notFoundMessage());
   return 0;
 }
 
@@ -123,11 +124,11 @@ bool Program::command(int number) {
   return false;
 }
 
-std::optional<int> Program::stepToPost(bool modalOpen) {
+std::optional<TransferStep> Program::stepToPost(bool modalOpen) {
   return pump_.idle(state_.transferStep, modalOpen);
 }
 
-StepResult Program::runStep(int step, bool modalOpen) {
+StepResult Program::runStep(TransferStep step, bool modalOpen) {
   if (!pump_.deliver(modalOpen)) return StepResult::Ignored;
   const StepResult result = performTransferStep(step, state_, link_, desktop_);
   if (result == StepResult::Waiting) pump_.wait();
@@ -153,7 +154,7 @@ void Program::startTransfer(Direction direction) {
   // The direction is taken even when no port can be made ready.
   state_.direction = direction;
   endRunningSession();
-  if (reopenOrDetect(link_, desktop_, *this, options_.now) == 0) return;
+  if (reopenOrDetect(link_, desktop_, *this, options_.now) == PortReadiness::NoPort) return;
   startSession(state_, link_, desktop_);
   // A port was ready: Repeat has something to repeat, even if the file chooser was cancelled.
   enableRepeat();
@@ -162,7 +163,7 @@ void Program::startTransfer(Direction direction) {
 void Program::repeat() {
   endRunningSession();
   state_.repeatRequested = true;
-  if (reopenOrDetect(link_, desktop_, *this, options_.now) == 1)
+  if (reopenOrDetect(link_, desktop_, *this, options_.now) == PortReadiness::Ready)
     startSession(state_, link_, desktop_);
   state_.repeatRequested = false;
 }
@@ -170,17 +171,13 @@ void Program::repeat() {
 void Program::stop() {
   // Nothing goes to the device; the data file stays open until the next session reopens its
   // stream, so the blocks already read are kept.
-  if (state_.transferStep != 0 && state_.outcome == SessionOutcome::Running)
-    state_.outcome = SessionOutcome::Stopped;
-  state_.transferStep = 0;
-  if (link_.portOpen()) link_.port->purge();
-  desktop_.invalidate(Area::Window, true);
+  stopSession(state_, link_, desktop_);
 }
 
 void Program::endRunningSession() {
   // A running session whose port is about to be closed under it would otherwise meet a dead
   // port at its next step and report a communication error; it ends quietly instead.
-  if (state_.transferStep != 0) stop();
+  if (sessionRunning(state_.transferStep)) stop();
 }
 
 void Program::chooseFont() {
@@ -194,7 +191,8 @@ void Program::searchAgain() {
     link_.port->close();
     setPortTick(link_.portIndex, false);
   }
-  if (detectDevice(link_, *this, options_.now) == 0) desktop_.showMessage(notFoundMessage());
+  if (detectDevice(link_, *this, options_.now) == DeviceSearch::NotFound)
+    desktop_.showMessage(notFoundMessage());
 }
 
 bool Program::choosePort(int portIndex) {
@@ -204,7 +202,7 @@ bool Program::choosePort(int portIndex) {
   setPortTick(link_.portIndex, false);
   link_.portIndex = portIndex;
   // A port chosen by hand is taken as soon as it opens; the device is not asked.
-  if (openSelectedPort(link_, desktop_, false) == 0) setPortTick(portIndex, true);
+  if (openSelectedPort(link_, desktop_, false) == PortOpening::Opened) setPortTick(portIndex, true);
   return true;
 }
 

@@ -13,10 +13,10 @@
 #include "app/step_pump.h"
 #include "display/canvas.h"
 #include "link/link.h"
-#include "transfer/operator.h"
-#include "transfer/serial_port.h"
 #include "transfer/engine.h"
 #include "transfer/link_port.h"
+#include "transfer/operator.h"
+#include "transfer/serial_port.h"
 #include "transfer/session_state.h"
 
 namespace morva {
@@ -63,8 +63,8 @@ class Program : private PortMenu {
   // The step loop. The front end calls stepToPost when its queue is empty and posts the step
   // it gets; on delivery it calls runStep, and after Waiting waits on portWaitHint() and then
   // calls portReady(). A step delivered while a modal window is open is dropped (Ignored).
-  std::optional<int> stepToPost(bool modalOpen);
-  StepResult runStep(int step, bool modalOpen);
+  std::optional<TransferStep> stepToPost(bool modalOpen);
+  StepResult runStep(TransferStep step, bool modalOpen);
   void portReady() { pump_.wake(); }
   bool waitingOnPort() const { return pump_.waiting(); }
   WaitHint portWaitHint() const;

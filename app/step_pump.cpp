@@ -2,8 +2,8 @@
 
 namespace morva {
 
-std::optional<int> StepPump::idle(int transferStep, bool modalOpen) {
-  if (transferStep == 0 || modalOpen || posted_ || waiting_) return std::nullopt;
+std::optional<TransferStep> StepPump::idle(TransferStep transferStep, bool modalOpen) {
+  if (!sessionRunning(transferStep) || modalOpen || posted_ || waiting_) return std::nullopt;
   posted_ = true;
   return transferStep;
 }

@@ -5,14 +5,16 @@
 
 #include <optional>
 
+#include "transfer/session_steps.h"
+
 namespace morva {
 
 class StepPump {
  public:
   // The loop has nothing else to do. The step number to post now, if any: a session runs
-  // (transferStep is not 0), no modal window is open, no step is on its way and the port is
+  // (transferStep is not Idle), no modal window is open, no step is on its way and the port is
   // not being waited on.
-  std::optional<int> idle(int transferStep, bool modalOpen);
+  std::optional<TransferStep> idle(TransferStep transferStep, bool modalOpen);
   // The posted step arrives. False when a modal window opened after it was posted: the step is
   // dropped, and the next idle moment after the window closed posts it again.
   bool deliver(bool modalOpen);

@@ -14,8 +14,8 @@
 #include <cstdio>
 
 #include "app/commands.h"
-#include "platform/posix/serial_port.h"
 #include "frontends/qt/front_end.h"
+#include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -29,8 +29,7 @@ double threadCpuSeconds() {
 }
 
 double wallSeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 struct NoPorts : PortLister {
@@ -96,7 +95,7 @@ int main(int argc, char** argv) {
   frontEnd.window().itemAction(MenuId::Action, 2)->hover();  // "&Program"
   frontEnd.window().commandAction(CMD_WRITE)->trigger();
   const SessionState& state = frontEnd.program().state();
-  runFor(120000, [&] { return state.transferStep == 0; });
+  runFor(120000, [&] { return !sessionRunning(state.transferStep); });
   double writeCpu = threadCpuSeconds() - c0, writeWall = wallSeconds() - w0;
   std::printf("paced program write (%s): CPU %.3f s over %.1f s = %.2f %%\n",
               state.outcome == SessionOutcome::Completed ? "complete" : "FAILED", writeCpu,

@@ -42,8 +42,7 @@ double threadCpuSeconds() {
 }
 
 double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 // Runs morva-cli in this process; the simulator's own thread is not counted in the CPU time.
@@ -125,8 +124,8 @@ void unpacedRead() {
   std::string file = "/tmp/morva-bench-read.usr";
   std::remove(file.c_str());
   double wall = 0, cpu = 0;
-  bool ok = runCli({"read", "user", file, "--port", device.portPath(), "--quiet", "--yes"}, wall,
-                   cpu);
+  bool ok =
+      runCli({"read", "user", file, "--port", device.portPath(), "--quiet", "--yes"}, wall, cpu);
   std::remove(file.c_str());
   std::vector<unsigned char> image;
   double m0 = now();

@@ -31,7 +31,7 @@ void paintMainWindow(Canvas& canvas, const SessionState& state, const WindowGeom
 
   canvas.setTextColor(textColour);
   rects = layout.rects;
-  if (state.transferStep != 0) {
+  if (sessionRunning(state.transferStep)) {
     drawLine(canvas, layout.sessionLine, sessionLine(state.direction, state.sessionKind));
     drawLine(canvas, layout.blockLine,
              blockLine(state.currentBlock, state.blocksLeft, state.firstBlock));

@@ -32,8 +32,8 @@ std::string_view kindText(DataKind kind) {
   return entry(kindTexts, static_cast<int>(kind));
 }
 
-std::string_view statusWord(int transferStep) {
-  return entry(statusWords, transferStep);
+std::string_view statusWord(TransferStep step) {
+  return entry(statusWords, stepNumber(step));
 }
 
 std::string firmwareLine(std::string_view firmwareVersion, std::string_view secondVersion) {
@@ -63,11 +63,11 @@ std::string blockLine(std::uint16_t currentBlock, std::uint16_t blocksLeft,
   return "Block " + std::to_string(index) + " z " + std::to_string(total);
 }
 
-std::string statusLine(int transferStep) {
-  if (transferStep == 0) return {};
-  std::string line{statusWord(transferStep)};
+std::string statusLine(TransferStep step) {
+  if (!sessionRunning(step)) return {};
+  std::string line{statusWord(step)};
   line += '(';
-  line += std::to_string(transferStep);
+  line += std::to_string(stepNumber(step));
   line += ')';
   return line;
 }

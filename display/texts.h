@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "transfer/kinds.h"
+#include "transfer/session_steps.h"
 
 namespace morva {
 
@@ -16,7 +17,7 @@ std::string_view directionText(Direction direction);
 std::string_view kindText(DataKind kind);
 // The word for a transfer step: "Waiting . . ." while an answer or a write is awaited,
 // "Command", "Sending", "Receiving"; empty for 0, 9 and steps outside 0 to 9.
-std::string_view statusWord(int transferStep);
+std::string_view statusWord(TransferStep step);
 
 // "Firmware version : " + first + " | " + second.
 std::string firmwareLine(std::string_view firmwareVersion, std::string_view secondVersion);
@@ -27,6 +28,6 @@ std::string sessionLine(Direction direction, DataKind kind);
 std::string blockLine(std::uint16_t currentBlock, std::uint16_t blocksLeft,
                       std::uint16_t firstBlock);
 // The step's word followed directly by "(step)"; empty at step 0. Step 9 reads "(9)".
-std::string statusLine(int transferStep);
+std::string statusLine(TransferStep step);
 
 }  // namespace morva

@@ -189,7 +189,8 @@ std::optional<RecognisedText> recognise(const Message& message, const std::strin
   return r;
 }
 
-bool allowedAtStep(const RecognisedText& r, int step) {
+bool allowedAtStep(const RecognisedText& r, TransferStep step) {
+  using enum TransferStep;
   switch (r.text) {
     case Text::NoPort:
     case Text::ExtensionChanged:
@@ -197,25 +198,28 @@ bool allowedAtStep(const RecognisedText& r, int step) {
     case Text::FileMissing:
     case Text::WriteAccessDenied:
     case Text::CommunicationError:
-      return step == 0;
+      return step == Idle;
     case Text::OpenError:
-      return step == 0 || step == 2;  // a read's target is emptied once the device answered
+      return step == Idle ||
+             step == AwaitIdentification;  // a read's target is emptied once the device answered
     case Text::ErrorCode:
-      return step == 1 || step == 2 || (step >= 4 && step <= 8);
+      return step == AwaitWakeUpSent || step == AwaitIdentification ||
+             (stepNumber(step) >= stepNumber(AwaitCommandSent) &&
+              stepNumber(step) <= stepNumber(AwaitDataFrame));
     case Text::InitializationError:
-      return step == 2 && (r.detail == Detail::Checksum || isAnswerDetail(r, 6));
+      return step == AwaitIdentification && (r.detail == Detail::Checksum || isAnswerDetail(r, 6));
     case Text::AcknowledgmentError:
-      return step == 5 && isAnswerDetail(r, 1);
+      return step == AwaitCommandAnswer && isAnswerDetail(r, 1);
     case Text::TransmissionError:
-      if (step == 7) return isAnswerDetail(r, 1);
-      return step == 8 &&
+      if (step == AwaitDataAnswer) return isAnswerDetail(r, 1);
+      return step == AwaitDataFrame &&
              (r.detail == Detail::Checksum || (r.detail == Detail::NoData && r.number < 257));
     case Text::ReadError:
-      return step == 5 || step == 8;
+      return step == AwaitCommandAnswer || step == AwaitDataFrame;
     case Text::WriteError:
-      return step == 8 || step == 9;
+      return step == AwaitDataFrame || step == CountBlock;
     case Text::Verification:
-      return step == 8 && r.position < 256 && r.fileByte < 256 && r.deviceByte < 256 &&
+      return step == AwaitDataFrame && r.position < 256 && r.fileByte < 256 && r.deviceByte < 256 &&
              r.fileByte != r.deviceByte;
   }
   return false;

@@ -42,6 +42,6 @@ struct RecognisedText {
 std::optional<RecognisedText> recognise(const Message& message, const std::string& fileName);
 
 // Whether a recognised text may appear while step `step` runs (0: the session start).
-bool allowedAtStep(const RecognisedText& text, int step);
+bool allowedAtStep(const RecognisedText& text, TransferStep step);
 
 }  // namespace morva::fuzz

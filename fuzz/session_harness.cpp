@@ -23,6 +23,11 @@ namespace morva::fuzz {
 namespace {
 
 namespace fs = std::filesystem;
+using enum TransferStep;
+
+std::string number(TransferStep step) {
+  return std::to_string(stepNumber(step));
+}
 using testing::FakeSerialPort;
 using testing::Invalidation;
 using testing::Operation;
@@ -72,21 +77,42 @@ const KindInfo* kindStartingAt(std::uint16_t firstBlock) {
 
 // The steps that may follow each step (0 ends the session), as bit sets: a write's cycle
 // runs 3 to 7 and 9, a read's and a verify's 3 to 5, 8 and 9.
-constexpr unsigned bit(int step) {
-  return 1u << step;
+constexpr unsigned bit(TransferStep step) {
+  return 1u << stepNumber(step);
 }
-constexpr unsigned orEnd(int step) {
-  return bit(step) | bit(0);
+constexpr unsigned orEnd(TransferStep step) {
+  return bit(step) | bit(Idle);
 }
-constexpr std::array<unsigned, 10> writeNext{0,        orEnd(2), orEnd(3), bit(4), orEnd(5),
-                                             orEnd(6), orEnd(7), orEnd(9), 0,      orEnd(3)};
-constexpr std::array<unsigned, 10> readNext{0,        orEnd(2), orEnd(3), bit(4),   orEnd(5),
-                                            orEnd(8), 0,        0,        orEnd(9), orEnd(3)};
+// Indexed by the step that ran.
+constexpr std::array<unsigned, 10> writeNext{0,
+                                             orEnd(AwaitIdentification),
+                                             orEnd(SendCommand),
+                                             bit(AwaitCommandSent),
+                                             orEnd(AwaitCommandAnswer),
+                                             orEnd(AwaitDataSent),
+                                             orEnd(AwaitDataAnswer),
+                                             orEnd(CountBlock),
+                                             0,
+                                             orEnd(SendCommand)};
+constexpr std::array<unsigned, 10> readNext{0,
+                                            orEnd(AwaitIdentification),
+                                            orEnd(SendCommand),
+                                            bit(AwaitCommandSent),
+                                            orEnd(AwaitCommandAnswer),
+                                            orEnd(AwaitDataFrame),
+                                            0,
+                                            0,
+                                            orEnd(CountBlock),
+                                            orEnd(SendCommand)};
 
-bool transitionAllowed(int from, int to, Direction direction) {
-  if (from < 1 || from > 9 || to < 0 || to > 9) return false;
+bool validStep(TransferStep step) {
+  return stepNumber(step) >= 0 && stepNumber(step) <= 9;
+}
+
+bool transitionAllowed(TransferStep from, TransferStep to, Direction direction) {
+  if (!validStep(from) || from == Idle || !validStep(to)) return false;
   const auto& next = direction == Direction::WriteToDevice ? writeNext : readNext;
-  return (next[static_cast<std::size_t>(from)] & bit(to)) != 0;
+  return (next[static_cast<std::size_t>(stepNumber(from))] & bit(to)) != 0;
 }
 
 // The dialog titles and the kinds' single filters, as the operator reads them.
@@ -141,7 +167,7 @@ std::optional<Text> textOf(const Shown* shown) {
 
 // What a step may not change while it only waits, and what the checks compare against.
 struct Snapshot {
-  int step = 0;
+  TransferStep step = Idle;
   std::uint16_t currentBlock = 0, blocksLeft = 0;
   std::string firmware, second;
   std::size_t messages = 0, invalidations = 0, operations = 0;
@@ -186,7 +212,7 @@ class Harness {
     yesLeft_ = config_.verifyYes;
     delivered_.clear();
     identified_ = cleanEnd_ = declined_ = false;
-    interruptedAt_ = 0;
+    interruptedAt_ = Idle;
     kind_ = nullptr;
 
     const bool sourceOpen = state_.sourceFile.isOpen(), targetOpen = state_.targetFile.isOpen();
@@ -194,15 +220,15 @@ class Harness {
     previousName_ = state_.fileName;
     const Snapshot before = snapshot();
     shown_.clear();
-    currentStep_ = 0;
-    const int result = startSession(state_, link_, op_);
+    currentStep_ = Idle;
+    const StartResult result = startSession(state_, link_, op_);
     state_.repeatRequested = false;
-    record_.startResult = result;
+    record_.startResult = static_cast<int>(result);
     checkStart(result, before, sourceOpen, targetOpen, requests);
-    if (result == sessionStarted) beginSession();
+    if (result == StartResult::Started) beginSession();
 
     bool restarted = interfere();
-    while (!restarted && state_.transferStep != 0 && report_.violations.empty()) {
+    while (!restarted && sessionRunning(state_.transferStep) && report_.violations.empty()) {
       if (report_.steps >= stepLimit) {
         violation("the session did not end within " + std::to_string(stepLimit) + " steps");
         break;
@@ -210,7 +236,7 @@ class Harness {
       step();
       restarted = interfere();
     }
-    if (result == sessionStarted && report_.violations.empty()) endSession();
+    if (result == StartResult::Started && report_.violations.empty()) endSession();
     record_.outcome = state_.outcome;
     record_.blocksDone = static_cast<unsigned>(state_.currentBlock - state_.firstBlock);
     record_.identified = identified_;
@@ -305,13 +331,13 @@ class Harness {
   }
 
   void step() {
-    const int s = state_.transferStep;
+    const TransferStep s = state_.transferStep;
     const Snapshot before = snapshot();
     shown_.clear();
     currentStep_ = s;
     const StepResult result = performTransferStep(s, state_, link_, op_);
     ++report_.steps;
-    if (result != StepResult::Waiting) record_.lastStep = s;
+    if (result != StepResult::Waiting) record_.lastStep = stepNumber(s);
     checkStep(s, result, before);
   }
 
@@ -320,12 +346,7 @@ class Harness {
   bool interfere() {
     if (std::exchange(stalePost_, false)) checkStalePost();
     if (stop_ || restart_) interruptedAt_ = state_.transferStep;
-    if (std::exchange(stop_, false)) {
-      if (state_.transferStep != 0 && state_.outcome == SessionOutcome::Running)
-        state_.outcome = SessionOutcome::Stopped;
-      state_.transferStep = 0;
-      port_.purge();
-    }
+    if (std::exchange(stop_, false)) stopSession(state_, link_, op_);
     return std::exchange(restart_, false);
   }
 
@@ -390,20 +411,20 @@ class Harness {
   // What the engine may start at which step: the WakeUp from the session start, then the
   // frames of the exchange in their order, each the right size and content.
   void checkOperation(const Operation& op) {
-    const int s = currentStep_;
+    const TransferStep s = currentStep_;
     const bool write = state_.direction == Direction::WriteToDevice;
-    auto at = [s] { return " started at step " + std::to_string(s); };
-    if (s == 0) {
+    auto at = [s] { return " started at step " + std::to_string(stepNumber(s)); };
+    if (s == Idle) {
       if (op.isRead || op.written != Bytes{ESC})
         violation("an operation other than the WakeUp" + at());
-    } else if (s == 1 || s == 4 || s == 6) {
-      const std::size_t size = s == 1 ? identificationSize : 1;
+    } else if (s == AwaitWakeUpSent || s == AwaitCommandSent || s == AwaitDataSent) {
+      const std::size_t size = s == AwaitWakeUpSent ? identificationSize : 1;
       if (!op.isRead || op.size != size) violation("not a read of " + std::to_string(size) + at());
-    } else if (s == 3) {
+    } else if (s == SendCommand) {
       checkBlockCommand(op);
-    } else if (s == 5 && write) {
+    } else if (s == AwaitCommandAnswer && write) {
       checkDataFrame(op);
-    } else if (s == 5) {
+    } else if (s == AwaitCommandAnswer) {
       if (!op.isRead || op.size != dataFrameSize) violation("not a data frame read" + at());
     } else {
       violation("an operation" + at());
@@ -441,7 +462,7 @@ class Harness {
     if (!shown.text) {
       violation("unknown message \"" + m.caption + ": " + m.text + "\"");
     } else if (!allowedAtStep(*shown.text, currentStep_)) {
-      violation("message \"" + m.text + "\" at step " + std::to_string(currentStep_));
+      violation("message \"" + m.text + "\" at step " + number(currentStep_));
     } else if (shown.text->text == Text::Verification) {
       checkVerificationQuestion(*shown.text);
     }
@@ -496,34 +517,34 @@ class Harness {
     return nullptr;
   }
 
-  void checkStart(int result, const Snapshot& before, bool sourceOpen, bool targetOpen,
+  void checkStart(StartResult result, const Snapshot& before, bool sourceOpen, bool targetOpen,
                   std::size_t requests) {
-    if (result != sessionStarted && result != sessionFailed && result != sessionOutOfRange &&
-        result != sessionDeclined)
-      violation("startSession returned " + std::to_string(result));
+    if (result != StartResult::Started && result != StartResult::Failed &&
+        result != StartResult::OutOfRange && result != StartResult::Declined)
+      violation("startSession returned " + std::to_string(static_cast<int>(result)));
     if (port_.overlappingStarts != 0) violation("the WakeUp started over an outstanding operation");
-    if (state_.transferStep != (result == sessionStarted ? 1 : 0))
-      violation("startSession " + std::to_string(result) + " left step " +
-                std::to_string(state_.transferStep));
+    if (state_.transferStep != (result == StartResult::Started ? AwaitWakeUpSent : Idle))
+      violation("startSession " + std::to_string(static_cast<int>(result)) + " left step " +
+                number(state_.transferStep));
     const Shown* last = shown_.empty() ? nullptr : &shown_.back();
     const bool outOfRange =
         config_.oddity == Oddity::DirectionOutOfRange || config_.oddity == Oddity::KindOutOfRange;
     if (config_.oddity == Oddity::NoPort) {
-      if (result != sessionFailed || textOf(last) != Text::NoPort)
+      if (result != StartResult::Failed || textOf(last) != Text::NoPort)
         violation("a start without a port did not ask for one");
       return;
     }
     if (outOfRange) {
-      if (result != sessionOutOfRange || !shown_.empty())
+      if (result != StartResult::OutOfRange || !shown_.empty())
         violation("an out-of-range direction or kind was not refused silently");
       return;
     }
     const bool chooserAsked = op_.fileRequests.size() > requests;
     if (chooserAsked == config_.repeat) violation("the chooser was asked on Repeat, or not asked");
     if (chooserAsked) checkFileRequest(op_.fileRequests.back());
-    if (result == sessionStarted) {
+    if (result == StartResult::Started) {
       checkStarted(before);
-    } else if (result == sessionDeclined) {
+    } else if (result == StartResult::Declined) {
       if (textOf(last) != Text::FileMissing &&
           !(textOf(last) == Text::OverwriteQuestion && last->answer == Answer::No))
         violation("declined start without the missing-file message or a No");
@@ -559,14 +580,14 @@ class Harness {
 
   // The start opens only the direction's stream, and keeps it open only when it went on to
   // the WakeUp.
-  void checkStartFiles(int result, const Shown* last, bool sourceOpen, bool targetOpen) {
+  void checkStartFiles(StartResult result, const Shown* last, bool sourceOpen, bool targetOpen) {
     const bool read = state_.direction == Direction::ReadFromDevice;
     const bool otherBefore = read ? sourceOpen : targetOpen;
     const bool ownBefore = read ? targetOpen : sourceOpen;
     if (otherFile().isOpen() != otherBefore)
       violation("the session start touched the other stream");
     bool ownExpected = ownBefore;
-    if (result == sessionStarted || textOf(last) == Text::CommunicationError)
+    if (result == StartResult::Started || textOf(last) == Text::CommunicationError)
       ownExpected = true;
     else if (textOf(last) == Text::OpenError)
       ownExpected = false;
@@ -575,11 +596,11 @@ class Harness {
                 (ownExpected ? "closed" : "open"));
   }
 
-  void checkStep(int s, StepResult result, const Snapshot& before) {
-    const int t = state_.transferStep;
-    if (t < 0 || t > 9) violation("transferStep " + std::to_string(t));
+  void checkStep(TransferStep s, StepResult result, const Snapshot& before) {
+    const TransferStep t = state_.transferStep;
+    if (!validStep(t)) violation("transferStep " + number(t));
     if (result == StepResult::Ignored) {
-      violation("the current step " + std::to_string(s) + " was ignored");
+      violation("the current step " + number(s) + " was ignored");
       return;
     }
     if (result == StepResult::Waiting) {
@@ -587,28 +608,28 @@ class Harness {
       if (t != s || after.messages != before.messages ||
           after.invalidations != before.invalidations ||
           after.currentBlock != before.currentBlock || after.blocksLeft != before.blocksLeft)
-        violation("step " + std::to_string(s) + " changed something while waiting");
+        violation("step " + number(s) + " changed something while waiting");
       return;
     }
     if (op_.invalidations.size() == before.invalidations ||
         op_.invalidations.back() != Invalidation{Area::StatusLine, true})
-      violation("step " + std::to_string(s) + " did not end by invalidating the status line");
+      violation("step " + number(s) + " did not end by invalidating the status line");
     if (!transitionAllowed(s, t, state_.direction))
-      violation("step " + std::to_string(s) + " went on to " + std::to_string(t));
+      violation("step " + number(s) + " went on to " + number(t));
     if (port_.overlappingStarts != 0)
       violation("an operation started while another was outstanding");
     checkCounters(s, before);
     checkBlockRange();
     checkVersions(s, before);
     checkStepMessages(s, t);
-    if (s == 8 && state_.direction == Direction::Verify && failShown() == nullptr)
+    if (s == AwaitDataFrame && state_.direction == Direction::Verify && failShown() == nullptr)
       checkComparison();
     checkFiles(s, t);
-    if (s == 2 && t == 3) identified_ = true;
+    if (s == AwaitIdentification && t == SendCommand) identified_ = true;
   }
 
-  void checkCounters(int s, const Snapshot& before) {
-    if (s == 9) {
+  void checkCounters(TransferStep s, const Snapshot& before) {
+    if (s == CountBlock) {
       if (state_.currentBlock != before.currentBlock + 1 ||
           state_.blocksLeft != before.blocksLeft - 1)
         violation("step 9 did not count exactly one block");
@@ -618,11 +639,12 @@ class Harness {
       if (!blockLine) violation("step 9 did not repaint the block line");
       return;
     }
-    const bool lastBlockMet =
-        s == 5 && state_.direction == Direction::WriteToDevice && state_.blocksLeft == 1;
+    const bool lastBlockMet = s == AwaitCommandAnswer &&
+                              state_.direction == Direction::WriteToDevice &&
+                              state_.blocksLeft == 1;
     if (state_.currentBlock != before.currentBlock ||
         (state_.blocksLeft != before.blocksLeft && !lastBlockMet))
-      violation("step " + std::to_string(s) + " changed the block counters");
+      violation("step " + number(s) + " changed the block counters");
   }
 
   void checkBlockRange() {
@@ -636,22 +658,22 @@ class Harness {
         state_.blocksLeft > kind->blockCount || done + state_.blocksLeft > kind->blockCount)
       violation("block counters out of range: current " + std::to_string(state_.currentBlock) +
                 ", left " + std::to_string(state_.blocksLeft));
-    if (state_.transferStep != 0 && state_.blocksLeft == 0)
+    if (sessionRunning(state_.transferStep) && state_.blocksLeft == 0)
       violation("a running session has no block left");
   }
 
-  void checkVersions(int s, const Snapshot& before) {
+  void checkVersions(TransferStep s, const Snapshot& before) {
     if (!isVersionText(state_.firmwareVersionText) || !isVersionText(state_.secondVersionText))
       violation("version texts \"" + state_.firmwareVersionText + "\" and \"" +
                 state_.secondVersionText + "\"");
-    if (s != 2 && (state_.firmwareVersionText != before.firmware ||
-                   state_.secondVersionText != before.second))
-      violation("step " + std::to_string(s) + " changed the version texts");
+    if (s != AwaitIdentification && (state_.firmwareVersionText != before.firmware ||
+                                     state_.secondVersionText != before.second))
+      violation("step " + number(s) + " changed the version texts");
   }
 
   // One failure box at most per step, and it ends the session; a session ends without one
   // only after its last block, or when a verification met the file's end or was declined.
-  void checkStepMessages(int s, int t) {
+  void checkStepMessages(TransferStep s, TransferStep t) {
     int failures = 0;
     for (const Shown& shown : shown_) {
       if (!shown.text) continue;
@@ -663,13 +685,14 @@ class Harness {
         ++failures;
       }
     }
-    if (failures > 1) violation("step " + std::to_string(s) + " showed several failures");
-    if (failures == 1 && t != 0)
-      violation("a failure at step " + std::to_string(s) + " did not end the session");
-    if (t != 0) return;
-    const bool quietEnd = s == 9 || (s == 8 && state_.direction == Direction::Verify);
+    if (failures > 1) violation("step " + number(s) + " showed several failures");
+    if (failures == 1 && t != Idle)
+      violation("a failure at step " + number(s) + " did not end the session");
+    if (t != Idle) return;
+    const bool quietEnd =
+        s == CountBlock || (s == AwaitDataFrame && state_.direction == Direction::Verify);
     if (failures == 0 && !quietEnd)
-      violation("step " + std::to_string(s) + " ended the session without a message");
+      violation("step " + number(s) + " ended the session without a message");
     cleanEnd_ = failures == 0 && quietEnd && !declined_;
     const SessionOutcome expected = failures != 0 ? SessionOutcome::Failed
                                     : declined_   ? SessionOutcome::Declined
@@ -699,32 +722,31 @@ class Harness {
 
   // While a session runs its file is open; when it ends, the file is closed or kept open by
   // the step and the way it ended; the other stream is never touched.
-  void checkFiles(int s, int t) {
+  void checkFiles(TransferStep s, TransferStep t) {
     if (otherFile().isOpen() != otherOpenAtStart_)
-      violation("step " + std::to_string(s) + " touched the other stream");
+      violation("step " + number(s) + " touched the other stream");
     const bool open = directionFile().isOpen();
-    if (t != 0) {
-      if (!open)
-        violation("the data file is closed while the session runs at step " + std::to_string(t));
+    if (t != Idle) {
+      if (!open) violation("the data file is closed while the session runs at step " + number(t));
       return;
     }
     const bool verify = state_.direction == Direction::Verify;
     bool keep = false;
     if (const Shown* failure = failShown()) {
       const Text f = failure->text->text;
-      keep = (f == Text::ErrorCode && (s == 2 || s == 7)) ||
-             (f == Text::ReadError && s == 8 && verify);
+      keep = (f == Text::ErrorCode && (s == AwaitIdentification || s == AwaitDataAnswer)) ||
+             (f == Text::ReadError && s == AwaitDataFrame && verify);
     } else {
       keep = verify && !declined_;
     }
     if (open != keep)
-      violation("the session ended at step " + std::to_string(s) + " with its data file " +
+      violation("the session ended at step " + number(s) + " with its data file " +
                 (open ? "open" : "closed"));
   }
 
   void checkStalePost() {
-    const int current = state_.transferStep;
-    const int stale = (current + 1 + staleOffset_ % 3) % 11;
+    const TransferStep current = state_.transferStep;
+    const auto stale = static_cast<TransferStep>((stepNumber(current) + 1 + staleOffset_ % 3) % 11);
     const Snapshot before = snapshot();
     const StepResult result = performTransferStep(stale, state_, link_, op_);
     const Snapshot after = snapshot();
@@ -732,8 +754,8 @@ class Harness {
         after.currentBlock != before.currentBlock || after.blocksLeft != before.blocksLeft ||
         after.messages != before.messages || after.invalidations != before.invalidations ||
         after.operations != before.operations)
-      violation("a step message for " + std::to_string(stale) + " at step " +
-                std::to_string(current) + " was not ignored");
+      violation("a step message for " + number(stale) + " at step " + number(current) +
+                " was not ignored");
   }
 
   // What the session left in its file: a read's target holds exactly the blocks received
@@ -744,14 +766,14 @@ class Harness {
     // A device file has no length to count blocks by, and keeps nothing that was written.
     if (!regularFile_) return;
     if (state_.direction == Direction::ReadFromDevice) checkTarget(done);
-    if (!cleanEnd_ || state_.transferStep != 0) return;
+    if (!cleanEnd_ || sessionRunning(state_.transferStep)) return;
     const std::size_t count = kind_->blockCount;
     const std::size_t fileBlocks = std::min(count, source_.size() / blockSize + 1);
     std::size_t expected = count;
     if (state_.direction == Direction::WriteToDevice) expected = fileBlocks;
     if (state_.direction == Direction::Verify)
-      expected = record_.lastStep == 9 ? count : fileBlocks - 1;
-    if (state_.direction == Direction::Verify && record_.lastStep == 9 &&
+      expected = record_.lastStep == stepNumber(CountBlock) ? count : fileBlocks - 1;
+    if (state_.direction == Direction::Verify && record_.lastStep == stepNumber(CountBlock) &&
         source_.size() < count * blockSize)
       violation("a verification ran past the end of a short file");
     if (done != expected)
@@ -767,7 +789,7 @@ class Harness {
       return;
     }
     // Interrupted before step 9 counted it, the last block received is already in the file.
-    const unsigned written = done + (interruptedAt_ == 9 ? 1 : 0);
+    const unsigned written = done + (interruptedAt_ == CountBlock ? 1 : 0);
     bool same = content.size() == std::size_t{written} * blockSize;
     for (unsigned b = 0; same && b < written; ++b) {
       const auto it = delivered_.find(b);
@@ -790,7 +812,7 @@ class Harness {
   SessionConfig config_;
   SessionRecord record_;
   int sessionIndex_ = 0;
-  int currentStep_ = 0;
+  TransferStep currentStep_ = Idle;
   const KindInfo* kind_ = nullptr;
   Bytes source_;
   std::string previousName_;             // fileName before the session's start
@@ -799,7 +821,7 @@ class Harness {
   std::uintmax_t targetSizeAtStart_ = 0;
   bool otherOpenAtStart_ = false;
   bool identified_ = false, cleanEnd_ = false, declined_ = false;
-  int interruptedAt_ = 0;  // the step at which the operator stopped or restarted
+  TransferStep interruptedAt_ = Idle;  // the step at which the operator stopped or restarted
   int answersLeft_ = 0, yesLeft_ = 0;
   std::vector<Shown> shown_;  // during the current step or start
   bool stalePost_ = false, stop_ = false, restart_ = false;

@@ -8,13 +8,16 @@
 #include <vector>
 
 #include "link/port_lister.h"
-#include "transfer/operator.h"
 #include "transfer/link_port.h"
+#include "transfer/operator.h"
 #include "transfer/session_state.h"
 
 namespace morva {
 
-inline constexpr int portOpenFailed = -2;
+// The link's answers, with the system's own numbers.
+enum class PortOpening : int { Opened = 0, Failed = -2 };   // openSelectedPort
+enum class DeviceSearch : int { NotFound = 0, Found = 1 };  // detectDevice
+enum class PortReadiness : int { NoPort = 0, Ready = 1 };   // reopenOrDetect
 
 // A probe whose read never ends (a port that cannot even start one) is given up after this.
 inline constexpr std::chrono::milliseconds probeDeadline{1000};
@@ -33,19 +36,19 @@ void buildPortList(LinkPort& link, SessionState& state, PortLister& lister,
 // Character by character without regard to case: "COM10" sorts before "COM2".
 int comparePortNames(const std::string& a, const std::string& b);
 
-// Opens and configures the port at portIndex. 0 when ready; portOpenFailed otherwise, after
-// "Port open error !" or "Port configuration error !" unless silent (the port is then closed).
-int openSelectedPort(LinkPort& link, Operator& op, bool silent);
+// Opens and configures the port at portIndex: Opened, or Failed after "Port open error !" or
+// "Port configuration error !" unless silent (the port is then closed).
+PortOpening openSelectedPort(LinkPort& link, Operator& op, bool silent);
 
-// Probes every listed port in order; 1 when the device answered (that port stays open and
-// is ticked), 0 when not (no port open, portIndex at the last port tried). Each probe waits on
-// the port, never spinning, and gives up `probeDeadline` after its read started.
-int detectDevice(LinkPort& link, PortMenu& menu, const TimeSource& now = Clock::now);
+// Probes every listed port in order; Found when the device answered (that port stays open and
+// is ticked), NotFound when not (no port open, portIndex at the last port tried). Each probe
+// waits on the port, never spinning, and gives up `probeDeadline` after its read started.
+DeviceSearch detectDevice(LinkPort& link, PortMenu& menu, const TimeSource& now = Clock::now);
 
 // Reopens the selected port with messages; when that fails, unticks it and searches all ports,
-// showing notFoundMessage() if the search fails too. 1 when a port is open.
-int reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu,
-                   const TimeSource& now = Clock::now);
+// showing notFoundMessage() if the search fails too. Ready when a port is open.
+PortReadiness reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu,
+                             const TimeSource& now = Clock::now);
 
 // The box the callers show when the search found nothing.
 Message notFoundMessage();

@@ -85,39 +85,39 @@ bool probeAnswered(LinkPort& link, const TimeSource& now) {
 
 }  // namespace
 
-int openSelectedPort(LinkPort& link, Operator& op, bool silent) {
+PortOpening openSelectedPort(LinkPort& link, Operator& op, bool silent) {
   std::optional<Message> failure = openQuietly(link);
-  if (!failure) return 0;
+  if (!failure) return PortOpening::Opened;
   if (!silent) op.showMessage(*failure);
-  return portOpenFailed;
+  return PortOpening::Failed;
 }
 
-int detectDevice(LinkPort& link, PortMenu& menu, const TimeSource& now) {
+DeviceSearch detectDevice(LinkPort& link, PortMenu& menu, const TimeSource& now) {
   if (link.portOpen()) link.port->close();
   for (std::size_t i = 0; i < link.portNameTable.size(); ++i) {
     link.portIndex = static_cast<int>(i);
     if (openQuietly(link)) continue;
     if (probeAnswered(link, now)) {
       menu.setPortTick(link.portIndex, true);
-      return 1;
+      return DeviceSearch::Found;
     }
     link.port->close();
   }
-  return 0;
+  return DeviceSearch::NotFound;
 }
 
-int reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu, const TimeSource& now) {
+PortReadiness reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu, const TimeSource& now) {
   if (link.portOpen()) link.port->close();
-  if (openSelectedPort(link, op, false) == 0) {
+  if (openSelectedPort(link, op, false) == PortOpening::Opened) {
     // The port was not probed: a device an earlier session left mid-frame may still talk.
     link.port->discardUntilQuiet(Clock::now() + quietLimit);
-    return 1;
+    return PortReadiness::Ready;
   }
   // The selected port is given up; with nothing listed there is no item to untick.
   if (indexListed(link)) menu.setPortTick(link.portIndex, false);
-  if (detectDevice(link, menu, now) == 1) return 1;
+  if (detectDevice(link, menu, now) == DeviceSearch::Found) return PortReadiness::Ready;
   op.showMessage(notFoundMessage());
-  return 0;
+  return PortReadiness::NoPort;
 }
 
 Message notFoundMessage() {

@@ -207,8 +207,8 @@ Delivery Device::identify() {
 
 Delivery Device::refuse(std::string_view reason) {
   count([](Stats& s) { ++s.framesRefused; });
-  return Delivery{
-      {nakByte}, settings_.answerLatency, 0, {}, false, false, "NAK: " + std::string(reason)};
+  return Delivery{{nakByte}, settings_.answerLatency,      0, {}, false,
+                  false,     "NAK: " + std::string(reason)};
 }
 
 std::vector<Delivery> Device::answerCommand() {

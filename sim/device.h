@@ -46,7 +46,7 @@ struct Delivery {
   std::chrono::milliseconds delay{0};  // after the frame arrived, or after the answer before
   std::size_t pauseAt = 0;             // with a pause: the bytes sent before it
   std::chrono::milliseconds pause{0};
-  bool hold = false;  // instead of a pause, wait at pauseAt until the owner releases the rest
+  bool hold = false;    // instead of a pause, wait at pauseAt until the owner releases the rest
   bool vanish = false;  // close the line for good once the bytes are out
   std::string note;     // what the trace says about it
 };

@@ -115,8 +115,8 @@ bool Simulator::deliverAll(const std::vector<Delivery>& answers, SimClock::time_
 bool Simulator::deliver(const Delivery& answer, SimClock::time_point& after) {
   if (!line_.waitUntil(after + answer.delay)) return false;
   const std::span<const std::uint8_t> bytes(answer.bytes);
-  const bool split =
-      answer.hold ? answer.pauseAt <= bytes.size() : answer.pause > 0ms && answer.pauseAt < bytes.size();
+  const bool split = answer.hold ? answer.pauseAt <= bytes.size()
+                                 : answer.pause > 0ms && answer.pauseAt < bytes.size();
   const auto first = bytes.first(split ? answer.pauseAt : bytes.size());
   if (!first.empty() || !split) trace_.frame(WireDirection::ToPc, first, answer.note);
   if (!line_.send(first, options_.paced)) return false;

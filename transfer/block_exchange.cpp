@@ -41,18 +41,16 @@ void verifyReceivedBlock(SessionState& state, LinkPort& link, Operator& op) {
   bool endOfFileMet = false;
   if (!readBlockToCompare(state, fileBlock, endOfFileMet, op)) return;
   if (!compareBlocks(state, link, fileBlock, op)) {
-    state.transferStep = 0;
-    state.outcome = SessionOutcome::Declined;
     closeDataFile(state);
+    endSession(state, op, SessionOutcome::Declined);
     return;
   }
   if (!endOfFileMet) {
-    state.transferStep = 9;
+    state.transferStep = TransferStep::CountBlock;
     return;
   }
   // The file ended inside the range: nothing more to compare, and the file stays open.
-  state.transferStep = 0;
-  state.outcome = SessionOutcome::Completed;
+  endSession(state, op, SessionOutcome::Completed);
 }
 
 }  // namespace
@@ -61,12 +59,12 @@ StepResult sendBlockCommand(SessionState& state, LinkPort& link, Operator&) {
   const auto command = buildBlockCommand(state.direction, state.currentBlock);
   std::copy(command.begin(), command.end(), link.ioBuffer.begin());
   startLinkWrite(link, blockCommandSize);
-  state.transferStep = 4;
+  state.transferStep = TransferStep::AwaitCommandSent;
   return StepResult::Advanced;
 }
 
 StepResult blockCommandWritten(SessionState& state, LinkPort& link, Operator& op) {
-  return readAnswerAfterWrite(state, link, op, 1, 5);
+  return readAnswerAfterWrite(state, link, op, 1, TransferStep::AwaitCommandAnswer);
 }
 
 StepResult blockCommandAnswered(SessionState& state, LinkPort& link, Operator& op) {
@@ -78,18 +76,18 @@ StepResult blockCommandAnswered(SessionState& state, LinkPort& link, Operator& o
   }
   if (state.direction != Direction::WriteToDevice) {
     startLinkRead(link, dataFrameSize);
-    state.transferStep = 8;
+    state.transferStep = TransferStep::AwaitDataFrame;
     return StepResult::Advanced;
   }
   if (!readBlockToSend(state, link, op)) return StepResult::Advanced;
   state.checksumResidue = sealDataFrame(dataFrame(link));
   startLinkWrite(link, dataFrameSize);
-  state.transferStep = 6;
+  state.transferStep = TransferStep::AwaitDataSent;
   return StepResult::Advanced;
 }
 
 StepResult dataFrameWritten(SessionState& state, LinkPort& link, Operator& op) {
-  return readAnswerAfterWrite(state, link, op, 1, 7);
+  return readAnswerAfterWrite(state, link, op, 1, TransferStep::AwaitDataAnswer);
 }
 
 StepResult dataFrameAnswered(SessionState& state, LinkPort& link, Operator& op) {
@@ -100,7 +98,7 @@ StepResult dataFrameAnswered(SessionState& state, LinkPort& link, Operator& op) 
     failTransfer("Transmission error : " + answerDetailOf(link), true, state, op);
     return StepResult::Advanced;
   }
-  state.transferStep = 9;
+  state.transferStep = TransferStep::CountBlock;
   return StepResult::Advanced;
 }
 
@@ -118,7 +116,7 @@ StepResult dataFrameReceived(SessionState& state, LinkPort& link, Operator& op) 
   if (state.direction == Direction::Verify) {
     verifyReceivedBlock(state, link, op);
   } else if (writeReceivedBlock(state, link, op)) {
-    state.transferStep = 9;
+    state.transferStep = TransferStep::CountBlock;
   }
   return StepResult::Advanced;
 }
@@ -126,16 +124,17 @@ StepResult dataFrameReceived(SessionState& state, LinkPort& link, Operator& op) 
 StepResult blockCompleted(SessionState& state, LinkPort&, Operator& op) {
   ++state.currentBlock;
   --state.blocksLeft;
+  const unsigned done = state.currentBlock - state.firstBlock;
+  op.blockCompleted(done, done + state.blocksLeft);
   if (state.blocksLeft != 0) {
-    state.transferStep = 3;
+    state.transferStep = TransferStep::SendCommand;
+  } else if (state.direction == Direction::Verify) {
+    endSession(state, op, SessionOutcome::Completed);  // a verification keeps its file open
+  } else if (closeDataFile(state) || state.direction == Direction::WriteToDevice) {
+    endSession(state, op, SessionOutcome::Completed);
   } else {
-    state.transferStep = 0;
-    state.outcome = SessionOutcome::Completed;
-    // A verification keeps its file open; the others close theirs, and a read target that
-    // cannot be closed cleanly may have lost its last blocks.
-    if (state.direction != Direction::Verify && !closeDataFile(state) &&
-        state.direction == Direction::ReadFromDevice)
-      failTransfer("File write error !", false, state, op);
+    // A read target that cannot be closed cleanly may have lost its last blocks.
+    failTransfer("File write error !", false, state, op);
   }
   op.invalidate(Area::BlockLine, true);
   return StepResult::Advanced;

@@ -22,8 +22,8 @@ bool DataFile::open(const std::string& path, Mode mode) {
   // a pipe has no content to keep, and opened for reading too, a pipe would have us as its
   // own reader: it is opened for writing only, so that it waits for a real reader.
   std::error_code error;
-  const bool regularOrMissing = std::filesystem::is_regular_file(path, error) ||
-                                !std::filesystem::exists(path, error);
+  const bool regularOrMissing =
+      std::filesystem::is_regular_file(path, error) || !std::filesystem::exists(path, error);
   file_ = std::fopen(path.c_str(), regularOrMissing ? "r+b" : "wb");
   if (file_ == nullptr && regularOrMissing) file_ = std::fopen(path.c_str(), "wbx");
   if (file_ == nullptr) return false;

@@ -3,21 +3,24 @@
 
 #include <string>
 
-#include "transfer/operator.h"
 #include "transfer/link_port.h"
+#include "transfer/operator.h"
 #include "transfer/session_state.h"
 
 namespace morva {
 
-// Results of startSession.
-inline constexpr int sessionStarted = 0;
-inline constexpr int sessionFailed = -1;       // no port, cancelled, refused, file or send error
-inline constexpr int sessionOutOfRange = -2;   // direction or kind outside its table
-inline constexpr int sessionDeclined = -3;     // overwrite declined, or the file to send is missing
+// How a session start ended. The numbers are the system's own: callers that tell the failures
+// apart (the command line) may rely on them; the desktop program's commands ignore them.
+enum class StartResult : int {
+  Started = 0,
+  Failed = -1,      // no port, cancelled, refused, file or send error
+  OutOfRange = -2,  // direction or kind outside its table
+  Declined = -3,    // overwrite declined, or the file to send is missing
+};
 
 // Begins a session for state.direction and state.dataKind: chooses (or, on Repeat, reuses)
 // the file, checks and opens it, and sends the WakeUp. Leaves transferStep at 1 on success.
-int startSession(SessionState& state, LinkPort& link, Operator& op);
+StartResult startSession(SessionState& state, LinkPort& link, Operator& op);
 
 enum class StepResult {
   Ignored,   // not a step number 1..9, or no longer the current step
@@ -25,13 +28,19 @@ enum class StepResult {
   Advanced,  // the step ran; transferStep holds what comes next (0 when the session ended)
 };
 
-// Performs exactly one step of the session, never waiting. `step` is the number that was
-// current when the step was scheduled; a stale number is dropped.
-StepResult performTransferStep(int step, SessionState& state, LinkPort& link, Operator& op);
+// Performs exactly one step of the session, never waiting. `step` is the one that was current
+// when the step was scheduled; a stale step, or one that names no step, is dropped.
+StepResult performTransferStep(TransferStep step, SessionState& state, LinkPort& link,
+                               Operator& op);
 
 // Shows the failure (caption "Fail"), then ends the session, then closes the direction's file
 // when asked to.
 void failTransfer(const std::string& text, bool closeFile, SessionState& state, Operator& op);
+
+// The Stop command: a running session ends where it stands (its file stays open), the port is
+// purged both ways, aborting what is outstanding, and the whole window is repainted. Nothing
+// goes to the device.
+void stopSession(SessionState& state, LinkPort& link, Operator& op);
 
 // "2.05" from (2, 5); "9.??" for a minor of 100 or more; "?.??" for a major of 10 or more.
 std::string formatVersionText(unsigned major, unsigned minor);

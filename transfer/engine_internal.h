@@ -7,10 +7,10 @@
 #include <span>
 #include <string>
 
-#include "transfer/operator.h"
 #include "transfer/engine.h"
 #include "transfer/frames.h"
 #include "transfer/link_port.h"
+#include "transfer/operator.h"
 #include "transfer/session_state.h"
 
 namespace morva {
@@ -43,7 +43,10 @@ inline StepResult stepResultOf(Polled polled) {
 // Steps 1, 4 and 6 share one shape: once the write has gone (a failed poll closes the file),
 // start reading the device's `answerSize`-byte answer and go on at `nextStep`.
 StepResult readAnswerAfterWrite(SessionState& state, LinkPort& link, Operator& op,
-                                std::size_t answerSize, int nextStep);
+                                std::size_t answerSize, TransferStep nextStep);
+
+// Every end of a session: no step follows, the outcome is kept, the front end is told.
+void endSession(SessionState& state, Operator& op, SessionOutcome outcome);
 
 Message makeMessage(std::string text, std::string caption, Icon icon,
                     Buttons buttons = Buttons::Ok);

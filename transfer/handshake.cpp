@@ -31,9 +31,11 @@ std::string identificationDetail(std::uint32_t bytesRead, std::uint8_t answer,
 
 }  // namespace
 
-StepResult performTransferStep(int step, SessionState& state, LinkPort& link, Operator& op) {
-  if (step < 1 || step > 9 || step != state.transferStep) return StepResult::Ignored;
-  const StepResult result = steps[static_cast<std::size_t>(step)](state, link, op);
+StepResult performTransferStep(TransferStep step, SessionState& state, LinkPort& link,
+                               Operator& op) {
+  const int number = stepNumber(step);
+  if (number < 1 || number > 9 || step != state.transferStep) return StepResult::Ignored;
+  const StepResult result = steps[static_cast<std::size_t>(number)](state, link, op);
   // Whatever a step did, the status line shows the step that follows.
   if (result == StepResult::Advanced) op.invalidate(Area::StatusLine, true);
   return result;
@@ -100,10 +102,22 @@ Message question(std::string text) {
 }
 
 void failTransfer(const std::string& text, bool closeFile, SessionState& state, Operator& op) {
+  // The box comes first: while it is up the session still stands at the failing step.
   op.showMessage(failMessage(text));
-  state.transferStep = 0;
-  state.outcome = SessionOutcome::Failed;
   if (closeFile) closeDataFile(state);
+  endSession(state, op, SessionOutcome::Failed);
+}
+
+void endSession(SessionState& state, Operator& op, SessionOutcome outcome) {
+  state.transferStep = TransferStep::Idle;
+  state.outcome = outcome;
+  op.sessionEnded(outcome);
+}
+
+void stopSession(SessionState& state, LinkPort& link, Operator& op) {
+  if (sessionRunning(state.transferStep)) endSession(state, op, SessionOutcome::Stopped);
+  if (link.portOpen()) link.port->purge();
+  op.invalidate(Area::Window, true);
 }
 
 std::string formatVersionText(unsigned major, unsigned minor) {
@@ -116,7 +130,7 @@ std::string formatVersionText(unsigned major, unsigned minor) {
 }
 
 StepResult readAnswerAfterWrite(SessionState& state, LinkPort& link, Operator& op,
-                                std::size_t answerSize, int nextStep) {
+                                std::size_t answerSize, TransferStep nextStep) {
   const Polled polled = pollStep(link, link.bytesWritten, true, state, op);
   if (polled != Polled::Completed) return stepResultOf(polled);
   startLinkRead(link, answerSize);
@@ -125,7 +139,8 @@ StepResult readAnswerAfterWrite(SessionState& state, LinkPort& link, Operator& o
 }
 
 StepResult wakeUpWritten(SessionState& state, LinkPort& link, Operator& op) {
-  return readAnswerAfterWrite(state, link, op, identificationSize, 2);
+  return readAnswerAfterWrite(state, link, op, identificationSize,
+                              TransferStep::AwaitIdentification);
 }
 
 StepResult identificationArrived(SessionState& state, LinkPort& link, Operator& op) {
@@ -141,7 +156,7 @@ StepResult identificationArrived(SessionState& state, LinkPort& link, Operator& 
   }
   state.firmwareVersionText = formatVersionText(reply[0], reply[1]);
   state.secondVersionText = formatVersionText(reply[2], reply[3]);
-  state.transferStep = 3;
+  state.transferStep = TransferStep::SendCommand;
   // Only now, with the device known to answer, may an existing target lose its old content.
   if (state.targetAwaitsTruncate && state.direction == Direction::ReadFromDevice) {
     state.targetAwaitsTruncate = false;

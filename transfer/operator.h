@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "transfer/session_steps.h"
+
 namespace morva {
 
 enum class Icon { Warning, Error, Information, Question };
@@ -47,6 +49,14 @@ class Operator {
   // Returns no choice when the operator cancelled or the chooser failed.
   virtual std::optional<FileChoice> chooseFile(const FileRequest& request) = 0;
   virtual void invalidate(Area area, bool erase) = 0;
+
+  // The session's progress, for front ends that report it otherwise than by repainting: a
+  // block was counted (`done` of the session's `total` blocks), and the session ended.
+  virtual void blockCompleted(unsigned done, unsigned total) {
+    (void)done;
+    (void)total;
+  }
+  virtual void sessionEnded(SessionOutcome outcome) { (void)outcome; }
 };
 
 // The check marks of the Port menu: item i + 1 stands for port i of the list.

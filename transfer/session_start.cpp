@@ -32,7 +32,8 @@ bool writeProtected(const std::filesystem::path& path) {
   return (p & (perms::owner_write | perms::group_write | perms::others_write)) == perms::none;
 }
 
-int refuse(SessionState& state, int result, SessionOutcome outcome = SessionOutcome::Failed) {
+StartResult refuse(SessionState& state, StartResult result,
+                   SessionOutcome outcome = SessionOutcome::Failed) {
   state.outcome = outcome;
   return result;
 }
@@ -61,41 +62,41 @@ bool chooseDataFile(SessionState& state, const DirectionInfo& direction, Operato
   return allowed;
 }
 
-// The check of the chosen file against the direction; 0 when it may be opened.
-int checkDataFile(SessionState& state, Operator& op) {
+// The check of the chosen file against the direction; Started when it may be opened.
+StartResult checkDataFile(SessionState& state, Operator& op) {
   std::error_code error;
   const bool exists = std::filesystem::exists(state.fileName, error);
   if (state.direction != Direction::ReadFromDevice) {
-    if (exists) return sessionStarted;
+    if (exists) return StartResult::Started;
     op.showMessage(warning("File " + state.fileName + " doesn't exist !", Icon::Error));
-    return refuse(state, sessionDeclined);
+    return refuse(state, StartResult::Declined);
   }
-  if (!exists) return sessionStarted;
+  if (!exists) return StartResult::Started;
   Message question =
       warning("File " + state.fileName + " already exists !\nDo you want overwrite the file ?",
               Icon::Question);
   question.buttons = Buttons::YesNo;
   question.secondIsDefault = true;
   if (op.showMessage(question) != Answer::Yes)
-    return refuse(state, sessionDeclined, SessionOutcome::Declined);
-  if (!writeProtected(state.fileName)) return sessionStarted;
+    return refuse(state, StartResult::Declined, SessionOutcome::Declined);
+  if (!writeProtected(state.fileName)) return StartResult::Started;
   op.showMessage(failMessage(state.fileName + " :\nWrite access denied !"));
-  return refuse(state, sessionFailed);
+  return refuse(state, StartResult::Failed);
 }
 
-int sendWakeUp(SessionState& state, LinkPort& link, Operator& op) {
+StartResult sendWakeUp(SessionState& state, LinkPort& link, Operator& op) {
   link.ioBuffer[0] = ESC;
   link.failedStart.reset();
   if (!link.port->startWrite(std::span<const std::uint8_t>(link.ioBuffer).first(1))) {
     op.showMessage(failMessage("Communication error : " + std::to_string(static_cast<unsigned>(
                                                               link.port->lastError().number))));
-    return refuse(state, sessionFailed);
+    return refuse(state, StartResult::Failed);
   }
-  state.transferStep = 1;
+  state.transferStep = TransferStep::AwaitWakeUpSent;
   state.sessionKind = state.dataKind;
   state.outcome = SessionOutcome::Running;
   op.invalidate(Area::Window, true);
-  return sessionStarted;
+  return StartResult::Started;
 }
 
 }  // namespace
@@ -104,20 +105,20 @@ bool extensionDiffers(const std::string& path, const std::string& defaultExtensi
   return !equalsIgnoringCase(fileExtension(path), defaultExtension);
 }
 
-int startSession(SessionState& state, LinkPort& link, Operator& op) {
+StartResult startSession(SessionState& state, LinkPort& link, Operator& op) {
   // A session that was running is abandoned here; its file stays open until reopened.
-  state.transferStep = 0;
+  if (sessionRunning(state.transferStep)) endSession(state, op, SessionOutcome::Stopped);
   state.differences = 0;
   state.targetAwaitsTruncate = false;
   if (!link.portOpen()) {
     op.showMessage(warning("You must choose available serial port !", Icon::Warning));
-    return refuse(state, sessionFailed);
+    return refuse(state, StartResult::Failed);
   }
   const DirectionInfo* direction = directionInfo(state.direction);
-  if (direction == nullptr) return refuse(state, sessionOutOfRange);
+  if (direction == nullptr) return refuse(state, StartResult::OutOfRange);
   state.dialogTitle = direction->dialogTitle;
   const KindInfo* kind = kindInfo(state.dataKind);
-  if (kind == nullptr) return refuse(state, sessionOutOfRange);
+  if (kind == nullptr) return refuse(state, StartResult::OutOfRange);
   state.currentBlock = kind->firstBlock;
   state.blocksLeft = kind->blockCount;
   state.defaultExtension = kind->defaultExtension;
@@ -126,10 +127,11 @@ int startSession(SessionState& state, LinkPort& link, Operator& op) {
   state.firstBlock = state.currentBlock;
 
   if (!state.repeatRequested && !chooseDataFile(state, *direction, op))
-    return refuse(state, sessionFailed);
+    return refuse(state, StartResult::Failed);
   op.invalidate(Area::Window, true);
-  if (const int checked = checkDataFile(state, op); checked != sessionStarted) return checked;
-  if (!openDataFile(state, op)) return refuse(state, sessionFailed);
+  if (const StartResult checked = checkDataFile(state, op); checked != StartResult::Started)
+    return checked;
+  if (!openDataFile(state, op)) return refuse(state, StartResult::Failed);
   return sendWakeUp(state, link, op);
 }
 

@@ -7,16 +7,14 @@
 
 #include "transfer/data_file.h"
 #include "transfer/kinds.h"
+#include "transfer/session_steps.h"
 
 namespace morva {
-
-// How the last session ended, for front ends that report it (the command-line exit status).
-enum class SessionOutcome { None, Running, Completed, Failed, Declined, Stopped };
 
 struct SessionState {
   DataKind dataKind = DataKind::FirmwareUpgrade;
   Direction direction = Direction::WriteToDevice;
-  int transferStep = 0;  // 0 idle, 1-2 handshake, 3-9 block exchange
+  TransferStep transferStep = TransferStep::Idle;
 
   std::uint16_t currentBlock = 0;
   std::uint16_t blocksLeft = 0;

@@ -23,12 +23,12 @@ struct Run {
   TerminalOperator op;
   std::unique_ptr<TracingPort> tracer;
 
-  Run(const Options& o, Environment& e)
-      : options(o), env(e), op(e.console, e.err, o.yes, o.file) {
+  Run(const Options& o, Environment& e) : options(o), env(e), op(e.console, e.err, o.yes, o.file) {
     link.port = &env.port;
     if (options.trace) {
-      tracer = std::make_unique<TracingPort>(
-          env.port, [this](const std::string& line) { env.err << line << '\n' << std::flush; });
+      tracer = std::make_unique<TracingPort>(env.port, [this](const std::string& line) {
+        env.err << line << '\n' << std::flush;
+      });
       link.port = tracer.get();
     }
   }
@@ -86,9 +86,9 @@ struct Run {
   int detect() {
     // Ports named on the command line are the only ones probed.
     if (!listPorts()) return exitNoDevice;
-    const int found = detectDevice(link, op);
+    const DeviceSearch found = detectDevice(link, op);
     if (stopped()) return exitStopped;
-    if (found != 1) {
+    if (found != DeviceSearch::Found) {
       show(notFoundMessage());
       return exitNoDevice;
     }
@@ -104,19 +104,19 @@ struct Run {
     state.dataKind = options.kind;
     if (!listPorts()) return exitNoDevice;
     if (options.ports.empty() && !options.simulate) {
-      const int found = detectDevice(link, op);
+      const DeviceSearch found = detectDevice(link, op);
       if (stopped()) return exitStopped;
-      if (found != 1) {
+      if (found != DeviceSearch::Found) {
         show(notFoundMessage());
         return exitNoDevice;
       }
     }
     // The start sequence of the Write, Read and Verify commands.
-    const int ready = reopenOrDetect(link, op, op);
+    const PortReadiness ready = reopenOrDetect(link, op, op);
     if (stopped()) return exitStopped;
-    if (ready != 1) return exitNoDevice;
-    const int started = startSession(state, link, op);
-    if (started != sessionStarted) return stopped() ? exitStopped : exitNotStarted;
+    if (ready != PortReadiness::Ready) return exitNoDevice;
+    const StartResult started = startSession(state, link, op);
+    if (started != StartResult::Started) return stopped() ? exitStopped : exitNotStarted;
     return drive();
   }
 
@@ -128,21 +128,18 @@ struct Run {
   }
 
   int drive() {
-    Progress progress(env.err, env.console.errorIsTerminal() && !options.quiet && !options.trace,
-                      title());
-    op.setBeforeMessage([&] { progress.clear(); });
     const bool showProgress = !options.quiet && !options.trace;
-    while (state.transferStep != 0) {
+    Progress progress(env.err, env.console.errorIsTerminal() && showProgress, title());
+    op.setBeforeMessage([&] { progress.clear(); });
+    if (showProgress)
+      op.setOnBlock([&](unsigned done, unsigned total) {
+        progress.update(static_cast<int>(done), static_cast<int>(total));
+      });
+    progress.start();
+    while (sessionRunning(state.transferStep)) {
       if (env.console.stopRequested()) return stop(progress);
-      StepResult r = performTransferStep(state.transferStep, state, link, op);
-      if (r == StepResult::Waiting) {
+      if (performTransferStep(state.transferStep, state, link, op) == StepResult::Waiting)
         link.port->waitForProgress(Clock::now() + std::chrono::milliseconds(250));
-        continue;
-      }
-      if (state.transferStep >= 3) progress.start();
-      if (showProgress && (op.takeBlockDone() || state.transferStep == 3))
-        progress.update(state.currentBlock - state.firstBlock,
-                        state.currentBlock - state.firstBlock + state.blocksLeft);
     }
     // A question answered No because of Ctrl-C is a stop, not a declined session.
     if (env.console.stopRequested()) return stop(progress);
@@ -156,11 +153,9 @@ struct Run {
   }
 
   int stop(Progress& progress) {
-    // As the Stop command: end the session and abort what is outstanding; the blocks already
+    // The Stop command; and since the process ends, the file goes too. The blocks already
     // received are on disk.
-    state.transferStep = 0;
-    state.outcome = SessionOutcome::Stopped;
-    link.port->purge();
+    stopSession(state, link, op);
     closeDataFile(state);
     progress.clear();
     env.err << "Stopped.\n";

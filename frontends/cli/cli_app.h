@@ -7,8 +7,8 @@
 #include <string>
 
 #include "frontends/cli/options.h"
-#include "platform/console.h"
 #include "link/port_lister.h"
+#include "platform/console.h"
 #include "transfer/operator.h"
 #include "transfer/serial_port.h"
 

@@ -16,7 +16,9 @@ const std::map<std::string, DataKind> kinds = {
     {"user", DataKind::UserData},
 };
 
-ParseResult refuse(std::string why) { return {std::nullopt, std::move(why)}; }
+ParseResult refuse(std::string why) {
+  return {std::nullopt, std::move(why)};
+}
 
 // Takes the option at args[i] (and its value, if it has one); false for an unknown option.
 bool takeOption(const std::vector<std::string>& args, std::size_t& i, Options& o,

@@ -13,9 +13,9 @@ namespace morva::cli {
 inline constexpr int exitComplete = 0;
 inline constexpr int exitTransferFailed = 1;  // a failed, declined or differing session
 inline constexpr int exitUsage = 2;
-inline constexpr int exitNoDevice = 3;        // no port, or the device was not found
-inline constexpr int exitNotStarted = 4;      // the session could not start (file, extension...)
-inline constexpr int exitStopped = 130;       // stopped with Ctrl-C
+inline constexpr int exitNoDevice = 3;    // no port, or the device was not found
+inline constexpr int exitNotStarted = 4;  // the session could not start (file, extension...)
+inline constexpr int exitStopped = 130;   // stopped with Ctrl-C
 
 enum class Command { Help, Version, Ports, Detect, Transfer };
 

@@ -48,14 +48,4 @@ std::optional<FileChoice> TerminalOperator::chooseFile(const FileRequest& reques
   return FileChoice{path, extensionDiffers(path, request.defaultExtension)};
 }
 
-void TerminalOperator::invalidate(Area area, bool) {
-  if (area == Area::BlockLine) blockDone_ = true;
-}
-
-bool TerminalOperator::takeBlockDone() {
-  bool done = blockDone_;
-  blockDone_ = false;
-  return done;
-}
-
 }  // namespace morva::cli

@@ -19,14 +19,17 @@ class TerminalOperator : public Operator, public PortMenu {
 
   Answer showMessage(const Message& message) override;
   std::optional<FileChoice> chooseFile(const FileRequest& request) override;
-  void invalidate(Area area, bool erase) override;
-  // The command line has no Port menu to tick.
+  // A terminal has no window to repaint, and no Port menu to tick.
+  void invalidate(Area, bool) override {}
   void setPortTick(int, bool) override {}
+  void blockCompleted(unsigned done, unsigned total) override {
+    if (onBlock_) onBlock_(done, total);
+  }
 
   // Called before a message is printed, so that a progress line can get out of the way.
   void setBeforeMessage(std::function<void()> hook) { beforeMessage_ = std::move(hook); }
-  // True once the block line was invalidated since the last call: a block was completed.
-  bool takeBlockDone();
+  // Called for every block the session counts.
+  void setOnBlock(std::function<void(unsigned, unsigned)> hook) { onBlock_ = std::move(hook); }
   const std::vector<Message>& messages() const { return messages_; }
 
  private:
@@ -37,8 +40,8 @@ class TerminalOperator : public Operator, public PortMenu {
   bool yes_;
   std::string file_;
   std::function<void()> beforeMessage_;
+  std::function<void(unsigned, unsigned)> onBlock_;
   std::vector<Message> messages_;
-  bool blockDone_ = false;
 };
 
 }  // namespace morva::cli

@@ -4,12 +4,12 @@
 #include <iostream>
 #include <memory>
 
-#include "platform/posix/port_lister.h"
-#include "platform/posix/serial_port.h"
 #include "frontends/qt/front_end.h"
 #include "frontends/qt/options.h"
 #include "frontends/qt/qt_canvas.h"
 #include "frontends/qt/screenshot.h"
+#include "platform/posix/port_lister.h"
+#include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
 
 namespace {

@@ -73,13 +73,15 @@ int renderScreenshot(const std::string& simulatorPort, const std::string& file, 
   QEventLoop loop;
   const SessionState& state = frontEnd.program().state();
   QObject::connect(&frontEnd.driver(), &StepDriver::stepped, &loop, [&] {
-    if (state.transferStep != 3 || state.currentBlock - state.firstBlock < block) return;
+    if (state.transferStep != TransferStep::SendCommand ||
+        state.currentBlock - state.firstBlock < block)
+      return;
     written = window.grab().toImage().save(QString::fromStdString(file), "PNG");
     loop.quit();
   });
   QObject::connect(&window, &MainWindow::closed, &loop, &QEventLoop::quit);
   QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-  if (state.transferStep != 0) loop.exec();
+  if (sessionRunning(state.transferStep)) loop.exec();
 
   frontEnd.program().command(CMD_STOP);
   frontEnd.program().shutdown();

@@ -16,8 +16,8 @@ const QEvent::Type stepEventType = static_cast<QEvent::Type>(QEvent::registerEve
 
 class StepEvent : public QEvent {
  public:
-  explicit StepEvent(int step) : QEvent(stepEventType), step(step) {}
-  const int step;
+  explicit StepEvent(TransferStep step) : QEvent(stepEventType), step(step) {}
+  const TransferStep step;
 };
 
 // A port whose hint names no deadline is still looked at now and then, so that a driver that

@@ -88,7 +88,7 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
       case WM_USER:
         // Message boxes and choosers dispatch the posted step too; the program drops it then.
-        program_->runStep(LOWORD(wParam), modalOpen());
+        program_->runStep(static_cast<TransferStep>(LOWORD(wParam)), modalOpen());
         return 0;
       default:
         break;
@@ -195,7 +195,8 @@ void MainWindow::paint() {
   PAINTSTRUCT paintStruct{};
   HDC dc = BeginPaint(window_, &paintStruct);
   if (dc != nullptr) {
-    GdiCanvas canvas(dc, picture_, [this](const FontSpec& fontSpec) { return logFontFor(fontSpec); });
+    GdiCanvas canvas(dc, picture_,
+                     [this](const FontSpec& fontSpec) { return logFontFor(fontSpec); });
     const WindowGeometry geometry{outer.right - outer.left, outer.bottom - outer.top,
                                   client.right - client.left};
     paintMainWindow(canvas, program_->state(), geometry,

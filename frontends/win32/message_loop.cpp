@@ -58,7 +58,7 @@ int runMessageLoop(MainWindow& window, Program& program, LoopCounts* counts) {
     if (const auto step = program.stepToPost(window.modalOpen())) {
       ++count.stepsPosted;
       // A full queue would lose the step and stall the session: run it here instead.
-      if (!PostMessageA(window.handle(), WM_USER, static_cast<WPARAM>(*step), 0))
+      if (!PostMessageA(window.handle(), WM_USER, static_cast<WPARAM>(stepNumber(*step)), 0))
         program.runStep(*step, window.modalOpen());
       continue;
     }

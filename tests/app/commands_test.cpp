@@ -61,7 +61,7 @@ TEST_F(CommandsTest, ChosenDirectionAndHighlightedKindStartTheSession) {
       offerFile(c.file);
     program->menuSelect(MenuId::Action, c.position);
     program->command(c.command);
-    EXPECT_EQ(state().transferStep, 1) << c.file;
+    EXPECT_EQ(state().transferStep, TransferStep::AwaitWakeUpSent) << c.file;
     EXPECT_EQ(state().direction, c.direction);
     EXPECT_EQ(state().sessionKind, c.kind);
     // The kind highlighted while the session runs is the next session's, not this one's.
@@ -86,7 +86,7 @@ TEST_F(CommandsTest, DirectionIsTakenEvenWhenNoPortCanBeMadeReady) {
 TEST_F(CommandsTest, RepeatIsEnabledOnceAPortWasReadyEvenIfTheChooserWasCancelled) {
   startWithDevice();
   program->command(CMD_READ);
-  EXPECT_EQ(state().transferStep, 0);
+  EXPECT_EQ(state().transferStep, TransferStep::Idle);
   EXPECT_FALSE(program->menus().action.items[repeatPosition].grayed);
   EXPECT_TRUE(desktop.repeatEnabled);
   program->command(CMD_WRITE);
@@ -104,7 +104,7 @@ TEST_F(CommandsTest, RepeatTakesTheLastDirectionTheKindHighlightedLastAndTheLast
   program->menuSelect(MenuId::Action, 4);
   program->command(CMD_REPEAT);
   EXPECT_TRUE(desktop.op.fileRequests.empty());
-  EXPECT_EQ(state().transferStep, 1);
+  EXPECT_EQ(state().transferStep, TransferStep::AwaitWakeUpSent);
   EXPECT_EQ(state().direction, Direction::Verify);
   EXPECT_EQ(state().sessionKind, DataKind::UserData);
   EXPECT_EQ(state().firstBlock, 896);
@@ -124,7 +124,7 @@ TEST_F(CommandsTest, RepeatRequestIsSetOnlyDuringTheRepeat) {
   program->command(CMD_REPEAT);
   EXPECT_EQ(duringQuestion, (std::vector<bool>{false, true}));
   EXPECT_FALSE(state().repeatRequested);
-  EXPECT_EQ(state().transferStep, 1);
+  EXPECT_EQ(state().transferStep, TransferStep::AwaitWakeUpSent);
 }
 
 TEST_F(CommandsTest, AfterARepeatWithoutPortTheNextStartAsksForAFile) {
@@ -142,11 +142,13 @@ TEST_F(CommandsTest, EscStopsBeforeTheRepaintAndOtherKeysOnlyRepaint) {
   startWithDevice();
   struct Case {
     int code;
-    int stepAfter;
+    TransferStep stepAfter;
     int purges;
     std::size_t repaints;
   };
-  for (const Case& c : {Case{'a', 1, 0, 1}, Case{13, 1, 0, 1}, Case{27, 0, 1, 2}}) {
+  const auto running = TransferStep::AwaitWakeUpSent;
+  for (const Case& c :
+       {Case{'a', running, 0, 1}, Case{13, running, 0, 1}, Case{27, TransferStep::Idle, 1, 2}}) {
     startWrite();
     const int purges = port.purges;
     program->character(c.code);
@@ -163,7 +165,7 @@ TEST_F(CommandsTest, StopEndsTheSessionButKeepsItsFileOpen) {
   startWrite();
   const int purges = port.purges;
   EXPECT_TRUE(program->command(CMD_STOP));
-  EXPECT_EQ(state().transferStep, 0);
+  EXPECT_EQ(state().transferStep, TransferStep::Idle);
   EXPECT_EQ(state().outcome, SessionOutcome::Stopped);
   EXPECT_EQ(port.purges, purges + 1);
   EXPECT_TRUE(state().sourceFile.isOpen());

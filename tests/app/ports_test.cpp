@@ -92,12 +92,12 @@ TEST_F(PortCommandsTest, CommandThatClosesThePortEndsTheRunningSessionQuietly) {
     const int purges = port.purges;
     if (c.portsFail) port.unopenable = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
     program->command(c.command);
-    EXPECT_EQ(state().transferStep, 0);
+    EXPECT_EQ(state().transferStep, TransferStep::Idle);
     EXPECT_EQ(state().outcome, SessionOutcome::Stopped);
     EXPECT_GT(port.purges, purges);
     EXPECT_EQ(captions(), c.boxes);
     // What was posted for the abandoned session finds nothing to do.
-    EXPECT_EQ(program->runStep(1, false), StepResult::Ignored);
+    EXPECT_EQ(program->runStep(TransferStep::AwaitWakeUpSent, false), StepResult::Ignored);
     EXPECT_EQ(captions(), c.boxes);
     port.unopenable.clear();
   }
@@ -106,33 +106,33 @@ TEST_F(PortCommandsTest, CommandThatClosesThePortEndsTheRunningSessionQuietly) {
 TEST_F(PortCommandsTest, StepArrivingUnderAModalRunsNothingAndIsPostedAgainAfterIt) {
   startWithDevice();
   startWrite();
-  ASSERT_EQ(program->stepToPost(false), 1);
+  ASSERT_EQ(program->stepToPost(false), TransferStep::AwaitWakeUpSent);
   const std::size_t operations = port.operations.size();
-  EXPECT_EQ(program->runStep(1, true), StepResult::Ignored);
+  EXPECT_EQ(program->runStep(TransferStep::AwaitWakeUpSent, true), StepResult::Ignored);
   EXPECT_EQ(port.operations.size(), operations);
-  EXPECT_EQ(state().transferStep, 1);
+  EXPECT_EQ(state().transferStep, TransferStep::AwaitWakeUpSent);
   EXPECT_EQ(program->stepToPost(true), std::nullopt);
-  ASSERT_EQ(program->stepToPost(false), 1);
-  EXPECT_EQ(program->runStep(1, false), StepResult::Advanced);
-  EXPECT_EQ(state().transferStep, 2);
+  ASSERT_EQ(program->stepToPost(false), TransferStep::AwaitWakeUpSent);
+  EXPECT_EQ(program->runStep(TransferStep::AwaitWakeUpSent, false), StepResult::Advanced);
+  EXPECT_EQ(state().transferStep, TransferStep::AwaitIdentification);
 }
 
 TEST_F(PortCommandsTest, PendingWriteWaitsOnThePortInsteadOfPosting) {
   startWithDevice();
   writePendingPolls = 2;
   startWrite();
-  ASSERT_EQ(program->stepToPost(false), 1);
-  EXPECT_EQ(program->runStep(1, false), StepResult::Waiting);
+  ASSERT_EQ(program->stepToPost(false), TransferStep::AwaitWakeUpSent);
+  EXPECT_EQ(program->runStep(TransferStep::AwaitWakeUpSent, false), StepResult::Waiting);
   EXPECT_TRUE(program->waitingOnPort());
   EXPECT_EQ(program->stepToPost(false), std::nullopt);
   program->portReady();
-  ASSERT_EQ(program->stepToPost(false), 1);
-  EXPECT_EQ(program->runStep(1, false), StepResult::Waiting);
+  ASSERT_EQ(program->stepToPost(false), TransferStep::AwaitWakeUpSent);
+  EXPECT_EQ(program->runStep(TransferStep::AwaitWakeUpSent, false), StepResult::Waiting);
   // A command meanwhile ends the wait: the new session's first step is posted at once.
   writePendingPolls = 0;
   startWrite();
   EXPECT_FALSE(program->waitingOnPort());
-  EXPECT_EQ(program->stepToPost(false), 1);
+  EXPECT_EQ(program->stepToPost(false), TransferStep::AwaitWakeUpSent);
 }
 
 }  // namespace

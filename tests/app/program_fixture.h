@@ -25,7 +25,6 @@ struct ListedPorts : PortLister {
   std::vector<std::string> listPorts() override { return names; }
 };
 
-
 class ProgramTest : public ::testing::Test {
  protected:
   FakeSerialPort port;
@@ -86,7 +85,7 @@ class ProgramTest : public ::testing::Test {
     offerFile(name);
     program->menuSelect(MenuId::Action, firstKindPosition);
     ASSERT_TRUE(program->command(CMD_WRITE));
-    ASSERT_EQ(state().transferStep, 1);
+    ASSERT_EQ(state().transferStep, TransferStep::AwaitWakeUpSent);
     forget();
   }
 

@@ -57,7 +57,7 @@ TEST_F(StartupTest, StartsWithTheDefaultsOfANewRun) {
   EXPECT_EQ(start({"/dev/ttyUSB0"}), 0);
   EXPECT_EQ(state().firmwareVersionText, "N/A");
   EXPECT_EQ(state().secondVersionText, "N/A");
-  EXPECT_EQ(state().transferStep, 0);
+  EXPECT_EQ(state().transferStep, TransferStep::Idle);
   EXPECT_EQ(program->displayFont().face, "Fixedsys");
   EXPECT_TRUE(program->displayFont().fixedPitch);
   ASSERT_TRUE(desktop.installed);

@@ -5,37 +5,39 @@
 namespace morva {
 namespace {
 
+using enum TransferStep;
+
 TEST(StepPumpTest, PostsOnlyWhileASessionRunsAndNoModalIsOpen) {
   StepPump pump;
-  EXPECT_EQ(pump.idle(0, false), std::nullopt);
-  EXPECT_EQ(pump.idle(3, true), std::nullopt);
-  EXPECT_EQ(pump.idle(3, false), 3);
+  EXPECT_EQ(pump.idle(Idle, false), std::nullopt);
+  EXPECT_EQ(pump.idle(SendCommand, true), std::nullopt);
+  EXPECT_EQ(pump.idle(SendCommand, false), SendCommand);
 }
 
 TEST(StepPumpTest, OneStepIsOnItsWayAtATime) {
   StepPump pump;
-  ASSERT_EQ(pump.idle(5, false), 5);
-  EXPECT_EQ(pump.idle(5, false), std::nullopt);
+  ASSERT_EQ(pump.idle(AwaitCommandAnswer, false), AwaitCommandAnswer);
+  EXPECT_EQ(pump.idle(AwaitCommandAnswer, false), std::nullopt);
   EXPECT_TRUE(pump.deliver(false));
-  EXPECT_EQ(pump.idle(6, false), 6);
+  EXPECT_EQ(pump.idle(AwaitDataSent, false), AwaitDataSent);
 }
 
 TEST(StepPumpTest, StepArrivingUnderAModalIsDroppedAndPostedAgainAfterIt) {
   StepPump pump;
-  ASSERT_EQ(pump.idle(4, false), 4);
+  ASSERT_EQ(pump.idle(AwaitCommandSent, false), AwaitCommandSent);
   EXPECT_FALSE(pump.deliver(true));
-  EXPECT_EQ(pump.idle(4, true), std::nullopt);
-  EXPECT_EQ(pump.idle(4, false), 4);
+  EXPECT_EQ(pump.idle(AwaitCommandSent, true), std::nullopt);
+  EXPECT_EQ(pump.idle(AwaitCommandSent, false), AwaitCommandSent);
 }
 
 TEST(StepPumpTest, WaitingOnThePortPostsNothingUntilWoken) {
   StepPump pump;
-  ASSERT_EQ(pump.idle(2, false), 2);
+  ASSERT_EQ(pump.idle(AwaitIdentification, false), AwaitIdentification);
   ASSERT_TRUE(pump.deliver(false));
   pump.wait();
-  EXPECT_EQ(pump.idle(2, false), std::nullopt);
+  EXPECT_EQ(pump.idle(AwaitIdentification, false), std::nullopt);
   pump.wake();
-  EXPECT_EQ(pump.idle(2, false), 2);
+  EXPECT_EQ(pump.idle(AwaitIdentification, false), AwaitIdentification);
 }
 
 }  // namespace

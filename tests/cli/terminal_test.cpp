@@ -25,8 +25,13 @@ struct ScriptedConsole : Console {
 };
 
 Message question() {
-  return {"File x already exists !\nDo you want overwrite the file ?", "Warning", Icon::Question,
-          Buttons::YesNo, true, "", true};
+  return {"File x already exists !\nDo you want overwrite the file ?",
+          "Warning",
+          Icon::Question,
+          Buttons::YesNo,
+          true,
+          "",
+          true};
 }
 
 TEST(TerminalOperator, PrintsEveryBoxAsCaptionAndText) {
@@ -46,12 +51,12 @@ TEST(TerminalOperator, AnswersQuestionsByYesTheTerminalOrTheDefault) {
     Answer expected;
   };
   const Case cases[] = {
-      {true, false, {}, Answer::Yes},         // --yes
-      {false, false, {}, Answer::No},         // nobody to ask: the default button
-      {false, true, {"y"}, Answer::Yes},      // asked
-      {false, true, {""}, Answer::No},        // Enter takes the default
+      {true, false, {}, Answer::Yes},     // --yes
+      {false, false, {}, Answer::No},     // nobody to ask: the default button
+      {false, true, {"y"}, Answer::Yes},  // asked
+      {false, true, {""}, Answer::No},    // Enter takes the default
       {false, true, {"maybe", "N"}, Answer::No},
-      {false, true, {}, Answer::No},          // input closed
+      {false, true, {}, Answer::No},  // input closed
   };
   for (const auto& c : cases) {
     ScriptedConsole console;
@@ -81,8 +86,10 @@ TEST(TerminalOperator, ChoosesTheCommandLineFileByItsFullPath) {
 
 TEST(Progress, LineShowsBlocksPercentRateAndTimeLeft) {
   EXPECT_EQ(progressLine({0, 512, 0}, 10), "[          ]   0%  0/512 blocks");
-  EXPECT_EQ(progressLine({256, 512, 10}, 10), "[#####     ]  50%  256/512 blocks  6.6 kB/s  0:10 left");
-  EXPECT_EQ(progressLine({512, 512, 20}, 10), "[##########] 100%  512/512 blocks  6.6 kB/s  0:00 left");
+  EXPECT_EQ(progressLine({256, 512, 10}, 10),
+            "[#####     ]  50%  256/512 blocks  6.6 kB/s  0:10 left");
+  EXPECT_EQ(progressLine({512, 512, 20}, 10),
+            "[##########] 100%  512/512 blocks  6.6 kB/s  0:00 left");
   // A total that shrank below what is done (a file that ended early) never overflows the bar.
   EXPECT_EQ(progressLine({3, 2, 1}, 4).substr(0, 6), "[####]");
 }

@@ -60,11 +60,13 @@ TEST(MainWindowPaint, RunningSessionShowsAllFourLines) {
   state.secondVersionText = "7";
 
   struct Case {
-    int step;
+    TransferStep step;
     const char* status;
   };
-  for (const Case& c : {Case{9, "(9)"}, Case{3, "Command(3)"}, Case{1, "Waiting . . .(1)"}}) {
-    SCOPED_TRACE(c.step);
+  for (const Case& c :
+       {Case{TransferStep::CountBlock, "(9)"}, Case{TransferStep::SendCommand, "Command(3)"},
+        Case{TransferStep::AwaitWakeUpSent, "Waiting . . .(1)"}}) {
+    SCOPED_TRACE(c.status);
     state.transferStep = c.step;
     Painted p;
     paint(p, state);
@@ -79,7 +81,7 @@ TEST(MainWindowPaint, RunningSessionShowsAllFourLines) {
 
 TEST(MainWindowPaint, WithoutAPictureNothingIsStretchedAndTheTextsStay) {
   SessionState state;
-  state.transferStep = 6;
+  state.transferStep = TransferStep::AwaitDataSent;
   Painted with;
   Painted without;
   paint(with, state);
@@ -91,7 +93,7 @@ TEST(MainWindowPaint, WithoutAPictureNothingIsStretchedAndTheTextsStay) {
 
 TEST(MainWindowPaint, TheOperatorsFontSetsMetricsAndBands) {
   SessionState state;
-  state.transferStep = 8;
+  state.transferStep = TransferStep::AwaitDataFrame;
   Painted p;
   paint(p, state);  // the default font first, then the operator's choice
   DisplaySettings settings;

@@ -14,10 +14,10 @@ TEST(DisplayTexts, ValuesOutsideTheTablesGiveEmptyText) {
     EXPECT_EQ(sessionLine(static_cast<Direction>(bad), DataKind::UserData), "") << bad;
     EXPECT_EQ(sessionLine(Direction::Verify, static_cast<DataKind>(bad)), "") << bad;
   }
-  EXPECT_EQ(statusWord(10), "");
-  EXPECT_EQ(statusWord(INT_MAX), "");
-  EXPECT_EQ(statusLine(10), "(10)");
-  EXPECT_EQ(statusLine(-1), "(-1)");
+  EXPECT_EQ(statusWord(static_cast<TransferStep>(10)), "");
+  EXPECT_EQ(statusWord(static_cast<TransferStep>(INT_MAX)), "");
+  EXPECT_EQ(statusLine(static_cast<TransferStep>(10)), "(10)");
+  EXPECT_EQ(statusLine(static_cast<TransferStep>(-1)), "(-1)");
 }
 
 TEST(DisplayTexts, FirmwareLine) {
@@ -71,7 +71,8 @@ TEST(DisplayTexts, StatusLine) {
                                           "Sending(6)", "Waiting . . .(7)", "Receiving(8)",
                                           "(9)"};
   for (int step = 0; step < static_cast<int>(expected.size()); ++step) {
-    EXPECT_EQ(statusLine(step), expected[static_cast<std::size_t>(step)]) << step;
+    EXPECT_EQ(statusLine(static_cast<TransferStep>(step)), expected[static_cast<std::size_t>(step)])
+        << step;
   }
 }
 

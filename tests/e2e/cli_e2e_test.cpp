@@ -2,17 +2,17 @@
 // on a pseudo-terminal: the bytes that reach the device or the file, and every failure text.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 
 #include "frontends/cli/cli_app.h"
-#include "tests/support/files.h"
-#include "tests/support/quiet_console.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
+#include "tests/support/files.h"
+#include "tests/support/quiet_console.h"
 
 namespace morva {
 namespace {
@@ -97,8 +97,7 @@ TEST_F(CliSession, VerifyPassesOnEqualAndStopsAtTheFirstDifference) {
   EXPECT_EQ(run({"verify", "libraries", (dir / "a.lib").string()}), 1);
   std::ostringstream expected;
   expected << "Warning: Veryfication error : block 813 pos. 7\n"
-           << int(libs[300 * 256 + 7]) << ", " << int(libs[300 * 256 + 7] ^ 0xFF)
-           << "\nContinue ?";
+           << int(libs[300 * 256 + 7]) << ", " << int(libs[300 * 256 + 7] ^ 0xFF) << "\nContinue ?";
   EXPECT_NE(err.str().find(expected.str()), std::string::npos) << err.str();
 }
 
@@ -121,7 +120,8 @@ TEST_P(CliFailure, EndsWithTheDevicesMessage) {
   writeFile(path, randomBytes(131072, 4));
   EXPECT_EQ(run({c.direction, "program", path}, true), 1) << err.str();
   EXPECT_NE(err.str().find(std::string("Fail: ") + c.expected + "\n"), std::string::npos)
-      << "expected \"" << c.expected << "\" in:\n" << err.str();
+      << "expected \"" << c.expected << "\" in:\n"
+      << err.str();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -165,7 +165,8 @@ TEST_F(CliSession, DetectPassesOverAPortThatDoesNotAnswer) {
   // A pty with nobody behind it answers nothing: the search gives it up and goes on.
   sim::Simulator silent(withFault("silence@wakeup"));
   device();
-  auto parsed = cli::parseOptions({"detect", "--port", silent.portPath(), "--port", sim->portPath()});
+  auto parsed =
+      cli::parseOptions({"detect", "--port", silent.portPath(), "--port", sim->portPath()});
   ASSERT_TRUE(parsed.options);
   PosixSerialPort port;
   NoLister lister;

@@ -85,7 +85,9 @@ TEST(MessageTexts, RecognisesTheSystemsTextsAndRefusesNearMisses) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message.caption + ": " + c.message.text + " at step " + std::to_string(c.step));
     const auto recognised = recognise(c.message, name);
-    EXPECT_EQ(recognised.has_value() && allowedAtStep(*recognised, c.step), c.accepted);
+    EXPECT_EQ(
+        recognised.has_value() && allowedAtStep(*recognised, static_cast<TransferStep>(c.step)),
+        c.accepted);
   }
 }
 

@@ -212,7 +212,7 @@ struct LateCase {
   const char* name;
   Direction direction;
   const char* fault;  // holds the late answer (or its second part) until released
-  int step;           // the step waiting for it, at block `lateBlock`
+  TransferStep step;  // the step waiting for it, at block `lateBlock`
   std::chrono::milliseconds late;
   const char* failure;  // empty: the answer is taken and the session completes
   std::size_t readBlocks = 0;
@@ -235,15 +235,17 @@ TEST_P(LateAnswers, AreTakenUpToTheirTimeOutAndNotAfter) {
   TestClock clock;
   EngineRig rig(clock);
   ASSERT_TRUE(rig.openPort(device.portPath()));
-  const std::string file = c.direction == Direction::WriteToDevice ? writeFile(dir / "fw.upg", source)
-                           : c.direction == Direction::Verify
-                               ? writeFile(dir / "same.upg", slice(memory, 0, programBlocks * block))
-                               : (dir / "new.upg").string();
-  ASSERT_EQ(rig.start(c.direction, DataKind::FirmwareUpgrade, file), sessionStarted);
+  const std::string file =
+      c.direction == Direction::WriteToDevice ? writeFile(dir / "fw.upg", source)
+      : c.direction == Direction::Verify
+          ? writeFile(dir / "same.upg", slice(memory, 0, programBlocks * block))
+          : (dir / "new.upg").string();
+  ASSERT_EQ(rig.start(c.direction, DataKind::FirmwareUpgrade, file), StartResult::Started);
   clock.freeze();
-  const std::uint16_t atBlock = c.step == 2 ? 0 : lateBlock;
-  ASSERT_TRUE(rig.runUntil(
-      [&](StepResult) { return rig.state.transferStep == c.step && rig.state.currentBlock == atBlock; }));
+  const std::uint16_t atBlock = c.step == TransferStep::AwaitIdentification ? 0 : lateBlock;
+  ASSERT_TRUE(rig.runUntil([&](StepResult) {
+    return rig.state.transferStep == c.step && rig.state.currentBlock == atBlock;
+  }));
   ASSERT_TRUE(device.awaitHold());
   // What came before the hold is in; the read's own clock then moves on by `late`.
   for (int i = 0; i < 3; ++i) ASSERT_EQ(rig.stepOnce(), StepResult::Waiting);
@@ -255,7 +257,8 @@ TEST_P(LateAnswers, AreTakenUpToTheirTimeOutAndNotAfter) {
   ASSERT_TRUE(rig.runToEnd());
 
   if (!*c.failure) {
-    EXPECT_EQ(rig.state.outcome, SessionOutcome::Completed) << ::testing::PrintToString(rig.op.shown());
+    EXPECT_EQ(rig.state.outcome, SessionOutcome::Completed)
+        << ::testing::PrintToString(rig.op.shown());
     return;
   }
   EXPECT_EQ(rig.op.shown(), std::vector<std::string>{std::string("Fail: ") + c.failure});
@@ -277,23 +280,29 @@ constexpr auto V = Direction::Verify;
 INSTANTIATE_TEST_SUITE_P(
     Hardening, LateAnswers,
     ::testing::Values(
-        LateCase{"command_answer_119", W, "hold@command:2/once", 5, milliseconds(119), ""},
-        LateCase{"command_answer_120", W, "hold@command:2/once", 5, milliseconds(120),
-                 "Acknowledgment error : no data : 0"},
-        LateCase{"read_command_answer_120", R, "hold@command:2/once", 5, milliseconds(120),
+        LateCase{"command_answer_119", W, "hold@command:2/once", TransferStep::AwaitCommandAnswer,
+                 milliseconds(119), ""},
+        LateCase{"command_answer_120", W, "hold@command:2/once", TransferStep::AwaitCommandAnswer,
+                 milliseconds(120), "Acknowledgment error : no data : 0"},
+        LateCase{"read_command_answer_120", R, "hold@command:2/once",
+                 TransferStep::AwaitCommandAnswer, milliseconds(120),
                  "Acknowledgment error : no data : 0", 2},
-        LateCase{"data_answer_119", W, "hold@data:2/once", 7, milliseconds(119), ""},
-        LateCase{"data_answer_120", W, "hold@data:2/once", 7, milliseconds(120),
-                 "Transmission error : no data : 0"},
-        LateCase{"identification_719", V, "hold@wakeup/once", 2, milliseconds(719), ""},
-        LateCase{"identification_720", V, "hold@wakeup/once", 2, milliseconds(720),
-                 "Initialization error : no data : 0"},
-        LateCase{"gap_in_frame_99", R, "hold@data:2=128/once", 8, milliseconds(99), ""},
-        LateCase{"gap_in_frame_100", R, "hold@data:2=128/once", 8, milliseconds(100),
-                 "Transmission error : no data : 128", 2},
-        LateCase{"frame_30839", V, "hold@data:2/once", 8, milliseconds(30839), ""},
-        LateCase{"frame_30840", R, "hold@data:2/once", 8, milliseconds(30840),
-                 "Transmission error : no data : 0", 2}),
+        LateCase{"data_answer_119", W, "hold@data:2/once", TransferStep::AwaitDataAnswer,
+                 milliseconds(119), ""},
+        LateCase{"data_answer_120", W, "hold@data:2/once", TransferStep::AwaitDataAnswer,
+                 milliseconds(120), "Transmission error : no data : 0"},
+        LateCase{"identification_719", V, "hold@wakeup/once", TransferStep::AwaitIdentification,
+                 milliseconds(719), ""},
+        LateCase{"identification_720", V, "hold@wakeup/once", TransferStep::AwaitIdentification,
+                 milliseconds(720), "Initialization error : no data : 0"},
+        LateCase{"gap_in_frame_99", R, "hold@data:2=128/once", TransferStep::AwaitDataFrame,
+                 milliseconds(99), ""},
+        LateCase{"gap_in_frame_100", R, "hold@data:2=128/once", TransferStep::AwaitDataFrame,
+                 milliseconds(100), "Transmission error : no data : 128", 2},
+        LateCase{"frame_30839", V, "hold@data:2/once", TransferStep::AwaitDataFrame,
+                 milliseconds(30839), ""},
+        LateCase{"frame_30840", R, "hold@data:2/once", TransferStep::AwaitDataFrame,
+                 milliseconds(30840), "Transmission error : no data : 0", 2}),
     lateName);
 
 }  // namespace

@@ -37,11 +37,10 @@ inline constexpr int childExecFailed = 127;
 
 // `interruptWhen`: the operator presses Ctrl-C once, as soon as this holds for the child
 // (asked every few milliseconds).
-inline ProgramResult runProgram(
-    const std::string& program, const std::vector<std::string>& args,
-    std::optional<uid_t> asUser = std::nullopt,
-    std::chrono::seconds guard = std::chrono::seconds(20),
-    std::function<bool(pid_t)> interruptWhen = {}) {
+inline ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                                std::optional<uid_t> asUser = std::nullopt,
+                                std::chrono::seconds guard = std::chrono::seconds(20),
+                                std::function<bool(pid_t)> interruptWhen = {}) {
   ProgramResult result;
   // Everything the child needs is prepared before fork: the child of a threaded process may
   // only make async-signal-safe calls.

@@ -46,15 +46,15 @@ struct EngineRig {
   bool openPort(const std::string& path) {
     link.portNameTable = {path};
     link.portIndex = 0;
-    return openSelectedPort(link, op, false) == 0;
+    return openSelectedPort(link, op, false) == PortOpening::Opened;
   }
 
   // The start sequence of the Write, Read and Verify commands: reopen the port, then start
   // a session on `file` (chosen in the file chooser).
-  int start(Direction direction, DataKind kind, const std::string& file) {
+  StartResult start(Direction direction, DataKind kind, const std::string& file) {
     state.direction = direction;
     state.dataKind = kind;
-    if (reopenOrDetect(link, op, op) != 1) return sessionFailed;
+    if (reopenOrDetect(link, op, op) != PortReadiness::Ready) return StartResult::Failed;
     op.fileChoices.push_back(FileChoice{file, false});
     return startSession(state, link, op);
   }
@@ -82,7 +82,7 @@ struct EngineRig {
   bool runUntil(const std::function<bool(StepResult)>& stopHere,
                 std::chrono::milliseconds guard = std::chrono::milliseconds(20000)) {
     const auto end = std::chrono::steady_clock::now() + guard;
-    while (state.transferStep != 0) {
+    while (state.transferStep != TransferStep::Idle) {
       if (std::chrono::steady_clock::now() > end) return false;
       const StepResult result = stepOnce();
       if (stopHere && stopHere(result)) return true;
@@ -95,7 +95,7 @@ struct EngineRig {
   // The Stop command: the session ends where it stands, both queues are emptied and the
   // outstanding operation is aborted; the data file stays open.
   void stop() {
-    state.transferStep = 0;
+    state.transferStep = TransferStep::Idle;
     link.port->purge();
   }
 

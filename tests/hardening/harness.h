@@ -11,24 +11,24 @@
 #include <vector>
 
 #include "frontends/cli/cli_app.h"
+#include "platform/console.h"
+#include "platform/posix/serial_port.h"
 #include "tests/support/files.h"
 #include "tests/support/quiet_console.h"
-#include "platform/console.h"
 #include "transfer/operator.h"
-#include "platform/posix/serial_port.h"
 #include "transfer/serial_port.h"
 
 namespace morva::hardening {
 
 namespace fs = std::filesystem;
 
+using testing::NoLister;
+using testing::QuietConsole;
 using testing::randomBytes;
 using testing::readFile;
 using testing::ScratchDir;
 using testing::slice;
 using testing::writeFile;
-using testing::NoLister;
-using testing::QuietConsole;
 
 struct CliResult {
   int status = -1;

@@ -26,9 +26,9 @@ constexpr std::uint16_t leftBlock = 3;  // the block during which the first sess
 // transmission. Everything else passes to the real port.
 class StallingPort : public SerialPort {
  public:
-  // `landed` returns once the device has taken in the bytes that did get out.
-  StallingPort(SerialPort& real, std::function<void(std::size_t)> landed)
-      : real_(real), landed_(std::move(landed)) {}
+  // `received` counts the bytes the device has taken in.
+  StallingPort(SerialPort& real, std::function<unsigned()> received)
+      : real_(real), received_(std::move(received)) {}
 
   bool open(const std::string& name) override { return real_.open(name); }
   bool configure() override { return real_.configure(); }
@@ -46,10 +46,13 @@ class StallingPort : public SerialPort {
   bool startWrite(std::span<const std::uint8_t> bytes) override {
     if (bytes.size() == block + 1 && frames_++ == leftBlock) {
       stalled_ = true;
+      const unsigned before = received_();
       const bool started = real_.startWrite(bytes.first(stalledAt));
       // A purge takes back what the device has not read yet; on a real line those bytes
-      // would long be over.
-      landed_(stalledAt);
+      // would long be over: wait until they have landed.
+      const auto guard = Clock::now() + 10s;
+      while (received_() < before + stalledAt && Clock::now() < guard)
+        std::this_thread::sleep_for(1ms);
       return started;
     }
     return real_.startWrite(bytes);
@@ -68,7 +71,7 @@ class StallingPort : public SerialPort {
 
  private:
   SerialPort& real_;
-  std::function<void(std::size_t)> landed_;
+  std::function<unsigned()> received_;
   int frames_ = 0;
   bool stalled_ = false;
 };
@@ -84,7 +87,7 @@ struct LeaveCase {
   const char* name;
   Direction direction;
   const char* fault;  // a hold fault keeps the device owing its answer until released
-  int step;           // the step of block `leftBlock` at which the session is left
+  TransferStep step;  // the step of block `leftBlock` at which the session is left
   Leave leave;
   bool stopFirst;  // the Stop command first; otherwise the next start abandons the session
 };
@@ -131,9 +134,9 @@ class Leaving : public ::testing::TestWithParam<LeaveParam> {
   }
 
   // The start sequence of a command; a read overwrites what the session before it left.
-  int start() {
+  StartResult start() {
     rig.op.answers.push_back(Answer::Yes);
-    const int started = rig.start(param().direction, DataKind::FirmwareUpgrade, file());
+    const StartResult started = rig.start(param().direction, DataKind::FirmwareUpgrade, file());
     rig.op.answers.clear();
     return started;
   }
@@ -143,7 +146,7 @@ class Leaving : public ::testing::TestWithParam<LeaveParam> {
   void leaveFirstSession() {
     const LeaveCase& c = param();
     if (std::get<1>(GetParam())) rig.minimumWait = 150ms;
-    ASSERT_EQ(start(), sessionStarted);
+    ASSERT_EQ(start(), StartResult::Started);
     ASSERT_TRUE(rig.runUntil([&](StepResult) {
       return rig.state.transferStep == c.step && rig.state.currentBlock == leftBlock;
     }));
@@ -159,8 +162,9 @@ class Leaving : public ::testing::TestWithParam<LeaveParam> {
 
   // A session started now runs to its end, one way or the other.
   void runNextSession() {
-    ASSERT_EQ(start(), sessionStarted);
-    ASSERT_TRUE(rig.runToEnd()) << "the session hangs at step " << rig.state.transferStep;
+    ASSERT_EQ(start(), StartResult::Started);
+    ASSERT_TRUE(rig.runToEnd()) << "the session hangs at step "
+                                << stepNumber(rig.state.transferStep);
   }
 
   bool completed() const {
@@ -211,13 +215,7 @@ class Leaving : public ::testing::TestWithParam<LeaveParam> {
   std::vector<std::uint8_t> memory, source, padded;
   std::unique_ptr<sim::Simulator> device;
   EngineRig rig;
-  StallingPort stalling{*rig.port, [this](std::size_t count) {
-                          const unsigned before = device->stats().bytesReceived;
-                          const auto guard = Clock::now() + 10s;
-                          while (device->stats().bytesReceived < before + count &&
-                                 Clock::now() < guard)
-                            std::this_thread::sleep_for(1ms);
-                        }};
+  StallingPort stalling{*rig.port, [this] { return device->stats().bytesReceived; }};
 };
 
 using LeftBetweenBlocks = Leaving;
@@ -233,19 +231,18 @@ TEST_P(LeftBetweenBlocks, TheNextSessionCompletesAtOnce) {
 INSTANTIATE_TEST_SUITE_P(
     Restart, LeftBetweenBlocks,
     ::testing::Combine(
-        ::testing::Values(
-            LeaveCase{"read_stopped_before_command", Direction::ReadFromDevice, "", 3,
-                      Leave::AtStep, true},
-            LeaveCase{"read_abandoned_after_frame", Direction::ReadFromDevice, "", 9,
-                      Leave::AtStep, false},
-            LeaveCase{"write_stopped_after_answer", Direction::WriteToDevice, "", 9,
-                      Leave::AtStep, true},
-            LeaveCase{"write_abandoned_before_command", Direction::WriteToDevice, "", 3,
-                      Leave::AtStep, false},
-            LeaveCase{"verify_stopped_before_command", Direction::Verify, "", 3, Leave::AtStep,
-                      true},
-            LeaveCase{"verify_abandoned_after_frame", Direction::Verify, "", 9, Leave::AtStep,
-                      false}),
+        ::testing::Values(LeaveCase{"read_stopped_before_command", Direction::ReadFromDevice, "",
+                                    TransferStep::SendCommand, Leave::AtStep, true},
+                          LeaveCase{"read_abandoned_after_frame", Direction::ReadFromDevice, "",
+                                    TransferStep::CountBlock, Leave::AtStep, false},
+                          LeaveCase{"write_stopped_after_answer", Direction::WriteToDevice, "",
+                                    TransferStep::CountBlock, Leave::AtStep, true},
+                          LeaveCase{"write_abandoned_before_command", Direction::WriteToDevice, "",
+                                    TransferStep::SendCommand, Leave::AtStep, false},
+                          LeaveCase{"verify_stopped_before_command", Direction::Verify, "",
+                                    TransferStep::SendCommand, Leave::AtStep, true},
+                          LeaveCase{"verify_abandoned_after_frame", Direction::Verify, "",
+                                    TransferStep::CountBlock, Leave::AtStep, false}),
         ::testing::Values(false)),
     caseName);
 
@@ -284,16 +281,16 @@ INSTANTIATE_TEST_SUITE_P(
         ::testing::Values(
             // The device's data frame is half-way over when the operator stops; the second half
             // follows once the session is left.
-            LeaveCase{"read_stopped_in_frame", Direction::ReadFromDevice, "hold@data:3=128/once", 8,
-                      Leave::WhileDeviceHolds, true},
-            LeaveCase{"verify_abandoned_in_frame", Direction::Verify, "hold@data:3=128/once", 8,
-                      Leave::WhileDeviceHolds, false},
+            LeaveCase{"read_stopped_in_frame", Direction::ReadFromDevice, "hold@data:3=128/once",
+                      TransferStep::AwaitDataFrame, Leave::WhileDeviceHolds, true},
+            LeaveCase{"verify_abandoned_in_frame", Direction::Verify, "hold@data:3=128/once",
+                      TransferStep::AwaitDataFrame, Leave::WhileDeviceHolds, false},
             // The device has taken the written frame in; its ACK is still owed.
-            LeaveCase{"write_stopped_before_answer", Direction::WriteToDevice, "hold@data:3/once", 7,
-                      Leave::WhileDeviceHolds, true},
+            LeaveCase{"write_stopped_before_answer", Direction::WriteToDevice, "hold@data:3/once",
+                      TransferStep::AwaitDataAnswer, Leave::WhileDeviceHolds, true},
             // The device holds the start of a data frame.
-            LeaveCase{"write_stopped_in_frame", Direction::WriteToDevice, "", 6,
-                      Leave::WhileFrameStalls, true}),
+            LeaveCase{"write_stopped_in_frame", Direction::WriteToDevice, "",
+                      TransferStep::AwaitDataSent, Leave::WhileFrameStalls, true}),
         ::testing::Bool()),
     caseName);
 

@@ -133,7 +133,7 @@ TEST(Soak, AThousandSessionsOnOneLongLivedStateLeakNothing) {
     ASSERT_EQ(
         rig.start(s.direction, reading ? DataKind::FixtureLibraries : DataKind::FirmwareUpgrade,
                   reading ? target : image),
-        sessionStarted)
+        StartResult::Started)
         << "session " << i;
     ASSERT_TRUE(rig.runToEnd()) << "session " << i << " hangs";
     const SessionOutcome expected = s.failing ? SessionOutcome::Failed : SessionOutcome::Completed;

@@ -31,7 +31,7 @@ TEST_F(DetectDevice, FoundOnlyOnSixBytesEndingInAck) {
     op.clear();
     port.operations.clear();
     answers["P"] = c.answer;
-    EXPECT_EQ(detect(), c.found ? 1 : 0) << c.what;
+    EXPECT_EQ(detect(), c.found ? DeviceSearch::Found : DeviceSearch::NotFound) << c.what;
     EXPECT_EQ(port.isOpen(), c.found) << c.what;
     EXPECT_EQ(op.ticks, (c.found ? Ticks{{0, true}} : Ticks{})) << c.what;
     ASSERT_FALSE(port.operations.empty()) << c.what;
@@ -46,7 +46,7 @@ TEST_F(DetectDevice, TriesPortsInOrderUntilOneAnswers) {
   answers["A"] = Reply::bytes({1, 2, 3});
   answers["C"] = Reply::bytes(identification);
   answers["D"] = Reply::bytes(identification);
-  EXPECT_EQ(detect(), 1);
+  EXPECT_EQ(detect(), DeviceSearch::Found);
   EXPECT_EQ(link.portIndex, 2);
   EXPECT_EQ(port.name(), "C");
   EXPECT_EQ(port.opened, (std::vector<std::string>{"A", "B", "C"}));
@@ -59,7 +59,7 @@ TEST_F(DetectDevice, TriesPortsInOrderUntilOneAnswers) {
 TEST_F(DetectDevice, WithoutAnswerEndsAtTheLastPortWithNothingOpenOrTicked) {
   listPorts({"A", "B", "C"});
   for (const char* name : {"A", "B", "C"}) answers[name] = Reply::bytes({ACK});
-  EXPECT_EQ(detect(), 0);
+  EXPECT_EQ(detect(), DeviceSearch::NotFound);
   EXPECT_EQ(link.portIndex, 2);
   EXPECT_FALSE(port.isOpen());
   EXPECT_EQ(port.closes, 3);
@@ -70,7 +70,7 @@ TEST_F(DetectDevice, ReadThatNeverEndsIsGivenUpAtTheProbeDeadline) {
   listPorts({"A", "B"});
   answers["B"] = Reply::bytes(identification);
   const Clock::time_point start = port.now;
-  EXPECT_EQ(detect(), 1);
+  EXPECT_EQ(detect(), DeviceSearch::Found);
   EXPECT_EQ(port.name(), "B");
   ASSERT_FALSE(port.waits.empty());
   for (auto until : port.waits) EXPECT_EQ(until, start + probeDeadline);
@@ -82,21 +82,21 @@ TEST_F(DetectDevice, WaitsNoLongerThanThePortSuggests) {
   listPorts({"A"});
   answers["A"] = Reply::bytes(identification, 1);
   port.hintDeadline = port.now + std::chrono::milliseconds(120);
-  EXPECT_EQ(detect(), 1);
+  EXPECT_EQ(detect(), DeviceSearch::Found);
   EXPECT_EQ(port.waits, std::vector<Clock::time_point>{port.hintDeadline});
 }
 
 TEST_F(DetectDevice, PortRefusingThePriorityByteIsClosedUnread) {
   listPorts({"A", "B"});
   port.priorityFails = true;
-  EXPECT_EQ(detect(), 0);
+  EXPECT_EQ(detect(), DeviceSearch::NotFound);
   EXPECT_TRUE(port.operations.empty());
   EXPECT_EQ(port.closes, 2);
   EXPECT_EQ(link.portIndex, 1);
 }
 
 TEST_F(DetectDevice, EmptyListFindsNothing) {
-  EXPECT_EQ(detect(), 0);
+  EXPECT_EQ(detect(), DeviceSearch::NotFound);
   EXPECT_TRUE(port.opened.empty());
 }
 
@@ -106,23 +106,23 @@ TEST_F(ReopenOrDetect, SearchesOnlyWhenTheSelectedPortFails) {
     const char* what;
     std::vector<std::string> unopenable, unconfigurable;
     bool deviceOnB;
-    int result;
+    PortReadiness result;
     std::vector<std::string> shown;
     Ticks ticks;
   } cases[] = {
-      {"selected opens, not probed", {}, {}, false, 1, {}, {}},
+      {"selected opens, not probed", {}, {}, false, PortReadiness::Ready, {}, {}},
       {"found elsewhere",
        {"C"},
        {},
        true,
-       1,
+       PortReadiness::Ready,
        {"Warning: Port open error !"},
        {{2, false}, {1, true}}},
       {"configure fails, nothing found",
        {},
        {"C"},
        false,
-       0,
+       PortReadiness::NoPort,
        {"Warning: Port configuration error !", notFound},
        {{2, false}}},
   };
@@ -140,8 +140,8 @@ TEST_F(ReopenOrDetect, SearchesOnlyWhenTheSelectedPortFails) {
     EXPECT_EQ(reopen(), c.result) << c.what;
     EXPECT_EQ(op.shown(), c.shown) << c.what;
     EXPECT_EQ(op.ticks, c.ticks) << c.what;
-    EXPECT_EQ(port.isOpen(), c.result == 1) << c.what;
-    if (c.result == 1 && !c.deviceOnB) {
+    EXPECT_EQ(port.isOpen(), c.result == PortReadiness::Ready) << c.what;
+    if (c.result == PortReadiness::Ready && !c.deviceOnB) {
       EXPECT_TRUE(port.operations.empty()) << c.what;
     }
   }
@@ -149,7 +149,7 @@ TEST_F(ReopenOrDetect, SearchesOnlyWhenTheSelectedPortFails) {
 }
 
 TEST_F(ReopenOrDetect, EmptyListUnticksNothing) {
-  EXPECT_EQ(reopen(), 0);
+  EXPECT_EQ(reopen(), PortReadiness::NoPort);
   EXPECT_EQ(op.shown(),
             (std::vector<std::string>{
                 "Warning: Port open error !",

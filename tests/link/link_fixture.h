@@ -69,8 +69,8 @@ class LinkTest : public ::testing::Test {
     };
   }
   void listPorts(std::vector<std::string> names) { link.portNameTable = std::move(names); }
-  int detect() { return detectDevice(link, op, port.clock()); }
-  int reopen() { return reopenOrDetect(link, op, op, port.clock()); }
+  DeviceSearch detect() { return detectDevice(link, op, port.clock()); }
+  PortReadiness reopen() { return reopenOrDetect(link, op, op, port.clock()); }
 };
 
 }  // namespace morva::testing

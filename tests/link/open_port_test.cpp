@@ -9,17 +9,17 @@ TEST_F(OpenSelectedPort, ReportsEachFailureUnlessSilentAndLeavesNoPortOpen) {
   struct Case {
     int index;
     bool silent;
-    int result;
+    PortOpening result;
     std::vector<std::string> shown;
     std::string detail;
   } cases[] = {
-      {1, false, 0, {}, ""},
-      {0, false, portOpenFailed, {"Warning: Port open error !"}, "A: No such file"},
-      {0, true, portOpenFailed, {}, ""},
-      {2, false, portOpenFailed, {"Warning: Port configuration error !"}, "C: Inappropriate"},
-      {2, true, portOpenFailed, {}, ""},
-      {3, false, portOpenFailed, {"Warning: Port open error !"}, "No port"},
-      {-1, false, portOpenFailed, {"Warning: Port open error !"}, "No port"},
+      {1, false, PortOpening::Opened, {}, ""},
+      {0, false, PortOpening::Failed, {"Warning: Port open error !"}, "A: No such file"},
+      {0, true, PortOpening::Failed, {}, ""},
+      {2, false, PortOpening::Failed, {"Warning: Port configuration error !"}, "C: Inappropriate"},
+      {2, true, PortOpening::Failed, {}, ""},
+      {3, false, PortOpening::Failed, {"Warning: Port open error !"}, "No port"},
+      {-1, false, PortOpening::Failed, {"Warning: Port open error !"}, "No port"},
   };
   listPorts({"A", "B", "C"});
   port.unopenable = {"A"};
@@ -29,8 +29,8 @@ TEST_F(OpenSelectedPort, ReportsEachFailureUnlessSilentAndLeavesNoPortOpen) {
     link.portIndex = c.index;
     EXPECT_EQ(openSelectedPort(link, op, c.silent), c.result) << c.index;
     EXPECT_EQ(op.shown(), c.shown) << c.index;
-    EXPECT_EQ(port.isOpen(), c.result == 0) << c.index;
-    if (c.result == 0) {
+    EXPECT_EQ(port.isOpen(), c.result == PortOpening::Opened) << c.index;
+    if (c.result == PortOpening::Opened) {
       EXPECT_EQ(port.name(), "B");
     }
     if (!op.messages.empty()) {
@@ -43,10 +43,10 @@ TEST_F(OpenSelectedPort, ReportsEachFailureUnlessSilentAndLeavesNoPortOpen) {
 TEST_F(OpenSelectedPort, PortThatFailedToConfigureCanBeOpenedAgain) {
   listPorts({"A"});
   port.unconfigurable = {"A"};
-  ASSERT_EQ(openSelectedPort(link, op, true), portOpenFailed);
+  ASSERT_EQ(openSelectedPort(link, op, true), PortOpening::Failed);
   EXPECT_EQ(port.closes, 1);
   port.unconfigurable.clear();
-  EXPECT_EQ(openSelectedPort(link, op, true), 0);
+  EXPECT_EQ(openSelectedPort(link, op, true), PortOpening::Opened);
   EXPECT_TRUE(port.isOpen());
 }
 
@@ -54,7 +54,7 @@ TEST_F(OpenSelectedPort, ClosesThePreviousPortFirst) {
   listPorts({"A", "B"});
   ASSERT_TRUE(port.open("A"));
   link.portIndex = 1;
-  EXPECT_EQ(openSelectedPort(link, op, false), 0);
+  EXPECT_EQ(openSelectedPort(link, op, false), PortOpening::Opened);
   EXPECT_EQ(port.closes, 1);
   EXPECT_EQ(port.name(), "B");
 }
@@ -72,7 +72,7 @@ TEST_F(OpenSelectedPort, DetailExplainsPermissionAndBusyRefusals) {
   for (const auto& c : cases) {
     op.clear();
     port.refusal = c.refusal;
-    ASSERT_EQ(openSelectedPort(link, op, false), portOpenFailed);
+    ASSERT_EQ(openSelectedPort(link, op, false), PortOpening::Failed);
     ASSERT_EQ(op.shown(), std::vector<std::string>{"Warning: Port open error !"});
     for (const auto& m : c.mentions)
       EXPECT_NE(op.messages[0].detail.find(m), std::string::npos) << m;

@@ -171,13 +171,13 @@ TEST_F(MainWindowTest, EscapeKeyStopsTheTransferAndOtherKeysDoNot) {
   dialogs.files.push_back(FileChoice{image.fileName().toStdString(), false});
   window().itemAction(MenuId::Action, 2)->hover();
   window().commandAction(CMD_VERIFY)->trigger();
-  ASSERT_EQ(program().state().transferStep, 1) << dialogs.texts().size();
+  ASSERT_EQ(program().state().transferStep, TransferStep::AwaitWakeUpSent) << dialogs.texts().size();
   QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
   QApplication::sendEvent(&window(), &letter);
-  EXPECT_EQ(program().state().transferStep, 1);
+  EXPECT_EQ(program().state().transferStep, TransferStep::AwaitWakeUpSent);
   QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(QChar(27)));
   QApplication::sendEvent(&window(), &escape);
-  EXPECT_EQ(program().state().transferStep, 0);
+  EXPECT_EQ(program().state().transferStep, TransferStep::Idle);
   EXPECT_EQ(program().state().outcome, SessionOutcome::Stopped);
 }
 

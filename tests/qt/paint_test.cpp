@@ -49,7 +49,7 @@ class PaintTest : public ::testing::Test {
     SessionState& state = frontEnd->program().state();
     state.firmwareVersionText = "2.05";
     state.secondVersionText = "1.10";
-    state.transferStep = 6;
+    state.transferStep = TransferStep::AwaitDataSent;
     state.firstBlock = 512;
     state.currentBlock = 600;
     state.blocksLeft = 296;
@@ -94,7 +94,7 @@ TEST_F(PaintTest, SessionLinesAreBlackAtTheLeftWhileASessionRuns) {
   EXPECT_GT(inside, 40);
   EXPECT_EQ(outside, 0);
 
-  frontEnd->program().state().transferStep = 0;
+  frontEnd->program().state().transferStep = TransferStep::Idle;
   EXPECT_EQ(countColour(frame(), textColour, bands).first, 0);
 }
 

@@ -79,8 +79,8 @@ TEST_F(SessionTest, WriteFromTheMenusPutsTheFileIntoTheDevice) {
   start(dialogs);
 
   choose(3, CMD_WRITE);  // "Scanner &libraries", then "&Write to Vk350"
-  ASSERT_EQ(state().transferStep, 1);
-  ASSERT_TRUE(runUntil([&] { return state().transferStep == 0; }));
+  ASSERT_EQ(state().transferStep, TransferStep::AwaitWakeUpSent);
+  ASSERT_TRUE(runUntil([&] { return state().transferStep == TransferStep::Idle; }));
 
   EXPECT_EQ(state().outcome, SessionOutcome::Completed);
   EXPECT_TRUE(dialogs.shown.empty()) << dialogs.texts().front();
@@ -140,13 +140,13 @@ TEST_F(SessionTest, NoStepRunsWhileABoxIsOpenAndTheTransferResumesAfterIt) {
 
   choose(2, CMD_WRITE);
   ASSERT_TRUE(runUntil([&] { return state().currentBlock >= 40; }));
-  ASSERT_NE(state().transferStep, 0);
+  ASSERT_NE(state().transferStep, TransferStep::Idle);
   frontEnd->window().commandAction(CMD_ABOUT)->trigger();
 
   ASSERT_GE(dialogs.stepsAtOpen, 0) << "the box never became the modal window";
   EXPECT_GE(dialogs.idlePassesOpen, 30);
   EXPECT_EQ(dialogs.stepsAtClose, dialogs.stepsAtOpen);
-  ASSERT_TRUE(runUntil([&] { return state().transferStep == 0; }));
+  ASSERT_TRUE(runUntil([&] { return state().transferStep == TransferStep::Idle; }));
   EXPECT_EQ(state().outcome, SessionOutcome::Completed);
   EXPECT_TRUE(deviceBlocks(0, 512) == image);
 }
@@ -164,7 +164,7 @@ TEST_F(SessionTest, ReadThenVerifyFromTheMenus) {
   start(dialogs);
 
   choose(4, CMD_READ);
-  ASSERT_TRUE(runUntil([&] { return state().transferStep == 0; }));
+  ASSERT_TRUE(runUntil([&] { return state().transferStep == TransferStep::Idle; }));
   EXPECT_EQ(state().outcome, SessionOutcome::Completed);
   QFile read(QString::fromStdString(target));
   ASSERT_TRUE(read.open(QIODevice::ReadOnly));
@@ -173,7 +173,7 @@ TEST_F(SessionTest, ReadThenVerifyFromTheMenus) {
   // Repeat takes the same file, now to verify it against the device.
   frontEnd->window().commandAction(CMD_VERIFY)->trigger();  // cancelled: sets the direction
   frontEnd->window().commandAction(CMD_REPEAT)->trigger();
-  ASSERT_TRUE(runUntil([&] { return state().transferStep == 0; }));
+  ASSERT_TRUE(runUntil([&] { return state().transferStep == TransferStep::Idle; }));
   EXPECT_EQ(state().outcome, SessionOutcome::Completed);
   EXPECT_EQ(state().differences, 0u);
   EXPECT_TRUE(dialogs.shown.empty()) << dialogs.texts().front();

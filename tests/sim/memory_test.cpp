@@ -2,7 +2,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-
 #include "sim/simulator.h"
 #include "tests/sim/pty_client.h"
 #include "tests/support/files.h"

@@ -15,11 +15,11 @@
 namespace morva::testing {
 
 struct Reply {
-  int pendingPolls = 0;            // polls that answer Pending before the outcome
-  bool fails = false;              // the poll fails with `error` instead of completing
+  int pendingPolls = 0;  // polls that answer Pending before the outcome
+  bool fails = false;    // the poll fails with `error` instead of completing
   int error = 0;
-  bool startFails = false;         // the start itself fails (with `error`)
-  std::vector<std::uint8_t> data;  // a read's bytes (their count is the read's count)
+  bool startFails = false;                // the start itself fails (with `error`)
+  std::vector<std::uint8_t> data;         // a read's bytes (their count is the read's count)
   std::optional<std::size_t> writeCount;  // a write's count; all bytes when absent
 
   static Reply bytes(std::vector<std::uint8_t> d, int pending = 0) {
@@ -55,8 +55,8 @@ class FakeSerialPort : public SerialPort {
   std::vector<std::string> unconfigurable;
   bool priorityFails = false;
 
-  std::deque<Reply> script;                        // used when no device is set
-  std::function<Reply(const Operation&)> device;   // sees every started operation
+  std::deque<Reply> script;                       // used when no device is set
+  std::function<Reply(const Operation&)> device;  // sees every started operation
 
   // What happened, for the test to look at.
   std::vector<Operation> operations;

@@ -35,7 +35,8 @@ class ScratchDir {
   const fs::path& path() const { return path_; }
   fs::path operator/(const std::string& name) const { return path_ / name; }
   // The path of `name` in the folder, as text; the file is written first when given content.
-  std::string file(const std::string& name, const std::vector<std::uint8_t>* content = nullptr) const;
+  std::string file(const std::string& name,
+                   const std::vector<std::uint8_t>* content = nullptr) const;
 
  private:
   fs::path path_;

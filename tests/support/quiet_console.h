@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/console.h"
 #include "link/port_lister.h"
+#include "platform/console.h"
 #include "transfer/operator.h"
 
 namespace morva::testing {

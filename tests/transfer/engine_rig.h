@@ -47,7 +47,7 @@ struct Rig {
   // Runs steps until the session ends; the number of steps taken.
   int run(int limit = 200000) {
     int n = 0;
-    while (state.transferStep != 0 && n < limit) step(), ++n;
+    while (state.transferStep != TransferStep::Idle && n < limit) step(), ++n;
     return n;
   }
   // Leaves an operation outstanding, as the step before `step` would have.

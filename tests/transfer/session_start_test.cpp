@@ -76,15 +76,17 @@ TEST(StartSession, RefusalsInTheirOrder) {
     r.state.direction = row.direction;
     r.state.dataKind = row.kind;
     r.state.repeatRequested = row.repeat;
-    r.state.transferStep = 7;  // an abandoned session
+    r.state.transferStep = TransferStep::AwaitDataAnswer;  // an abandoned session
     if (row.repeat)
       r.state.fileName = path;
     else if (row.chosen)
       r.op.fileChoices.push_back(FileChoice{path, row.extensionDifferent});
     r.op.answers = row.answers;
     if (row.wakeUpFails) r.port.script.push_back(refusedStart(5));
-    EXPECT_EQ(startSession(r.state, r.link, r.op), row.result);
-    EXPECT_EQ(r.state.transferStep, row.result == 0 ? 1 : 0);
+    // The results keep the system's numbers, which the command line tells apart.
+    EXPECT_EQ(static_cast<int>(startSession(r.state, r.link, r.op)), row.result);
+    EXPECT_EQ(r.state.transferStep,
+              row.result == 0 ? TransferStep::AwaitWakeUpSent : TransferStep::Idle);
     std::vector<std::string> shown;
     for (const auto& s : row.shown) shown.push_back(withPath(s, path));
     EXPECT_EQ(r.op.shown(), shown);
@@ -100,14 +102,14 @@ TEST(StartSession, RefusalsInTheirOrder) {
 
 TEST(StartSession, NoPortIsTheOnlyComplaint) {
   Rig r;
-  r.state.transferStep = 5;
+  r.state.transferStep = TransferStep::AwaitCommandAnswer;
   r.port.close();
-  EXPECT_EQ(startSession(r.state, r.link, r.op), -1);
+  EXPECT_EQ(startSession(r.state, r.link, r.op), StartResult::Failed);
   EXPECT_EQ(r.op.shown(),
             std::vector<std::string>{"Warning: You must choose available serial port !"});
   EXPECT_EQ(r.op.messages[0].icon, Icon::Warning);
   EXPECT_TRUE(r.op.fileRequests.empty());
-  EXPECT_EQ(r.state.transferStep, 0);
+  EXPECT_EQ(r.state.transferStep, TransferStep::Idle);
 }
 
 TEST(StartSession, AStartFixesTheRangeAsksTheChooserAndSendsTheWakeUp) {
@@ -131,7 +133,7 @@ TEST(StartSession, AStartFixesTheRangeAsksTheChooserAndSendsTheWakeUp) {
       r.state.direction = d;
       r.state.dataKind = k.kind;
       r.op.fileChoices.push_back(FileChoice{path, false});
-      ASSERT_EQ(startSession(r.state, r.link, r.op), 0);
+      ASSERT_EQ(startSession(r.state, r.link, r.op), StartResult::Started);
       const FileRequest& a = r.op.fileRequests.at(0);
       EXPECT_EQ(
           (std::vector<std::string>{a.filterDescription, a.filterPattern, a.defaultExtension}),

@@ -93,7 +93,7 @@ TEST(Session, EveryKindAndDirectionAndFileLength) {
     if (c.direction == V)
       std::copy(image.begin(), image.end(), s.device.memory.begin() + kind.firstBlock * blockSize);
 
-    ASSERT_EQ(startSession(s.state, s.link, s.op), 0);
+    ASSERT_EQ(startSession(s.state, s.link, s.op), StartResult::Started);
     s.run();
     EXPECT_TRUE(s.op.messages.empty()) << s.op.shown().at(0);
     EXPECT_EQ(s.state.outcome, SessionOutcome::Completed);
@@ -118,17 +118,18 @@ TEST(Session, ReadTargetIsEmptiedOnlyOnceTheDeviceAnswers) {
   {
     SessionRig silent(R, FW, dir.file("image", &old));
     silent.device.identifies = false;
-    ASSERT_EQ(startSession(silent.state, silent.link, silent.op), 0);
+    ASSERT_EQ(startSession(silent.state, silent.link, silent.op), StartResult::Started);
     silent.run();
     EXPECT_EQ(silent.op.shown().back(), "Fail: Initialization error : no data : 0");
     EXPECT_EQ(readFile(dir.file("image")), old);
   }
   SessionRig s(R, FW, dir.file("image"));
-  ASSERT_EQ(startSession(s.state, s.link, s.op), 0);
-  while (s.state.transferStep != 3) s.step();
+  ASSERT_EQ(startSession(s.state, s.link, s.op), StartResult::Started);
+  while (s.state.transferStep != TransferStep::SendCommand) s.step();
   EXPECT_TRUE(readFile(dir.file("image")).empty());
-  while (s.device.commands.size() < 4 || s.state.transferStep != 3) s.step();
-  s.state.transferStep = 0;  // stopped by the operator, the file left open
+  while (s.device.commands.size() < 4 || s.state.transferStep != TransferStep::SendCommand)
+    s.step();
+  s.state.transferStep = TransferStep::Idle;  // stopped by the operator, the file left open
   EXPECT_EQ(readFile(dir.file("image")), s.device.blockAt(0, 3 + 1));
   EXPECT_TRUE(s.state.targetFile.isOpen());
 }
@@ -137,7 +138,7 @@ TEST(Session, ReadTargetThatCannotBeEmptiedFails) {
   ScratchDir dir;
   const Bytes old = pattern(10);
   SessionRig s(R, USR, dir.file("image", &old));
-  ASSERT_EQ(startSession(s.state, s.link, s.op), 0);
+  ASSERT_EQ(startSession(s.state, s.link, s.op), StartResult::Started);
   std::filesystem::remove(dir.file("image"));
   s.run();
   EXPECT_EQ(s.op.shown().back(), "Fail: File open error !");
@@ -149,7 +150,7 @@ TEST(Session, ReadTargetThatCannotBeEmptiedFails) {
 // A device node has no content to empty: reading into it is an ordinary session.
 TEST(Session, ReadIntoADeviceNode) {
   SessionRig s(R, LIB, "/dev/null");
-  ASSERT_EQ(startSession(s.state, s.link, s.op), 0);
+  ASSERT_EQ(startSession(s.state, s.link, s.op), StartResult::Started);
   s.run();
   EXPECT_EQ(s.state.outcome, SessionOutcome::Completed);
   EXPECT_EQ(s.device.commands.size(), 384u);

@@ -1,4 +1,5 @@
-// The step machine against a scripted port: one row of the state tables per case.
+// The step machine against a scripted port: one row of the state tables per case. The rows
+// name the steps by their numbers, as the state tables do.
 #include <gtest/gtest.h>
 
 #include "tests/transfer/engine_rig.h"
@@ -60,7 +61,7 @@ struct Row {
 struct StepRig : Rig {
   explicit StepRig(const Row& row) {
     state.direction = row.direction;
-    state.transferStep = row.step;
+    state.transferStep = static_cast<TransferStep>(row.step);
     state.blocksLeft = row.blocksLeft;
     Bytes shortData = firstBlock(100);
     const std::string source = row.files == Files::SourceIsDirectory ? dir.path().string()
@@ -79,7 +80,7 @@ void expectRow(const Row& row) {
   StepRig s(row);
   const std::size_t before = s.port.operations.size();
   EXPECT_EQ(s.step(), StepResult::Advanced);
-  EXPECT_EQ(s.state.transferStep, row.next);
+  EXPECT_EQ(stepNumber(s.state.transferStep), row.next);
   EXPECT_EQ(s.op.shown(),
             (row.shown.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.shown}));
   EXPECT_EQ(std::string(s.state.sourceFile.isOpen() ? "S" : "") +
@@ -167,7 +168,7 @@ TEST(Steps, PendingAndFailedPolls) {
                           : "T"});
       StepRig s({"pending", d, step, Reply::written(2), step});
       for (int i = 0; i < 2; ++i) EXPECT_EQ(s.step(), StepResult::Waiting);
-      EXPECT_EQ(s.state.transferStep, step);
+      EXPECT_EQ(stepNumber(s.state.transferStep), step);
       EXPECT_TRUE(s.op.invalidations.empty() && s.op.messages.empty());
       EXPECT_EQ(s.port.operations.size(), 1u);
     }
@@ -183,7 +184,7 @@ TEST(Steps, FailedStartsFailTheNextStep) {
       StepRig s({"start fails", d, step, step == 3 ? std::nullopt : std::optional(answer(ACK)), 0});
       s.port.script.push_back(refusedStart(7));
       s.step();
-      ASSERT_EQ(s.state.transferStep, step == 5 && d != W ? 8 : step + 1);
+      ASSERT_EQ(stepNumber(s.state.transferStep), step == 5 && d != W ? 8 : step + 1);
       s.port.purge();
       EXPECT_EQ(s.step(), StepResult::Advanced);
       EXPECT_EQ(s.op.shown(), std::vector<std::string>{"Fail: Error code : 7"});
@@ -199,8 +200,9 @@ TEST(Steps, FailedStartsFailTheNextStep) {
 TEST(Steps, StaleOrOutOfRangeStepsAreDropped) {
   StepRig s({"stale", R, 4, Reply::written(), 4});
   for (int step : {0, 3, 5, 10, -1})
-    EXPECT_EQ(performTransferStep(step, s.state, s.link, s.op), StepResult::Ignored);
-  EXPECT_EQ(s.state.transferStep, 4);
+    EXPECT_EQ(performTransferStep(static_cast<TransferStep>(step), s.state, s.link, s.op),
+              StepResult::Ignored);
+  EXPECT_EQ(s.state.transferStep, TransferStep::AwaitCommandSent);
   EXPECT_TRUE(s.op.invalidations.empty());
   EXPECT_TRUE(s.port.hasOutstanding());
 }

@@ -569,13 +569,13 @@ TEST_F(DesktopTest, EscapeStopsTheTransferAndOtherCharactersOnlyRepaint) {
   ASSERT_EQ(start(), 0);
   dialogs.files.push_back(FileChoice{imageFile("image.upg", 1024), false});
   send(WM_COMMAND, CMD_VERIFY);
-  ASSERT_EQ(program->state().transferStep, 1);
+  ASSERT_EQ(program->state().transferStep, TransferStep::AwaitWakeUpSent);
   ValidateRect(handle(), nullptr);
   send(WM_CHAR, 'a');
-  EXPECT_EQ(program->state().transferStep, 1);
+  EXPECT_EQ(program->state().transferStep, TransferStep::AwaitWakeUpSent);
   EXPECT_TRUE(GetUpdateRect(handle(), nullptr, FALSE));
   send(WM_CHAR, escapeCharacter);
-  EXPECT_EQ(program->state().transferStep, 0);
+  EXPECT_EQ(program->state().transferStep, TransferStep::Idle);
   EXPECT_EQ(program->state().outcome, SessionOutcome::Stopped);
 }
 
@@ -638,7 +638,7 @@ TEST_F(DesktopTest, TheLoopCarriesAWriteToItsEndWaitingOnThePort) {
   const std::string image = imageFile("image.upg", 512 * 256);
   dialogs.files.push_back(FileChoice{image, false});
   send(WM_COMMAND, CMD_WRITE);
-  ASSERT_EQ(program->state().transferStep, 1);
+  ASSERT_EQ(program->state().transferStep, TransferStep::AwaitWakeUpSent);
   win32::LoopCounts counts;
   const int status =
       loopUntil([&] { return program->state().outcome != SessionOutcome::Running; }, &counts);
@@ -659,7 +659,7 @@ TEST_F(DesktopTest, AStepThatArrivesWhileABoxIsUpIsDroppedAndPostedAgainLater) {
   pendingPolls = 0;
   dialogs.files.push_back(FileChoice{imageFile("image.upg", 512 * 256), false});
   send(WM_COMMAND, CMD_VERIFY);
-  ASSERT_EQ(program->state().transferStep, 1);
+  ASSERT_EQ(program->state().transferStep, TransferStep::AwaitWakeUpSent);
   const auto step = program->stepToPost(false);
   ASSERT_TRUE(step.has_value());
   PostMessageA(handle(), WM_USER, static_cast<WPARAM>(*step), 0);
@@ -674,7 +674,7 @@ TEST_F(DesktopTest, AStepThatArrivesWhileABoxIsUpIsDroppedAndPostedAgainLater) {
   window->showMessage(about);
   dialogs.onMessage = nullptr;
   EXPECT_EQ(operationsDuringBox, 0u);
-  EXPECT_EQ(program->state().transferStep, 1);
+  EXPECT_EQ(program->state().transferStep, TransferStep::AwaitWakeUpSent);
   // Once the box has gone, the loop posts the step again: the session reads on.
   const std::size_t operations = port.operations.size();
   EXPECT_EQ(loopUntil([&] { return port.operations.size() > operations; }), 0);
