@@ -11,6 +11,7 @@
 #include "transfer/link_port.h"
 #include "transfer/operator.h"
 #include "transfer/session_state.h"
+#include "transfer/timeouts.h"
 
 namespace morva {
 
@@ -18,12 +19,6 @@ namespace morva {
 enum class PortOpening : int { Opened = 0, Failed = -2 };   // openSelectedPort
 enum class DeviceSearch : int { NotFound = 0, Found = 1 };  // detectDevice
 enum class PortReadiness : int { NoPort = 0, Ready = 1 };   // reopenOrDetect
-
-// A probe whose read never ends (a port that cannot even start one) is given up after this.
-inline constexpr std::chrono::milliseconds probeDeadline{1000};
-
-// How long a port made ready for a transfer may take to fall quiet before the WakeUp.
-inline constexpr std::chrono::milliseconds quietLimit{2000};
 
 // Where the device search reads the time its probe deadline is measured on; tests pass a fake.
 using TimeSource = std::function<Clock::time_point()>;

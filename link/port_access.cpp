@@ -47,11 +47,12 @@ std::optional<Message> openQuietly(LinkPort& link) {
                                                                    : "No port is selected.");
   const std::string& name = link.portNameTable[static_cast<std::size_t>(link.portIndex)];
   if (!port.open(name)) return warning("Port open error !", reasonText(name, port.lastError()));
-  if (!port.configure()) {
+  if (!port.configure(lineTimeouts)) {
     Message message = warning("Port configuration error !", reasonText(name, port.lastError()));
     port.close();  // left open, the port could not be opened again in this run
     return message;
   }
+  link.lineQuiet = false;  // whatever the device was doing, nobody has asked it yet
   return std::nullopt;
 }
 
@@ -72,7 +73,8 @@ bool probeAnswered(LinkPort& link, const TimeSource& now) {
     PollResult result = port.poll();
     if (result.isCompleted()) {
       link.bytesRead = static_cast<std::uint32_t>(result.count);
-      return result.count == identificationSize && answer.back() == ACK;
+      link.lineQuiet = result.count == identificationSize && answer.back() == ACK;
+      return link.lineQuiet;
     }
     if (result.isFailed()) return false;
     if (now() >= deadline) {
@@ -107,10 +109,15 @@ DeviceSearch detectDevice(LinkPort& link, PortMenu& menu, const TimeSource& now)
 }
 
 PortReadiness reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu, const TimeSource& now) {
+  // Closing and opening the port again changes nothing on the line: it stays as quiet as the
+  // last probe or exchange on it left it.
+  const bool quiet = link.portOpen() && link.lineQuiet;
   if (link.portOpen()) link.port->close();
   if (openSelectedPort(link, op, false) == PortOpening::Opened) {
-    // The port was not probed: a device an earlier session left mid-frame may still talk.
-    link.port->discardUntilQuiet(Clock::now() + quietLimit);
+    // Otherwise a device an earlier session left mid-frame, or with an answer owed, may
+    // still talk: let the line fall quiet before the WakeUp.
+    if (!quiet) link.port->discardUntilQuiet(Clock::now() + quietLimit);
+    link.lineQuiet = true;
     return PortReadiness::Ready;
   }
   // The selected port is given up; with nothing listed there is no item to untick.

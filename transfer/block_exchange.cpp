@@ -12,6 +12,10 @@ bool isAck(const LinkPort& link) {
   return link.bytesRead == 1 && link.ioBuffer[0] == ACK;
 }
 
+bool isNak(const LinkPort& link) {
+  return link.bytesRead == 1 && link.ioBuffer[0] == NAK;
+}
+
 std::string answerDetailOf(const LinkPort& link) {
   return answerDetail(link.bytesRead, link.ioBuffer[0]);
 }
@@ -71,6 +75,8 @@ StepResult blockCommandAnswered(SessionState& state, LinkPort& link, Operator& o
   const Polled polled = pollStep(link, link.bytesRead, true, state, op);
   if (polled != Polled::Completed) return stepResultOf(polled);
   if (!isAck(link)) {
+    // A refused command is a whole answer: the device waits for the next frame.
+    link.lineQuiet = isNak(link);
     failTransfer("Acknowledgment error : " + answerDetailOf(link), true, state, op);
     return StepResult::Advanced;
   }
@@ -94,6 +100,7 @@ StepResult dataFrameAnswered(SessionState& state, LinkPort& link, Operator& op) 
   // A port failure here keeps sourceFile open until the next session start.
   const Polled polled = pollStep(link, link.bytesRead, false, state, op);
   if (polled != Polled::Completed) return stepResultOf(polled);
+  link.lineQuiet = isAck(link) || isNak(link);
   if (!isAck(link)) {
     failTransfer("Transmission error : " + answerDetailOf(link), true, state, op);
     return StepResult::Advanced;
@@ -113,6 +120,7 @@ StepResult dataFrameReceived(SessionState& state, LinkPort& link, Operator& op) 
     failTransfer("Transmission error : " + detail, true, state, op);
     return StepResult::Advanced;
   }
+  link.lineQuiet = true;  // a whole, sound frame: the device waits for the next command
   if (state.direction == Direction::Verify) {
     verifyReceivedBlock(state, link, op);
   } else if (writeReceivedBlock(state, link, op)) {

@@ -22,9 +22,6 @@ inline constexpr std::size_t identificationSize = 6;
 inline constexpr std::size_t blockCommandSize = 4;
 inline constexpr std::size_t dataFrameSize = blockSize + 1;
 
-inline constexpr int readIntervalMs = 100;  // a read ends this long after a byte without another
-inline constexpr int msPerByte = 120;       // a read or write of n bytes ends after n times this
-
 // Low 8 bits of the unsigned sum; a received run is valid when this is 0.
 std::uint8_t sumMod256(std::span<const std::uint8_t> bytes);
 // The byte that, appended to the run, makes its sum 0 modulo 256.

@@ -60,6 +60,7 @@ PollOutcome pollPending(LinkPort& link, std::uint32_t& count) {
 
 void startLinkRead(LinkPort& link, std::size_t size) {
   link.failedStart.reset();
+  link.lineQuiet = false;
   if (link.port == nullptr)
     link.failedStart = OsError{static_cast<int>(noPortError), "no port", FailureCause::Other};
   else if (!link.port->startRead(std::span(link.ioBuffer).first(size)))
@@ -68,6 +69,7 @@ void startLinkRead(LinkPort& link, std::size_t size) {
 
 void startLinkWrite(LinkPort& link, std::size_t size) {
   link.failedStart.reset();
+  link.lineQuiet = false;
   if (link.port == nullptr)
     link.failedStart = OsError{static_cast<int>(noPortError), "no port", FailureCause::Other};
   else if (!link.port->startWrite(std::span<const std::uint8_t>(link.ioBuffer).first(size)))
@@ -154,6 +156,7 @@ StepResult identificationArrived(SessionState& state, LinkPort& link, Operator& 
     failTransfer("Initialization error : " + detail, true, state, op);
     return StepResult::Advanced;
   }
+  link.lineQuiet = true;
   state.firmwareVersionText = formatVersionText(reply[0], reply[1]);
   state.secondVersionText = formatVersionText(reply[2], reply[3]);
   state.transferStep = TransferStep::SendCommand;

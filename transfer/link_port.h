@@ -24,6 +24,10 @@ struct LinkPort {
   // The engine's last read or write could not even be started: the step that would poll it
   // reports this error instead of asking the port.
   std::optional<OsError> failedStart;
+  // Nothing is owed on the open port by either side: a probe ended with a whole
+  // identification, or the last exchange ended with a whole answer after which the device
+  // waits for a new frame. A port made ready for a session then needs no quiet wait first.
+  bool lineQuiet = false;
 
   bool portOpen() const { return port != nullptr && port->isOpen(); }
 };

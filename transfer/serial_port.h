@@ -10,6 +10,8 @@
 #include <span>
 #include <string>
 
+#include "transfer/timeouts.h"
+
 namespace morva {
 
 using Clock = std::chrono::steady_clock;
@@ -53,9 +55,9 @@ class SerialPort {
 
   // Opens the named port for exclusive use. On failure returns false; lastError() says why.
   virtual bool open(const std::string& name) = 0;
-  // 38400 baud, 8 data bits, no parity, 1 stop bit, raw, no flow control; read interval
-  // 100 ms, read and write total 120 ms per byte. False (lastError()) when the port refuses.
-  virtual bool configure() = 0;
+  // 38400 baud, 8 data bits, no parity, 1 stop bit, raw, no flow control; reads and writes
+  // end by `timeouts`. False (lastError()) when the port refuses.
+  virtual bool configure(const Timeouts& timeouts) = 0;
   virtual void close() = 0;
   virtual bool isOpen() const = 0;
 
@@ -65,12 +67,12 @@ class SerialPort {
   virtual bool transmitPriority(std::uint8_t byte) = 0;
 
   // Starts a read of buffer.size() bytes into buffer, which must stay valid until the read has
-  // completed or was purged. It completes with n bytes, or with what came when 120 ms per byte
-  // have passed since the start or 100 ms passed after a byte without another.
+  // completed or was purged. It completes with n bytes, or with what came when the time-outs
+  // given to configure() have passed: per byte since the start, or the interval after a byte.
   // A start that fails returns false and makes the next poll() fail with the same error.
   virtual bool startRead(std::span<std::uint8_t> buffer) = 0;
   // Starts a write; it completes once the bytes have left (where the OS can tell), bounded by
-  // 120 ms per byte. Same failure rule as startRead.
+  // the per-byte time-out. Same failure rule as startRead.
   virtual bool startWrite(std::span<const std::uint8_t> bytes) = 0;
 
   // Asks once, without waiting, how the outstanding operation stands. With nothing outstanding,

@@ -87,6 +87,7 @@ StartResult checkDataFile(SessionState& state, Operator& op) {
 StartResult sendWakeUp(SessionState& state, LinkPort& link, Operator& op) {
   link.ioBuffer[0] = ESC;
   link.failedStart.reset();
+  link.lineQuiet = false;
   if (!link.port->startWrite(std::span<const std::uint8_t>(link.ioBuffer).first(1))) {
     op.showMessage(failMessage("Communication error : " + std::to_string(static_cast<unsigned>(
                                                               link.port->lastError().number))));

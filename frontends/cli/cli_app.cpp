@@ -111,7 +111,8 @@ struct Run {
         return exitNoDevice;
       }
     }
-    // The start sequence of the Write, Read and Verify commands.
+    // The start sequence of the Write, Read and Verify commands. After the search the line is
+    // known to be quiet; a port named by hand was not asked, and falls quiet first.
     const PortReadiness ready = reopenOrDetect(link, op, op);
     if (stopped()) return exitStopped;
     if (ready != PortReadiness::Ready) return exitNoDevice;

@@ -18,7 +18,7 @@ class TracingPort : public SerialPort {
   TracingPort(SerialPort& inner, Sink sink) : inner_(inner), sink_(std::move(sink)) {}
 
   bool open(const std::string& name) override;
-  bool configure() override { return inner_.configure(); }
+  bool configure(const Timeouts& timeouts) override { return inner_.configure(timeouts); }
   void close() override { inner_.close(); }
   bool isOpen() const override { return inner_.isOpen(); }
   bool purge() override;

@@ -22,9 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto perByte = 120ms;       // read and write total time-out for each byte
-constexpr auto byteInterval = 100ms;  // longest pause the device makes inside a frame
-constexpr auto byteOnWire = 260us;    // 10 bit-times at 38400 baud
+constexpr auto byteOnWire = 260us;  // 10 bit-times at 38400 baud
 constexpr auto shortestRecheck = 1ms;
 
 OsError badDescriptor() {
@@ -120,8 +118,9 @@ bool PosixSerialPort::open(const std::string& name) {
   return true;
 }
 
-bool PosixSerialPort::configure() {
+bool PosixSerialPort::configure(const Timeouts& timeouts) {
   if (fd_ < 0) return fail(badDescriptor());
+  timeouts_ = timeouts;
   termios t{};
   if (tcgetattr(fd_, &t) != 0) return fail(settingsError(errno));
   makeLineSettings(t);
@@ -134,7 +133,7 @@ bool PosixSerialPort::configure() {
 
 void PosixSerialPort::close() {
   op_.reset();
-  startError_.reset();
+  forgetFailedStart();
   if (fd_ < 0) return;
   (void)ioctl(fd_, TIOCNXCL);
   ::close(fd_);  // releases the lock too
@@ -143,7 +142,7 @@ void PosixSerialPort::close() {
 
 bool PosixSerialPort::purge() {
   op_.reset();
-  startError_.reset();
+  forgetFailedStart();
   if (fd_ < 0) return fail(badDescriptor());
   if (tcflush(fd_, TCIOFLUSH) != 0) return fail(settingsError(errno));
   return true;
@@ -172,44 +171,36 @@ bool PosixSerialPort::startWrite(std::span<const std::uint8_t> bytes) {
   op.writeFrom = bytes.data();
   op.size = bytes.size();
   if (!beginOperation(op)) return false;
-  if (auto error = pushOutput(*op_)) return refuseStart(*error);
+  if (auto error = pushOutput(*op_)) {
+    op_.reset();
+    return refuseStart(*error);
+  }
   return true;
 }
 
 bool PosixSerialPort::beginOperation(Operation op) {
   if (fd_ < 0) return refuseStart(badDescriptor());
-  if (op_) return refuseStart(errnoError(EBUSY, FailureCause::Other));
-  startError_.reset();  // an unreported failed start is overtaken by this one
-  op.deadline = now_() + perByte * op.size;
+  if (op_) {
+    op_.reset();  // both are abandoned
+    return refuseStart(errnoError(EBUSY, FailureCause::Other));
+  }
+  forgetFailedStart();  // an unreported failed start is overtaken by this one
+  op.deadline = now_() + timeouts_.perByte * op.size;
   op_ = op;
   return true;
 }
 
-bool PosixSerialPort::refuseStart(OsError error) {
-  op_.reset();
-  startError_ = error;
-  return fail(std::move(error));
+OsError PosixSerialPort::notOpenError() const {
+  return badDescriptor();
 }
 
-bool PosixSerialPort::fail(OsError error) {
-  lastError_ = std::move(error);
-  return false;
+OsError PosixSerialPort::nothingOutstandingError() const {
+  return errnoError(EINVAL, FailureCause::Other);
 }
 
-PollResult PosixSerialPort::poll() {
-  PollResult result;
-  if (startError_) {
-    result = PollResult::failed(*startError_);
-    startError_.reset();
-  } else if (fd_ < 0) {
-    result = PollResult::failed(badDescriptor());
-  } else if (!op_) {
-    result = PollResult::failed(errnoError(EINVAL, FailureCause::Other));
-  } else {
-    result = op_->isRead ? pollRead(*op_) : pollWrite(*op_);
-    if (!result.isPending()) op_.reset();
-  }
-  if (result.isFailed()) lastError_ = result.error;
+PollResult PosixSerialPort::pollOutstanding() {
+  const PollResult result = op_->isRead ? pollRead(*op_) : pollWrite(*op_);
+  if (!result.isPending()) op_.reset();
   return result;
 }
 
@@ -218,7 +209,7 @@ PollResult PosixSerialPort::pollRead(Operation& op) {
   if (op.done == op.size) return PollResult::completed(op.done);
   auto t = now_();
   if (t >= op.deadline) return PollResult::completed(op.done);
-  if (op.done > 0 && t - op.lastByte >= byteInterval) return PollResult::completed(op.done);
+  if (op.done > 0 && t - op.lastByte >= timeouts_.interval) return PollResult::completed(op.done);
   return PollResult::pending();
 }
 
@@ -281,7 +272,7 @@ std::optional<OsError> PosixSerialPort::readOutputQueue(Operation& op) {
 }
 
 WaitHint PosixSerialPort::waitHint() const {
-  if (startError_) return WaitHint{-1, now_()};
+  if (startFailed()) return WaitHint{-1, now_()};
   if (fd_ < 0 || !op_) return WaitHint{};
   if (op_->isRead) return WaitHint{fd_, readDeadline(*op_)};
   return WaitHint{-1, writeRecheck(*op_)};
@@ -289,7 +280,7 @@ WaitHint PosixSerialPort::waitHint() const {
 
 Clock::time_point PosixSerialPort::readDeadline(const Operation& op) const {
   if (op.done == 0) return op.deadline;
-  return std::min(op.deadline, op.lastByte + byteInterval);
+  return std::min(op.deadline, op.lastByte + timeouts_.interval);
 }
 
 // A write waits on the wire, not on an event: look again when the bytes still to go should

@@ -9,11 +9,11 @@
 #include <optional>
 #include <span>
 
-#include "transfer/serial_port.h"
+#include "platform/port_skeleton.h"
 
 namespace morva {
 
-class PosixSerialPort : public SerialPort {
+class PosixSerialPort : public PortSkeleton {
  public:
   using NowFunction = std::function<Clock::time_point()>;
 
@@ -31,8 +31,9 @@ class PosixSerialPort : public SerialPort {
   // (without the lock), and configure() then fails with NotATerminal.
   bool open(const std::string& name) override;
   // Raw 38400 8N1, receiver on, modem lines ignored, no flow control of either kind; low
-  // latency asked for where the driver offers it; both queues emptied.
-  bool configure() override;
+  // latency asked for where the driver offers it; both queues emptied. The time-outs are
+  // measured here, on the port's clock.
+  bool configure(const Timeouts& timeouts) override;
   // Drops the outstanding operation and releases the port.
   void close() override;
   bool isOpen() const override { return fd_ >= 0; }
@@ -53,19 +54,12 @@ class PosixSerialPort : public SerialPort {
   // never sees the rest, just as with a port whose write time-out expired.
   bool startWrite(std::span<const std::uint8_t> bytes) override;
 
-  // Completed with the count, Pending, or Failed. A device that is gone fails with cause
-  // Vanished and its errno (EIO when the OS gave none): never a time-out. Bytes already
-  // waiting in the driver count as arrived in time, whenever the poll comes.
-  PollResult poll() override;
-
   // While a read is pending: the descriptor (readable when bytes come or the device is gone)
   // and the read's next time-out. While a write is pending: no descriptor, and a re-check
   // time from the bytes still to go out. After a failed start: due now. Idle: nothing.
   WaitHint waitHint() const override;
   // Sleeps in poll(2) until the port has news or the hint's deadline or `until` comes.
   void waitForProgress(Clock::time_point until) override;
-
-  const OsError& lastError() const override { return lastError_; }
 
   // The open descriptor, -1 when closed.
   int descriptor() const { return fd_; }
@@ -82,8 +76,13 @@ class PosixSerialPort : public SerialPort {
     std::size_t queued = 0;  // a write's bytes still in the driver's output queue
   };
 
-  bool fail(OsError error);
-  bool refuseStart(OsError error);
+  OsError notOpenError() const override;
+  OsError nothingOutstandingError() const override;
+  bool outstanding() const override { return op_.has_value(); }
+  // Completed with the count, Pending, or Failed. A device that is gone fails with cause
+  // Vanished and its errno (EIO when the OS gave none): never a time-out. Bytes already
+  // waiting in the driver count as arrived in time, whenever the poll comes.
+  PollResult pollOutstanding() override;
   bool beginOperation(Operation op);
   PollResult pollRead(Operation& op);
   PollResult pollWrite(Operation& op);
@@ -94,10 +93,9 @@ class PosixSerialPort : public SerialPort {
   Clock::time_point writeRecheck(const Operation& op) const;
 
   NowFunction now_;
+  Timeouts timeouts_ = lineTimeouts;
   int fd_ = -1;
   std::optional<Operation> op_;
-  std::optional<OsError> startError_;  // what the next poll reports after a failed start
-  OsError lastError_;
 };
 
 }  // namespace morva

@@ -14,7 +14,6 @@ using namespace std::chrono_literals;
 
 constexpr const char* lineSettings = "baud=38400 parity=N data=8 stop=1";
 constexpr DWORD queueSize = 260;  // holds a whole data frame, with room to spare
-constexpr auto perByte = 120ms;   // read and write total time-out for each byte
 // Once an operation has outlived its time-out without the driver ending it, look again this
 // often rather than spin.
 constexpr auto recheck = 10ms;
@@ -112,19 +111,22 @@ bool Win32SerialPort::open(const std::string& name) {
   return true;
 }
 
-bool Win32SerialPort::configure() {
+bool Win32SerialPort::configure(const Timeouts& timeouts) {
   if (!isOpen()) return fail(notOpen());
+  timeouts_ = timeouts;
   HANDLE h = asHandle(handle_);
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   // The settings string names no flow control, so BuildCommDCBA turns both kinds off; every
   // other field stays as it finds it (zero), and the record is handed over as it stands.
-  COMMTIMEOUTS timeouts{100, 120, 0, 120, 0};
+  const auto interval = static_cast<DWORD>(timeouts.interval.count());
+  const auto perByte = static_cast<DWORD>(timeouts.perByte.count());
+  COMMTIMEOUTS limits{interval, perByte, 0, perByte, 0};
   CallChain chain;
   chain.take(BuildCommDCBA(lineSettings, &dcb));
   chain.take(SetCommState(h, &dcb));
   chain.take(SetupComm(h, queueSize, queueSize));
-  chain.take(SetCommTimeouts(h, &timeouts));
+  chain.take(SetCommTimeouts(h, &limits));
   if (chain.ok) return true;
   // A call may fail without setting an error; the number must still say something went wrong.
   return fail(portError(chain.firstError != 0 ? chain.firstError : ERROR_INVALID_FUNCTION));
@@ -132,14 +134,14 @@ bool Win32SerialPort::configure() {
 
 void Win32SerialPort::close() {
   abandonOutstanding();
-  startError_.reset();
+  forgetFailedStart();
   if (!isOpen()) return;
   CloseHandle(asHandle(handle_));
   handle_ = INVALID_HANDLE_VALUE;
 }
 
 bool Win32SerialPort::purge() {
-  startError_.reset();
+  forgetFailedStart();
   if (!isOpen()) {
     outstanding_ = Operation::None;
     return fail(notOpen());
@@ -177,9 +179,9 @@ bool Win32SerialPort::beginOperation(Operation operation, std::size_t size) {
     abandonOutstanding();
     return refuseStart(win32Error(ERROR_BUSY, FailureCause::Other));
   }
-  startError_.reset();  // an unreported failed start is overtaken by this one
+  forgetFailedStart();  // an unreported failed start is overtaken by this one
   outstanding_ = operation;
-  deadline_ = Clock::now() + perByte * size;
+  deadline_ = Clock::now() + timeouts_.perByte * size;
   return true;
 }
 
@@ -194,46 +196,34 @@ bool Win32SerialPort::issued(bool ok) {
   return refuseStart(portError(number));
 }
 
-bool Win32SerialPort::refuseStart(OsError error) {
-  startError_ = error;
-  return fail(std::move(error));
+OsError Win32SerialPort::notOpenError() const {
+  return notOpen();
 }
 
-bool Win32SerialPort::fail(OsError error) {
-  lastError_ = std::move(error);
-  return false;
+OsError Win32SerialPort::nothingOutstandingError() const {
+  return win32Error(ERROR_INVALID_PARAMETER, FailureCause::Other);
 }
 
-PollResult Win32SerialPort::poll() {
+PollResult Win32SerialPort::pollOutstanding() {
+  DWORD count = 0;
+  OVERLAPPED& record = records_->of(outstanding_);
   PollResult result;
-  if (startError_) {
-    result = PollResult::failed(*startError_);
-    startError_.reset();
-  } else if (!isOpen()) {
-    result = PollResult::failed(notOpen());
-  } else if (outstanding_ == Operation::None) {
-    result = PollResult::failed(win32Error(ERROR_INVALID_PARAMETER, FailureCause::Other));
+  if (GetOverlappedResult(asHandle(handle_), &record, &count, FALSE)) {
+    result = PollResult::completed(count);
   } else {
-    DWORD count = 0;
-    OVERLAPPED& record = records_->of(outstanding_);
-    if (GetOverlappedResult(asHandle(handle_), &record, &count, FALSE)) {
-      result = PollResult::completed(count);
-    } else {
-      DWORD number = GetLastError();
-      if (number == ERROR_IO_INCOMPLETE || number == ERROR_IO_PENDING) return PollResult::pending();
-      // Wine ends a read by its time-out with ERROR_TIMEOUT where Windows reports success;
-      // either way it is a completed read with the bytes that came.
-      result = number == ERROR_TIMEOUT ? PollResult::completed(count)
-                                       : PollResult::failed(portError(number));
-    }
-    outstanding_ = Operation::None;
+    DWORD number = GetLastError();
+    if (number == ERROR_IO_INCOMPLETE || number == ERROR_IO_PENDING) return PollResult::pending();
+    // Wine ends a read by its time-out with ERROR_TIMEOUT where Windows reports success;
+    // either way it is a completed read with the bytes that came.
+    result = number == ERROR_TIMEOUT ? PollResult::completed(count)
+                                     : PollResult::failed(portError(number));
   }
-  if (result.isFailed()) lastError_ = result.error;
+  outstanding_ = Operation::None;
   return result;
 }
 
 WaitHint Win32SerialPort::waitHint() const {
-  if (startError_) return WaitHint{-1, Clock::now()};
+  if (startFailed()) return WaitHint{-1, Clock::now()};
   if (!isOpen() || outstanding_ == Operation::None) return WaitHint{};
   HANDLE event = records_->of(outstanding_).hEvent;
   auto now = Clock::now();
@@ -242,7 +232,7 @@ WaitHint Win32SerialPort::waitHint() const {
 }
 
 void Win32SerialPort::waitForProgress(Clock::time_point until) {
-  if (startError_ || !isOpen() || outstanding_ == Operation::None) return;
+  if (startFailed() || !isOpen() || outstanding_ == Operation::None) return;
   OVERLAPPED& record = records_->of(outstanding_);
   // The event is auto-reset: a wait that already took its signal must not wait again.
   if (HasOverlappedIoCompleted(&record)) return;

@@ -8,11 +8,11 @@
 #include <optional>
 #include <span>
 
-#include "transfer/serial_port.h"
+#include "platform/port_skeleton.h"
 
 namespace morva {
 
-class Win32SerialPort : public SerialPort {
+class Win32SerialPort : public PortSkeleton {
  public:
   // Creates the two OVERLAPPED records, each with an event of its own (unnamed, auto-reset).
   Win32SerialPort();
@@ -25,9 +25,10 @@ class Win32SerialPort : public SerialPort {
   // (ERROR_ACCESS_DENIED). An unknown name fails with NotFound. Closes any port open before.
   bool open(const std::string& name) override;
   // BuildCommDCBA("baud=38400 parity=N data=8 stop=1") on an all-zero DCB, SetCommState,
-  // SetupComm(260, 260), SetCommTimeouts{100, 120, 0, 120, 0}: all four are made even when
-  // one fails; false (with the first failure's error) when any failed.
-  bool configure() override;
+  // SetupComm(260, 260), SetCommTimeouts{interval, per byte, 0, per byte, 0} (100, 120, 0,
+  // 120, 0 for the line): all four are made even when one fails; false (with the first
+  // failure's error) when any failed. The driver measures the time-outs.
+  bool configure(const Timeouts& timeouts) override;
   // Cancels the outstanding operation, waits briefly for the driver to let go of its buffer,
   // and closes the handle.
   void close() override;
@@ -45,12 +46,6 @@ class Win32SerialPort : public SerialPort {
   bool startRead(std::span<std::uint8_t> buffer) override;
   bool startWrite(std::span<const std::uint8_t> bytes) override;
 
-  // GetOverlappedResult without waiting: ERROR_IO_INCOMPLETE and ERROR_IO_PENDING are
-  // Pending; an operation ended by its time-out is Completed with the bytes that came (also
-  // where the driver reports it as ERROR_TIMEOUT); anything else is Failed, with cause
-  // Vanished for the errors of a device that is gone.
-  PollResult poll() override;
-
   // While an operation is outstanding: its event handle (an intptr_t) and the end of its total
   // time-out (120 ms per byte), or a short re-check once that has passed. After a failed
   // start: due now. Idle: nothing.
@@ -59,14 +54,18 @@ class Win32SerialPort : public SerialPort {
   // `until`, whichever is first.
   void waitForProgress(Clock::time_point until) override;
 
-  const OsError& lastError() const override { return lastError_; }
-
  private:
   struct Records;  // the two OVERLAPPED records and their events
   enum class Operation { None, Read, Write };
 
-  bool fail(OsError error);
-  bool refuseStart(OsError error);
+  OsError notOpenError() const override;
+  OsError nothingOutstandingError() const override;
+  bool outstanding() const override { return outstanding_ != Operation::None; }
+  // GetOverlappedResult without waiting: ERROR_IO_INCOMPLETE and ERROR_IO_PENDING are
+  // Pending; an operation ended by its time-out is Completed with the bytes that came (also
+  // where the driver reports it as ERROR_TIMEOUT); anything else is Failed, with cause
+  // Vanished for the errors of a device that is gone.
+  PollResult pollOutstanding() override;
   bool beginOperation(Operation operation, std::size_t size);
   bool issued(bool ok);
   void abandonOutstanding();
@@ -76,8 +75,7 @@ class Win32SerialPort : public SerialPort {
   std::unique_ptr<Records> records_;
   Operation outstanding_ = Operation::None;
   Clock::time_point deadline_;
-  std::optional<OsError> startError_;  // what the next poll reports after a failed start
-  OsError lastError_;
+  Timeouts timeouts_ = lineTimeouts;
 };
 
 }  // namespace morva

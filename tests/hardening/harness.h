@@ -85,7 +85,7 @@ inline bool drainUntilQuiet(SerialPort& port) {
 // The same on the port at `path`, opened for the purpose.
 inline bool waitUntilQuiet(const std::string& path) {
   PosixSerialPort port;
-  return port.open(path) && port.configure() && drainUntilQuiet(port);
+  return port.open(path) && port.configure(lineTimeouts) && drainUntilQuiet(port);
 }
 
 }  // namespace morva::hardening

@@ -21,7 +21,7 @@ class PullablePort : public SerialPort {
       : real_(real), pullAt_(operation), pull_(std::move(pull)) {}
 
   bool open(const std::string& name) override { return real_.open(name); }
-  bool configure() override { return real_.configure(); }
+  bool configure(const Timeouts& timeouts) override { return real_.configure(timeouts); }
   void close() override { real_.close(); }
   bool isOpen() const override { return real_.isOpen(); }
   bool purge() override { return real_.purge(); }

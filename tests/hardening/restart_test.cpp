@@ -31,7 +31,7 @@ class StallingPort : public SerialPort {
       : real_(real), received_(std::move(received)) {}
 
   bool open(const std::string& name) override { return real_.open(name); }
-  bool configure() override { return real_.configure(); }
+  bool configure(const Timeouts& timeouts) override { return real_.configure(timeouts); }
   void close() override {
     stalled_ = false;
     real_.close();

@@ -148,6 +148,31 @@ TEST_F(ReopenOrDetect, SearchesOnlyWhenTheSelectedPortFails) {
   EXPECT_EQ(notFoundMessage().icon, Icon::Warning);
 }
 
+// The line falls quiet before a session unless nothing can be owed on it: the port was just
+// probed with a whole answer, or the last exchange on it ended with one.
+TEST_F(ReopenOrDetect, WaitsForQuietOnlyWhereSomethingMayBeOwed) {
+  struct Case {
+    const char* what;
+    std::function<void()> before;
+    int quietWaits;
+  } cases[] = {
+      {"found by the search", [&] { ASSERT_EQ(detect(), DeviceSearch::Found); }, 0},
+      {"chosen by hand", [&] { openSelectedPort(link, op, true); }, 1},
+      {"an exchange ended whole", [&] { link.lineQuiet = true; }, 0},
+      {"an answer still owed", [&] { link.lineQuiet = false; }, 1},
+      {"the port closed meanwhile", [&] { port.close(); }, 1},
+  };
+  listPorts({"B"});
+  answers["B"] = Reply::bytes(identification);
+  for (const auto& c : cases) {
+    ASSERT_EQ(reopen(), PortReadiness::Ready) << c.what;  // a session has run on it
+    c.before();
+    const int before = port.quietWaits;
+    ASSERT_EQ(reopen(), PortReadiness::Ready) << c.what;
+    EXPECT_EQ(port.quietWaits - before, c.quietWaits) << c.what;
+  }
+}
+
 TEST_F(ReopenOrDetect, EmptyListUnticksNothing) {
   EXPECT_EQ(reopen(), PortReadiness::NoPort);
   EXPECT_EQ(op.shown(),

@@ -54,7 +54,7 @@ class PortOnPty : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(pty.ok());
     ASSERT_TRUE(port.open(pty.path())) << port.lastError().text;
-    ASSERT_TRUE(port.configure()) << port.lastError().text;
+    ASSERT_TRUE(port.configure(lineTimeouts)) << port.lastError().text;
   }
   PtyDevice pty;
   ManualClock clock;
@@ -93,7 +93,7 @@ TEST(PosixSerialPortRead, CompletesByCountTotalOrInterval) {
     PtyDevice pty;
     ManualClock clock;
     PosixSerialPort port(clock.source());
-    ASSERT_TRUE(port.open(pty.path()) && port.configure()) << port.lastError().text;
+    ASSERT_TRUE(port.open(pty.path()) && port.configure(lineTimeouts)) << port.lastError().text;
     std::vector<std::uint8_t> buffer(c.size, 0);
     ASSERT_TRUE(port.startRead(buffer));
     std::uint8_t next = 1;
@@ -206,7 +206,7 @@ TEST_F(PortOnPty, WriteTheDriverCannotTakeEndsAtItsTimeoutWithTheCountTaken) {
 TEST(PosixSerialPortWait, SilentReadSleepsUntilItsTimeout) {
   PtyDevice pty;
   PosixSerialPort port;
-  ASSERT_TRUE(port.open(pty.path()) && port.configure());
+  ASSERT_TRUE(port.open(pty.path()) && port.configure(lineTimeouts));
   std::vector<std::uint8_t> answer(1);
   auto start = Clock::now();
   ASSERT_TRUE(port.startRead(answer));
@@ -262,7 +262,7 @@ TEST(PosixSerialPortVanish, GoneDeviceFailsWithItsErrorInsteadOfTimingOut) {
     PtyDevice pty;
     ManualClock clock;  // frozen: no time-out can end these operations
     PosixSerialPort port(clock.source());
-    ASSERT_TRUE(port.open(pty.path()) && port.configure());
+    ASSERT_TRUE(port.open(pty.path()) && port.configure(lineTimeouts));
     std::vector<std::uint8_t> buffer(6, 0);
     c.act(port, pty, buffer);
     PollResult r = pollUntil(port, clock.source());
@@ -357,7 +357,7 @@ TEST(PosixSerialPortOpen, WhatKindOfPathDecidesOpenAndConfigure) {
       EXPECT_FALSE(port.isOpen());
       continue;
     }
-    EXPECT_EQ(port.configure(), c.configureCause == FailureCause::None);
+    EXPECT_EQ(port.configure(lineTimeouts), c.configureCause == FailureCause::None);
     if (c.configureCause != FailureCause::None) {
       EXPECT_EQ(port.lastError().cause, c.configureCause);
       EXPECT_EQ(port.lastError().number, ENOTTY);

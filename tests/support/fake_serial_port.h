@@ -62,6 +62,7 @@ class FakeSerialPort : public SerialPort {
   std::vector<Operation> operations;
   std::vector<std::string> opened;
   std::vector<std::uint8_t> priorityBytes;
+  std::optional<Timeouts> configuredWith;  // what the last configure() was given
   int purges = 0;
   int closes = 0;
   int overlappingStarts = 0;  // starts while another operation was outstanding
@@ -77,7 +78,8 @@ class FakeSerialPort : public SerialPort {
     name_ = name;
     return true;
   }
-  bool configure() override {
+  bool configure(const Timeouts& timeouts) override {
+    configuredWith = timeouts;
     for (const auto& n : unconfigurable)
       if (n == name_) {
         error_ = {25, "Inappropriate ioctl for device", FailureCause::NotATerminal};

@@ -44,7 +44,7 @@ class SimulatedPort : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(port.open(portName())) << port.lastError().text;
-    ASSERT_TRUE(port.configure()) << port.lastError().text;
+    ASSERT_TRUE(port.configure(lineTimeouts)) << port.lastError().text;
     ASSERT_TRUE(port.purge()) << port.lastError().text;
   }
 
@@ -73,7 +73,7 @@ TEST(Win32SerialPortNames, EveryFormOfThePortNameOpens) {
     Win32SerialPort port;
     EXPECT_TRUE(port.open(form)) << form << ": " << port.lastError().text;
     EXPECT_TRUE(port.isOpen()) << form;
-    EXPECT_TRUE(port.configure()) << form << ": " << port.lastError().text;
+    EXPECT_TRUE(port.configure(lineTimeouts)) << form << ": " << port.lastError().text;
     port.close();
     EXPECT_FALSE(port.isOpen()) << form;
   }
@@ -91,7 +91,7 @@ TEST(Win32SerialPortNames, UnknownPortIsNotFound) {
 TEST(Win32SerialPortClosed, EveryOperationFailsAndThePollSaysWhy) {
   Win32SerialPort port;
   std::array<std::uint8_t, 1> buffer{};
-  EXPECT_FALSE(port.configure());
+  EXPECT_FALSE(port.configure(lineTimeouts));
   EXPECT_FALSE(port.purge());
   EXPECT_FALSE(port.transmitPriority(esc));
   EXPECT_FALSE(port.startRead(buffer));
@@ -183,7 +183,7 @@ TEST_F(SimulatedPort, CloseWithAReadOutstandingLetsThePortOpenAgain) {
   EXPECT_FALSE(port.isOpen());
   EXPECT_TRUE(port.poll().isFailed());
   ASSERT_TRUE(port.open(portName())) << port.lastError().text;
-  ASSERT_TRUE(port.configure());
+  ASSERT_TRUE(port.configure(lineTimeouts));
   ASSERT_TRUE(port.transmitPriority(esc));
   EXPECT_EQ(read(6), identification);
 }
