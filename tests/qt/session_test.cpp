@@ -31,10 +31,49 @@ QByteArray imageOf(int size, int seed) {
   return bytes;
 }
 
+// The real serial port with the PC's time-outs on a clock ten times slower than the wall's.
+// The simulated device shares a loaded machine with the PC: an answer it was late to give for
+// want of a processor must not become a time-out (120 ms for an ACK). These sessions are about
+// the loop and the boxes; the time-outs have tests of their own. What leaves the port for the
+// loop, the deadline it may sleep to, is turned back into the wall's time.
+class UnhurriedPort : public SerialPort {
+ public:
+  bool open(const std::string& name) override { return port_.open(name); }
+  bool configure() override { return port_.configure(); }
+  void close() override { port_.close(); }
+  bool isOpen() const override { return port_.isOpen(); }
+  bool purge() override { return port_.purge(); }
+  bool transmitPriority(std::uint8_t byte) override { return port_.transmitPriority(byte); }
+  bool startRead(std::span<std::uint8_t> buffer) override { return port_.startRead(buffer); }
+  bool startWrite(std::span<const std::uint8_t> bytes) override {
+    return port_.startWrite(bytes);
+  }
+  PollResult poll() override { return port_.poll(); }
+  WaitHint waitHint() const override {
+    WaitHint hint = port_.waitHint();
+    if (hint.deadline != Clock::time_point::max())
+      hint.deadline = origin_ + (hint.deadline - origin_) * slowdown;
+    return hint;
+  }
+  void waitForProgress(Clock::time_point until) override {
+    port_.waitForProgress(until == Clock::time_point::max() ? until : slow(until));
+  }
+  const OsError& lastError() const override { return port_.lastError(); }
+  int descriptor() const { return port_.descriptor(); }
+
+ private:
+  static constexpr int slowdown = 10;
+  Clock::time_point slow(Clock::time_point wall) const {
+    return origin_ + (wall - origin_) / slowdown;
+  }
+  const Clock::time_point origin_ = Clock::now();
+  PosixSerialPort port_{[this] { return slow(Clock::now()); }};
+};
+
 class SessionTest : public ::testing::Test {
  protected:
   sim::Simulator simulator;
-  PosixSerialPort port;
+  UnhurriedPort port;
   NoListedPorts lister;
   QTemporaryDir folder;
   std::optional<qt::FrontEnd> frontEnd;
