@@ -424,7 +424,9 @@ class DesktopTest : public ::testing::Test {
     static const bool registered = win32::registerMainWindowClass(GetModuleHandleA(nullptr));
     ASSERT_TRUE(registered);
     drainQueue();
-    folder = std::filesystem::temp_directory_path() / "morva-desktop-test";
+    // A folder of this run's own: another run's tests may share the temporary folder.
+    folder = std::filesystem::temp_directory_path() /
+             ("morva-desktop-test-" + std::to_string(GetCurrentProcessId()));
     std::filesystem::create_directories(folder);
     // The device answers on COM1 only: identification, an ACK for every command and frame.
     port.device = [this](const Operation& op) {
