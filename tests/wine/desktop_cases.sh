@@ -99,7 +99,7 @@ use_wine_desktop() {
 }
 
 desktop_own_tests() {
-  timeout -k 5 120 "$wine" "$desktop_tests_exe" >"$work/desktop_tests.out" 2>&1 </dev/null
+  timeout -k 5 600 "$wine" "$desktop_tests_exe" >"$work/desktop_tests.out" 2>&1 </dev/null
   local status=$? ok bad
   ok=$(grep -c '^\[       OK \]' "$work/desktop_tests.out")
   bad=$(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)' "$work/desktop_tests.out")
@@ -125,7 +125,7 @@ desktop_without_device() {
   drive box "Font" ok 10000
   check "Font opens the font chooser over the main window" [ "${drove##*$'\n'}" = "owner: main" ]
   menu ae
-  wait_gui 20
+  wait_gui 60
   check "Exit from the Action menu ends the program with status 0" [ "$gui_rc" = 0 ]
 }
 
@@ -225,7 +225,7 @@ desktop_with_device() {
   check "  ... reads the 384 blocks into it" wait_until 60 file_size_is "$lib" 98304
 
   drive close
-  wait_gui 20
+  wait_gui 60
   check "closing the window ends the program with status 0" [ "$gui_rc" = 0 ]
   stop_sim
   check "the device memory holds the program written from the menus" cmp -s -n 131072 "$fw" "$mem"

@@ -270,7 +270,7 @@ check "a port that does not exist: open error with the system's reason" no_such_
 
 # --- the Win32 port itself --------------------------------------------------------------------
 if start_sim; then
-  MORVA_TEST_PORT=COM1 timeout -k 5 120 "$wine" "$unit_exe" >"$work/unit.out" 2>&1 </dev/null
+  MORVA_TEST_PORT=COM1 timeout -k 5 600 "$wine" "$unit_exe" >"$work/unit.out" 2>&1 </dev/null
   unit_rc=$?
   stop_sim
   unit_passed=$(grep -c '^\[       OK \]' "$work/unit.out")
