@@ -475,7 +475,7 @@ class DesktopTest : public ::testing::Test {
   // Runs the message loop until `done` holds, looking every 5 ms; a hang guard ends it after
   // `limit`. The loop's exit code: 0 when done, 1 when the guard ended it.
   int loopUntil(const std::function<bool()>& done, win32::LoopCounts* counts = nullptr,
-                std::chrono::milliseconds limit = 120s) {
+                std::chrono::milliseconds limit = 300s) {
     const auto until = Clock::now() + limit;
     timerAction() = [&] {
       if (done())
