@@ -122,9 +122,11 @@ TEST_F(SimulatedPort, SilentDeviceEndsTheReadByItsTimeoutWithNoBytes) {
 
 TEST_F(SimulatedPort, ReadEndedByThePauseAfterTheLastByteKeepsWhatCame) {
   write(readBlockZero);
-  Bytes answer = read(300);  // the ACK and the 257-byte data frame, then silence
-  ASSERT_EQ(answer.size(), 1u + 257u);
-  EXPECT_EQ(answer[0], ack);
+  // The ACK and the data frame leave the device one after the other; a busy machine may part
+  // them by more than the pause that ends a read, so the ACK is read alone first.
+  EXPECT_EQ(read(1), Bytes{ack});
+  Bytes answer = read(300);  // the 257-byte data frame, then silence
+  EXPECT_EQ(answer.size(), 257u);
 }
 
 TEST_F(SimulatedPort, WriteAndReadEachWaitOnAnEventOfTheirOwn) {
