@@ -146,7 +146,7 @@ TEST_F(SessionTest, WriteFromTheMenusPutsTheFileIntoTheDevice) {
   EXPECT_EQ(frontEnd->driver().stepsRun(), steps);
 }
 
-// Opens a real message box, the About box, while a write waits on the device. The box stays
+// Opens a real message box, the About box, while a read waits on the device. The box stays
 // up for a number of the event loop's idle passes and until `mayClose` holds; a hang guard
 // answers it anyway after a minute.
 class BoxOpeningDialogs : public ScriptedDialogs {
@@ -199,8 +199,8 @@ int bytesWaiting(int descriptor) {
 
 TEST_F(SessionTest, NoStepRunsWhileABoxIsOpenAndTheTransferResumesAfterIt) {
   // The device keeps block 40's data frame back until the box is up: the box opens mid-read
-  // whatever the machine's speed (the PC waits half a minute for a frame that has not begun),
-  // and the frame reaches the port while the box is open.
+  // whatever the machine's speed (the PC waits at least half a minute for a frame that has
+  // not begun), and the frame reaches the port while the box is open.
   simulator.setFaults({*sim::parseFault("hold@data:40/once")});
   BoxOpeningDialogs dialogs;
   const QByteArray stored = imageOf(512 * 256, 9);
