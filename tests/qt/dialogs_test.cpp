@@ -166,7 +166,8 @@ TEST_F(DialogsTest, FontsKeepWhatTheOperatorChose) {
   cell.face = "DejaVu Sans Mono";
   cell.pixelSize = 15;
   cell.weight = 400;
-  for (const FontSpec& fontSpec : {bold, cell}) EXPECT_EQ(qt::fontSpecOf(qt::qtFont(fontSpec)), fontSpec);
+  for (const FontSpec& fontSpec : {bold, cell})
+    EXPECT_EQ(qt::fontSpecOf(qt::qtFont(fontSpec)), fontSpec);
   // "Fixedsys" is nowhere but on Windows: the hint still gives a monospaced face.
   EXPECT_TRUE(QFontInfo(qt::qtFont(FontSpec{})).fixedPitch());
 }

@@ -171,7 +171,8 @@ TEST_F(MainWindowTest, EscapeKeyStopsTheTransferAndOtherKeysDoNot) {
   dialogs.files.push_back(FileChoice{image.fileName().toStdString(), false});
   window().itemAction(MenuId::Action, 2)->hover();
   window().commandAction(CMD_VERIFY)->trigger();
-  ASSERT_EQ(program().state().transferStep, TransferStep::AwaitWakeUpSent) << dialogs.texts().size();
+  ASSERT_EQ(program().state().transferStep, TransferStep::AwaitWakeUpSent)
+      << dialogs.texts().size();
   QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
   QApplication::sendEvent(&window(), &letter);
   EXPECT_EQ(program().state().transferStep, TransferStep::AwaitWakeUpSent);

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "transfer/operator.h"
 #include "frontends/qt/dialogs.h"
 #include "frontends/qt/qt_canvas.h"
+#include "transfer/operator.h"
 
 namespace morva::testing {
 
