@@ -2,6 +2,7 @@
 
 #include "app/commands.h"
 #include "app/help.h"
+#include "transfer/version.h"
 
 namespace morva {
 
@@ -22,19 +23,13 @@ bool listed(const LinkPort& link, int portIndex) {
 }  // namespace
 
 std::string programVersionText() {
-  return std::string("Morva ") + MORVA_VERSION_TEXT;
+  return "Morva " + std::string(versionNumber());
 }
 
 Message aboutMessage() {
   return box("Vk350 Morva communication program\n" + programVersionText() +
                  "\n\nKeep the Vk350 connected and powered until a transfer has ended.",
              "About", Icon::Information);
-}
-
-Message noPortMessage() {
-  Message message = box("No serial port available !", "What a pity !", Icon::Warning);
-  message.owned = false;  // the main window does not exist yet
-  return message;
 }
 
 Message helpMissingMessage() {

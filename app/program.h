@@ -34,8 +34,6 @@ struct ProgramOptions {
 std::string programVersionText();
 // The About box: the program, its version and a closing line, with the information icon.
 Message aboutMessage();
-// The only box shown before the main window exists.
-Message noPortMessage();
 Message helpMissingMessage();
 
 class Program : private PortMenu {

@@ -47,5 +47,7 @@ PortReadiness reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu,
 
 // The box the callers show when the search found nothing.
 Message notFoundMessage();
+// The box shown when the machine lists no serial port at all (before any window exists).
+Message noPortMessage();
 
 }  // namespace morva

@@ -19,16 +19,11 @@ Message warning(std::string text, std::string detail) {
   return message;
 }
 
-// The OS reason, with what the operator can do about the two refusals seen most often.
+// The OS reason, with what the operator can do about it where the OS layer knows.
 std::string reasonText(const std::string& portName, const OsError& error) {
   std::string reason = portName + ": ";
   reason += error.text.empty() ? "error " + std::to_string(error.number) : error.text;
-  if (error.cause == FailureCause::PermissionDenied)
-    reason +=
-        "\nSerial ports belong to the dialout group: add your user to it, then log out and in "
-        "again (the group is only picked up by a new login).";
-  else if (error.cause == FailureCause::Busy)
-    reason += "\nAnother program is using the port; close it and try again.";
+  if (!error.advice.empty()) reason += "\n" + error.advice;
   return reason;
 }
 
@@ -125,6 +120,15 @@ PortReadiness reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu, const
   if (detectDevice(link, menu, now) == DeviceSearch::Found) return PortReadiness::Ready;
   op.showMessage(notFoundMessage());
   return PortReadiness::NoPort;
+}
+
+Message noPortMessage() {
+  Message message;
+  message.text = "No serial port available !";
+  message.caption = "What a pity !";
+  message.icon = Icon::Warning;
+  message.owned = false;  // the main window does not exist yet
+  return message;
 }
 
 Message notFoundMessage() {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "transfer/timeouts.h"
 
@@ -21,9 +22,14 @@ using Clock = std::chrono::steady_clock;
 enum class FailureCause { None, Busy, PermissionDenied, NotFound, NotATerminal, Vanished, Other };
 
 struct OsError {
+  OsError() = default;
+  OsError(int number, std::string text, FailureCause cause, std::string advice = {})
+      : number(number), text(std::move(text)), cause(cause), advice(std::move(advice)) {}
+
   int number = 0;
   std::string text;
   FailureCause cause = FailureCause::None;
+  std::string advice;  // what the person at the machine can do about it, where the OS knows
 };
 
 // The closed set of answers a poll can give.

@@ -3,17 +3,17 @@
 #include <algorithm>
 #include <memory>
 
+#include "display/texts.h"
 #include "frontends/cli/progress.h"
 #include "frontends/cli/terminal_operator.h"
 #include "frontends/cli/tracing_port.h"
 #include "link/link.h"
 #include "transfer/engine.h"
 #include "transfer/frames.h"
+#include "transfer/version.h"
 
 namespace morva::cli {
 namespace {
-
-constexpr const char* versionText = "morva-cli 1.0.0";
 
 struct Run {
   const Options& options;
@@ -53,8 +53,7 @@ struct Run {
     PortLister& lister = extra.empty() ? env.lister : none;
     buildPortList(link, state, lister, extra);
     if (link.portNameTable.empty()) {
-      show({"No serial port available !", "What a pity !", Icon::Warning, Buttons::Ok, false, "",
-            false});
+      show(noPortMessage());
       return false;
     }
     if (!extra.empty()) {
@@ -68,8 +67,7 @@ struct Run {
   int ports() {
     buildPortList(link, state, env.lister, options.ports);
     if (link.portNameTable.empty()) {
-      show({"No serial port available !", "What a pity !", Icon::Warning, Buttons::Ok, false, "",
-            false});
+      show(noPortMessage());
       return exitNoDevice;
     }
     for (const auto& name : link.portNameTable) env.out << name << '\n';
@@ -121,12 +119,8 @@ struct Run {
     return drive();
   }
 
-  std::string title() const {
-    static const char* names[] = {"Write to Vk350", "Read from Vk350", "Veryfication"};
-    static const char* kinds[] = {"program", "libraries", "user data"};
-    return std::string(names[static_cast<int>(state.direction)]) + " : " +
-           kinds[static_cast<int>(state.sessionKind)];
-  }
+  // The main window's session line: "Write to Vk350 : program".
+  std::string title() const { return sessionLine(state.direction, state.sessionKind); }
 
   int drive() {
     const bool showProgress = !options.quiet && !options.trace;
@@ -184,7 +178,7 @@ int runCli(const Options& options, Environment& env) {
       env.out << usageText();
       return exitComplete;
     case Command::Version:
-      env.out << versionText << '\n';
+      env.out << "morva-cli " << versionNumber() << '\n';
       return exitComplete;
     case Command::Ports:
       return run.ports();

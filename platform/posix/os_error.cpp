@@ -5,8 +5,26 @@
 
 namespace morva {
 
+namespace {
+
+// What a person can do about the two refusals of a port seen most often.
+std::string adviceFor(FailureCause cause) {
+  switch (cause) {
+    case FailureCause::PermissionDenied:
+      return "Serial ports belong to the dialout group: add your user to it (sudo usermod -aG "
+             "dialout $USER), then log out and in again (the group is only picked up by a new "
+             "login).";
+    case FailureCause::Busy:
+      return "Another program is using the port; close it and try again.";
+    default:
+      return {};
+  }
+}
+
+}  // namespace
+
 OsError errnoError(int number, FailureCause cause) {
-  return OsError{number, std::strerror(number), cause};
+  return OsError{number, std::strerror(number), cause, adviceFor(cause)};
 }
 
 FailureCause openFailureCause(int number) {

@@ -22,7 +22,11 @@ std::string systemText(DWORD number) {
 }  // namespace
 
 OsError win32Error(unsigned long number, FailureCause cause) {
-  return OsError{static_cast<int>(number), systemText(number), cause};
+  // Windows refuses a port another program holds with "Access is denied".
+  std::string advice;
+  if (cause == FailureCause::Busy)
+    advice = "Another program is using the port; close it and try again.";
+  return OsError{static_cast<int>(number), systemText(number), cause, std::move(advice)};
 }
 
 FailureCause portOpenCause(unsigned long number) {

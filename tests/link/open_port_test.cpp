@@ -59,14 +59,16 @@ TEST_F(OpenSelectedPort, ClosesThePreviousPortFirst) {
   EXPECT_EQ(port.name(), "B");
 }
 
-TEST_F(OpenSelectedPort, DetailExplainsPermissionAndBusyRefusals) {
+// The detail names the port, the OS's reason and what the OS layer advises.
+TEST_F(OpenSelectedPort, DetailCarriesTheReasonAndTheAdvice) {
   struct Case {
     OsError refusal;
     std::vector<std::string> mentions;
   } cases[] = {
-      {{13, "Permission denied", FailureCause::PermissionDenied},
-       {"Permission denied", "dialout", "login"}},
-      {{16, "Device or resource busy", FailureCause::Busy}, {"busy", "Another program"}},
+      {{13, "Permission denied", FailureCause::PermissionDenied, "Join the group."},
+       {"/dev/ttyUSB0: Permission denied\nJoin the group."}},
+      {{16, "Device or resource busy", FailureCause::Busy, ""},
+       {"/dev/ttyUSB0: Device or resource busy"}},
   };
   listPorts({"/dev/ttyUSB0"});
   for (const auto& c : cases) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <numeric>
 
+#include "platform/posix/os_error.h"
 #include "tests/posix/pty_device.h"
 #include "tests/support/files.h"
 
@@ -71,6 +72,7 @@ struct ReadCase {
   const char* name;
   std::size_t size;
   std::vector<ReadStep> steps;
+  Timeouts timeouts = lineTimeouts;
 };
 
 // clang-format off
@@ -84,6 +86,12 @@ const ReadCase readCases[] = {
       {99, 0, stillPending}, {2, 0, 4}}},
     {"the total bound cuts a late answer", 3,
      {{200, 1, stillPending}, {90, 1, stillPending}, {71, 0, 2}}},
+    {"the time-outs are those configured", 3,
+     {{0, 1, stillPending}, {29, 0, stillPending}, {1, 0, 1}}, {std::chrono::milliseconds(50),
+                                                                std::chrono::milliseconds(30)}},
+    {"a short total bound configured", 2,
+     {{99, 0, stillPending}, {1, 0, 0}}, {std::chrono::milliseconds(50),
+                                          std::chrono::milliseconds(30)}},
 };
 // clang-format on
 
@@ -93,7 +101,7 @@ TEST(PosixSerialPortRead, CompletesByCountTotalOrInterval) {
     PtyDevice pty;
     ManualClock clock;
     PosixSerialPort port(clock.source());
-    ASSERT_TRUE(port.open(pty.path()) && port.configure(lineTimeouts)) << port.lastError().text;
+    ASSERT_TRUE(port.open(pty.path()) && port.configure(c.timeouts)) << port.lastError().text;
     std::vector<std::uint8_t> buffer(c.size, 0);
     ASSERT_TRUE(port.startRead(buffer));
     std::uint8_t next = 1;
@@ -324,6 +332,7 @@ TEST_F(PortOnPty, SecondOpenerIsTurnedAwayUntilTheFirstCloses) {
   EXPECT_FALSE(other.open(pty.path()));
   EXPECT_EQ(other.lastError().cause, FailureCause::Busy);
   EXPECT_FALSE(other.lastError().text.empty());
+  EXPECT_NE(other.lastError().advice.find("Another program"), std::string::npos);
   port.close();
   EXPECT_TRUE(other.open(pty.path())) << other.lastError().text;
 }
@@ -363,6 +372,15 @@ TEST(PosixSerialPortOpen, WhatKindOfPathDecidesOpenAndConfigure) {
       EXPECT_EQ(port.lastError().number, ENOTTY);
     }
   }
+}
+
+// A refusal the person can do something about says what; as root no permission is refused,
+// so the OS's answer is given here as the open would get it.
+TEST(PosixOsError, ARefusedPermissionPointsToTheDialoutGroup) {
+  const OsError denied = errnoError(EACCES, openFailureCause(EACCES));
+  EXPECT_EQ(denied.cause, FailureCause::PermissionDenied);
+  EXPECT_NE(denied.advice.find("dialout"), std::string::npos);
+  EXPECT_TRUE(errnoError(ENOENT, openFailureCause(ENOENT)).advice.empty());
 }
 
 }  // namespace
