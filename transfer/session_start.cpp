@@ -42,6 +42,18 @@ Message warning(std::string text, Icon icon) {
   return makeMessage(std::move(text), "Warning", icon);
 }
 
+// The extension rule: a file whose extension is not the kind's is refused, but for user data,
+// which also travels as raw ".bin" images.
+bool extensionAllowed(const SessionState& state, bool extensionDifferent) {
+  return !extensionDifferent || (state.dataKind == DataKind::UserData &&
+                                 equalsIgnoringCase(fileExtension(state.fileName), "bin"));
+}
+
+bool refuseExtension(Operator& op) {
+  op.showMessage(warning("Don't change file extension !", Icon::Error));
+  return false;
+}
+
 // The operator's choice through the file chooser; false when there is none to use.
 bool chooseDataFile(SessionState& state, const DirectionInfo& direction, Operator& op) {
   const std::optional<FileChoice> choice =
@@ -54,12 +66,21 @@ bool chooseDataFile(SessionState& state, const DirectionInfo& direction, Operato
                                 .createPrompt = direction.createPrompt});
   if (!choice) return false;
   state.fileName = choice->path;
-  // User data also travels as raw ".bin" images, which the chooser reports as different.
-  const bool allowed =
-      !choice->extensionDifferent || (state.dataKind == DataKind::UserData &&
-                                      equalsIgnoringCase(fileExtension(state.fileName), "bin"));
-  if (!allowed) op.showMessage(warning("Don't change file extension !", Icon::Error));
-  return allowed;
+  state.fileChosenFor = state.dataKind;
+  return extensionAllowed(state, choice->extensionDifferent) || refuseExtension(op);
+}
+
+// A Repeat takes the last file as it stands. A write into another kind's blocks than the one
+// the file was chosen for must pass the extension rule first: a firmware image repeated as the
+// user data (a Stop chosen with the mouse passes over "User data" on its way) would overwrite
+// the operator's show, and libraries written as a program would leave the controller unable
+// to start.
+bool repeatAllowed(const SessionState& state, Operator& op) {
+  if (state.direction != Direction::WriteToDevice || !state.fileChosenFor ||
+      *state.fileChosenFor == state.dataKind)
+    return true;
+  return extensionAllowed(state, extensionDiffers(state.fileName, state.defaultExtension)) ||
+         refuseExtension(op);
 }
 
 // The check of the chosen file against the direction; Started when it may be opened.
@@ -127,8 +148,9 @@ StartResult startSession(SessionState& state, LinkPort& link, Operator& op) {
   state.filterPattern = kind->filterPattern;
   state.firstBlock = state.currentBlock;
 
-  if (!state.repeatRequested && !chooseDataFile(state, *direction, op))
-    return refuse(state, StartResult::Failed);
+  const bool fileUsable =
+      state.repeatRequested ? repeatAllowed(state, op) : chooseDataFile(state, *direction, op);
+  if (!fileUsable) return refuse(state, StartResult::Failed);
   op.invalidate(Area::Window, true);
   if (const StartResult checked = checkDataFile(state, op); checked != StartResult::Started)
     return checked;

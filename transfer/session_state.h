@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "transfer/data_file.h"
@@ -23,6 +24,8 @@ struct SessionState {
   bool repeatRequested = false;
 
   std::string fileName;  // kept from session to session
+  // The kind fileName was last chosen for in the file chooser, accepted or refused.
+  std::optional<DataKind> fileChosenFor;
   std::string dialogTitle;
   std::string filterDescription;
   std::string filterPattern;

@@ -112,6 +112,52 @@ TEST_F(CommandsTest, RepeatTakesTheLastDirectionTheKindHighlightedLastAndTheLast
   EXPECT_FALSE(state().repeatRequested);
 }
 
+// A Repeat of a write into another kind's blocks than the file was chosen for must pass the
+// extension rule; a Repeat of the same kind, a read and a verification take the file as it is.
+TEST_F(CommandsTest, ARepeatedWriteIntoAnotherKindMustPassTheExtensionRule) {
+  constexpr int program = 2, libraries = 3, user = 4;
+  struct Case {
+    const char* file;
+    int chosenUnder;
+    int command;
+    bool extensionDifferent;  // as the chooser reports it
+    int repeatedUnder;
+    bool started;
+  };
+  const Case cases[] = {
+      {"fw.upg", program, CMD_WRITE, false, user, false},
+      {"fw.upg", program, CMD_WRITE, false, program, true},
+      {"fw.lib", program, CMD_WRITE, true, program, true},  // refused once, repeated as it is
+      {"show.bin", user, CMD_WRITE, true, libraries, false},
+      {"scanners.lib", libraries, CMD_WRITE, false, program, false},
+      {"fw.lib", program, CMD_WRITE, true, libraries, true},  // now its own kind's extension
+      {"fw.upg", program, CMD_VERIFY, false, user, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file + std::string(" repeated under ") + std::to_string(c.repeatedUnder));
+    startWithDevice();
+    const Bytes image(3 * 256, 0x5a);
+    const std::string file = dir.file(c.file, &image);
+    desktop.op.fileChoices.push_back(FileChoice{file, c.extensionDifferent});
+    this->program->menuSelect(MenuId::Action, c.chosenUnder);
+    this->program->command(c.command);
+    this->program->command(CMD_STOP);
+    this->program->menuSelect(MenuId::Action, c.repeatedUnder);
+    for (int repeat = 0; repeat < 2; ++repeat) {
+      forget();
+      const std::size_t operations = port.operations.size();
+      this->program->command(CMD_REPEAT);
+      EXPECT_EQ(sessionRunning(state().transferStep), c.started);
+      EXPECT_EQ(state().fileName, file);
+      if (c.started) break;
+      EXPECT_EQ(desktop.op.shown(),
+                std::vector<std::string>{"Warning: Don't change file extension !"});
+      EXPECT_EQ(desktop.op.messages.at(0).icon, Icon::Error);
+      EXPECT_EQ(port.operations.size(), operations) << "something was sent";
+    }
+  }
+}
+
 TEST_F(CommandsTest, RepeatRequestIsSetOnlyDuringTheRepeat) {
   startWithDevice();
   const Bytes old(256, 0x5a);
