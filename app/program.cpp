@@ -57,7 +57,7 @@ int Program::start() {
   // verdict then comes over the window.
   desktop_.showWindow();
   if (detectDevice(link_, *this, options_.now) == DeviceSearch::NotFound)
-    desktop_.showMessage(notFoundMessage());
+    desktop_.showMessage(notFoundMessage(link_));
   return 0;
 }
 
@@ -187,7 +187,7 @@ void Program::searchAgain() {
     setPortTick(link_.portIndex, false);
   }
   if (detectDevice(link_, *this, options_.now) == DeviceSearch::NotFound)
-    desktop_.showMessage(notFoundMessage());
+    desktop_.showMessage(notFoundMessage(link_));
 }
 
 bool Program::choosePort(int portIndex) {

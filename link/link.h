@@ -41,12 +41,13 @@ PortOpening openSelectedPort(LinkPort& link, Operator& op, bool silent);
 DeviceSearch detectDevice(LinkPort& link, PortMenu& menu, const TimeSource& now = Clock::now);
 
 // Reopens the selected port with messages; when that fails, unticks it and searches all ports,
-// showing notFoundMessage() if the search fails too. Ready when a port is open.
+// showing notFoundMessage(link) if the search fails too. Ready when a port is open.
 PortReadiness reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu,
                              const TimeSource& now = Clock::now);
 
-// The box the callers show when the search found nothing.
-Message notFoundMessage();
+// The box the callers show when the search found nothing; its detail says what the last search
+// met on each port (an OS refusal with its advice, or no answer).
+Message notFoundMessage(const LinkPort& link);
 // The box shown when the machine lists no serial port at all (before any window exists).
 Message noPortMessage();
 

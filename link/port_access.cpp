@@ -91,13 +91,18 @@ PortOpening openSelectedPort(LinkPort& link, Operator& op, bool silent) {
 
 DeviceSearch detectDevice(LinkPort& link, PortMenu& menu, const TimeSource& now) {
   if (link.portOpen()) link.port->close();
+  link.searchReport.clear();
   for (std::size_t i = 0; i < link.portNameTable.size(); ++i) {
     link.portIndex = static_cast<int>(i);
-    if (openQuietly(link)) continue;
+    if (const std::optional<Message> refused = openQuietly(link)) {
+      link.searchReport.push_back(refused->detail);
+      continue;
+    }
     if (probeAnswered(link, now)) {
       menu.setPortTick(link.portIndex, true);
       return DeviceSearch::Found;
     }
+    link.searchReport.push_back(link.portNameTable[i] + ": no answer from a Vk350");
     link.port->close();
   }
   return DeviceSearch::NotFound;
@@ -118,7 +123,7 @@ PortReadiness reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu, const
   // The selected port is given up; with nothing listed there is no item to untick.
   if (indexListed(link)) menu.setPortTick(link.portIndex, false);
   if (detectDevice(link, menu, now) == DeviceSearch::Found) return PortReadiness::Ready;
-  op.showMessage(notFoundMessage());
+  op.showMessage(notFoundMessage(link));
   return PortReadiness::NoPort;
 }
 
@@ -131,11 +136,13 @@ Message noPortMessage() {
   return message;
 }
 
-Message notFoundMessage() {
+Message notFoundMessage(const LinkPort& link) {
   Message message;
   message.text = "Vk350 not found !\nConnect and prepare device\nand try again.";
   message.caption = "A problem :";
   message.icon = Icon::Warning;
+  for (const std::string& line : link.searchReport)
+    message.detail += (message.detail.empty() ? "" : "\n") + line;
   return message;
 }
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The main job, end to end: writes a firmware image into the Vk350, verifies it, and reads it
-# back into a second file, with progress. Without MORVA_PORT it runs against the simulated
-# controller (vk350-sim on a pseudo-terminal), so it needs no device; with
-# MORVA_PORT=/dev/ttyUSB0 it uses the device on that port. Set PACED=1 to have the simulator
-# move bytes at the real rate of 38400 baud (about 35 s per image each way).
+# The main job, end to end. Without MORVA_PORT it runs against the simulated controller
+# (vk350-sim on a pseudo-terminal), so it needs no device: it writes a firmware image, verifies
+# it and reads it back into a second file, with progress. With MORVA_PORT=/dev/ttyUSB0 it uses
+# the device on that port and writes nothing into it: it finds it, reads its program into a
+# file and verifies that file against it. Set PACED=1 to have the simulator move bytes at the
+# real rate of 38400 baud (about 35 s per image each way).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
@@ -19,18 +20,27 @@ cleanup() {
 }
 trap cleanup EXIT
 
-port=${MORVA_PORT:-}
-if [ -z "$port" ]; then
-  paced=()
-  [ "${PACED:-0}" = 1 ] && paced=(--paced)
-  "$build/sim/vk350-sim" --link "$work/vk350" "${paced[@]}" >"$work/sim.out" &
-  sim_pid=$!
-  for _ in $(seq 50); do [ -e "$work/vk350" ] && break; sleep 0.1; done
-  port="$work/vk350"
-  echo "Simulated Vk350 on $(cat "$work/sim.out")"
+cli=("$build/frontends/cli/morva-cli")
+
+if [ -n "${MORVA_PORT:-}" ]; then
+  # A real controller holds someone's firmware: only read it, and check the copy.
+  port=$MORVA_PORT
+  "${cli[@]}" detect --port "$port"
+  "${cli[@]}" read program "$work/device.upg" --port "$port"
+  "${cli[@]}" verify program "$work/device.upg" --port "$port"
+  cp "$work/device.upg" ./device-program.upg
+  echo "The device's program is in device-program.upg and equals the device: nothing was written."
+  exit 0
 fi
 
-cli=("$build/cli/morva-cli")
+paced=()
+[ "${PACED:-0}" = 1 ] && paced=(--paced)
+"$build/sim/vk350-sim" --link "$work/vk350" "${paced[@]}" >"$work/sim.out" &
+sim_pid=$!
+for _ in $(seq 50); do [ -e "$work/vk350" ] && break; sleep 0.1; done
+port="$work/vk350"
+echo "Simulated Vk350 on $(head -n 1 "$work/sim.out")"
+
 head -c 131072 /dev/urandom >"$work/firmware.upg"
 "${cli[@]}" detect --port "$port"
 "${cli[@]}" write program "$work/firmware.upg" --port "$port"

@@ -87,7 +87,7 @@ struct Run {
     const DeviceSearch found = detectDevice(link, op);
     if (stopped()) return exitStopped;
     if (found != DeviceSearch::Found) {
-      show(notFoundMessage());
+      show(notFoundMessage(link));
       return exitNoDevice;
     }
     const auto& b = link.ioBuffer;
@@ -105,7 +105,7 @@ struct Run {
       const DeviceSearch found = detectDevice(link, op);
       if (stopped()) return exitStopped;
       if (found != DeviceSearch::Found) {
-        show(notFoundMessage());
+        show(notFoundMessage(link));
         return exitNoDevice;
       }
     }

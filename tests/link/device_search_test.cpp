@@ -100,8 +100,23 @@ TEST_F(DetectDevice, EmptyListFindsNothing) {
   EXPECT_TRUE(port.opened.empty());
 }
 
+// A search that finds nothing says why, port by port: the OS's refusal (with its advice), or
+// that a port opened but nothing answered there.
+TEST_F(DetectDevice, WhatTheSearchMetIsTheDetailOfTheNotFoundBox) {
+  listPorts({"A", "B", "C"});
+  port.unopenable = {"A"};
+  port.unconfigurable = {"B"};
+  ASSERT_EQ(detect(), DeviceSearch::NotFound);
+  EXPECT_EQ(notFoundMessage(link).detail,
+            "A: No such file or directory\nB: Inappropriate ioctl for device\n"
+            "C: no answer from a Vk350");
+  answers["C"] = Reply::bytes(identification);
+  ASSERT_EQ(detect(), DeviceSearch::Found);
+  EXPECT_EQ(link.searchReport.size(), 2u);
+}
+
 TEST_F(ReopenOrDetect, SearchesOnlyWhenTheSelectedPortFails) {
-  const std::string notFound = "A problem :: " + notFoundMessage().text;
+  const std::string notFound = "A problem :: " + notFoundMessage(link).text;
   struct Case {
     const char* what;
     std::vector<std::string> unopenable, unconfigurable;
@@ -145,7 +160,7 @@ TEST_F(ReopenOrDetect, SearchesOnlyWhenTheSelectedPortFails) {
       EXPECT_TRUE(port.operations.empty()) << c.what;
     }
   }
-  EXPECT_EQ(notFoundMessage().icon, Icon::Warning);
+  EXPECT_EQ(notFoundMessage(link).icon, Icon::Warning);
 }
 
 // The line falls quiet before a session unless nothing can be owed on it: the port was just
