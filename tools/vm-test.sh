@@ -9,8 +9,8 @@
 #
 #   --build DIR  take morva-cli and vk350-sim from DIR (default: build them in build-vm)
 #   --shell      a shell in the guest with the same wiring, for trying things by hand
-#   --kvm        hardware acceleration (the default, TCG, also works inside a VM whose nested
-#                KVM guests hang at boot)
+#   --kvm        hardware acceleration where it works (the default, TCG, also runs inside a
+#                VM whose nested KVM guests hang at boot)
 #
 # Under CI=true a machine that cannot run the stage fails it; elsewhere it is skipped.
 set -euo pipefail
@@ -281,6 +281,7 @@ mkfifo "$work/con.in" "$work/con.out" "$work/qmp.in" "$work/qmp.out"
 exec {con_w}<>"$work/con.in" {con_r}<>"$work/con.out" {qmp_w}<>"$work/qmp.in" \
   {qmp_r}<>"$work/qmp.out"
 guest_limit=180
+: >"$work/console.log"
 # How late the host wakes the stage's own processes (boosted like QEMU): the device's
 # time-outs are 100 and 120 ms, so a stall of that size explains a time-out that no driver
 # caused. The watchdog sleeps 20 ms at a time on a FIFO nobody writes to.
@@ -414,7 +415,11 @@ deadline=$(($(now_ms) + guest_limit * 1000))
 while :; do
   if ! read_line "$con_r" line 1; then
     kill -0 "$qemu_pid" 2>/dev/null || break
-    [ "$(now_ms)" -lt $deadline ] || break
+    [ "$(now_ms)" -lt $deadline ] || { host_errors+=("the guest ran out of its $guest_limit s"); break; }
+    if [ -z "$boot_ms" ] && [ $(($(now_ms) - qemu_start)) -gt 60000 ]; then
+      host_errors+=("the guest did not reach its init within 60 s")
+      break
+    fi
     continue
   fi
   line=${line%$'\r'}
@@ -473,7 +478,7 @@ while IFS= read -r line; do
     "@@latency "*) latency_report+=("${line#@@latency }") ;;
     "@@error "*) guest_errors+=("${line#@@error }") ;;
   esac
-done <"$work/console.log" 2>/dev/null || true
+done <"$work/console.log"
 
 region() { tail -c +$(($2 + 1)) "$1" | head -c "$3"; }
 region_sha() { region "$@" | sha256sum | cut -d' ' -f1; }
