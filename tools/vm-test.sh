@@ -25,7 +25,7 @@ while [ $# -gt 0 ]; do
     --build) build=${2:?--build needs a directory}; shift 2 ;;
     --shell) shell=1; shift ;;
     --kvm) kvm=1; shift ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0"; exit 0 ;;
     *) echo "vm-test: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
