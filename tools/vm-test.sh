@@ -585,7 +585,8 @@ pulled_session() {
 }
 pulled_session pull-read
 size=${file_size[pull-read]:-0}
-[ "$size" != none ] && [ "$size" -gt 0 ] && [ "$size" -lt $program_size ] &&
+[[ $size =~ ^[0-9]+$ ]] || size=0
+[ "$size" -gt 0 ] && [ "$size" -lt $program_size ] &&
   [ $((size % block)) -eq 0 ] || why+=("read file holds $size bytes, not some whole blocks")
 [ "${file_sha[pull-read]:-}" = "$(region_sha "$work/usb-slow.mem" $program_at "$size")" ] ||
   why+=("read file is not the device's first $size bytes")
