@@ -511,6 +511,9 @@ lists_both_ports() { [ "${out[$1]:-}" = $'/dev/ttyS1\n/dev/ttyUSB0\n' ]; }
 
 echo "== vm-test: morva-cli in a QEMU guest, kernel $release"
 [ "$guest_done" = 1 ] || why+=("the guest did not finish its cases (see $work/console.log)")
+for f in "$images"/{uart.upg,usb.upg,user.usr,small.lib} "$work"/{uart,uart-paced,usb,usb-slow}.mem; do
+  [ -s "$f" ] || why+=("$f is gone: something outside the stage cleared its directory")
+done
 for e in "${host_errors[@]}" "${guest_errors[@]}"; do why+=("$e"); done
 verdict "the guest ran every case"
 
