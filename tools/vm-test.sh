@@ -72,7 +72,10 @@ end_pid() {
 }
 stop_pid() { end_pid "$1" 0; }
 
+# Background subshells keep this shell's traps: one that is killed must not clean up (and
+# delete the work directory under the judging); only the stage's own shell does.
 cleanup() {
+  [ "$BASHPID" = "$$" ] || return 0
   [ -n "$qemu_pid" ] && stop_pid "$qemu_pid"
   [ -n "$watchdog_pid" ] && stop_pid "$watchdog_pid"
   local name
@@ -512,7 +515,7 @@ lists_both_ports() { [ "${out[$1]:-}" = $'/dev/ttyS1\n/dev/ttyUSB0\n' ]; }
 echo "== vm-test: morva-cli in a QEMU guest, kernel $release"
 [ "$guest_done" = 1 ] || why+=("the guest did not finish its cases (see $work/console.log)")
 for f in "$images"/{uart.upg,usb.upg,user.usr,small.lib} "$work"/{uart,uart-paced,usb,usb-slow}.mem; do
-  [ -s "$f" ] || why+=("$f is gone: something outside the stage cleared its directory")
+  [ -s "$f" ] || why+=("$f is gone before the judging")
 done
 for e in "${host_errors[@]}" "${guest_errors[@]}"; do why+=("$e"); done
 verdict "the guest ran every case"
