@@ -64,7 +64,9 @@ declare -A sim_pid=()
 # it be held), and KILL 5 s later. Its exit status is left in ended_status.
 end_pid() {
   local pid=$1 killer
-  (sleep "$2"; kill -CONT "$pid"; kill "$pid"; sleep 5; kill -KILL "$pid") 2>/dev/null &
+  # A shell of its own: none of this shell's traps or jobs to trip over when it is killed.
+  bash -c 'sleep "$1"; kill -CONT "$2"; kill "$2"; sleep 5; kill -KILL "$2"' end_pid "$2" "$pid" \
+    2>/dev/null &
   killer=$!
   ended_status=0
   wait "$pid" 2>/dev/null || ended_status=$?
@@ -290,6 +292,7 @@ guest_limit=180
 # caused. The watchdog sleeps 20 ms at a time on a FIFO nobody writes to.
 mkfifo "$work/never"
 (
+  trap - EXIT INT TERM  # ended by TERM at once, without this shell's exit path
   exec {never}<>"$work/never"
   worst=0
   while :; do  # no command substitution: a fork would count in the figure
