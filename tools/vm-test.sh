@@ -61,16 +61,26 @@ qemu_pid="" watchdog_pid=""
 declare -A sim_pid=()
 
 # end_pid PID GRACE: waits GRACE seconds for PID to end, then TERM (waking it first, should
-# it be held), and KILL 5 s later. Its exit status is left in ended_status.
+# it be held), KILL 5 s later, and gives up 5 s after that. Its exit status is left in
+# ended_status. (No helper process: a subshell killed before it execs runs this shell's traps.)
 end_pid() {
-  local pid=$1 killer
-  # A shell of its own: none of this shell's traps or jobs to trip over when it is killed.
-  bash -c 'sleep "$1"; kill -CONT "$2"; kill "$2"; sleep 5; kill -KILL "$2"' end_pid "$2" "$pid" \
-    2>/dev/null &
-  killer=$!
+  local pid=$1 limit=$(($(now_ms) + $2 * 1000)) signal=TERM
+  while kill -0 "$pid" 2>/dev/null; do  # bash reaps its jobs: an ended one is gone here
+    if [ "$(now_ms)" -ge $limit ]; then
+      [ $signal = none ] && break
+      kill -CONT "$pid" 2>/dev/null
+      kill -$signal "$pid" 2>/dev/null
+      if [ $signal = TERM ]; then signal=KILL; else signal=none; fi
+      limit=$(($(now_ms) + 5000))
+    fi
+    sleep 0.05
+  done
   ended_status=0
-  wait "$pid" 2>/dev/null || ended_status=$?
-  kill "$killer" 2>/dev/null || true
+  if kill -0 "$pid" 2>/dev/null; then
+    ended_status=137  # past KILL: stuck in the kernel, not waited for
+  else
+    wait "$pid" 2>/dev/null || ended_status=$?
+  fi
 }
 stop_pid() { end_pid "$1" 0; }
 
@@ -486,7 +496,8 @@ while IFS= read -r line; do
   esac
 done <"$work/console.log"
 
-region() { tail -c +$(($2 + 1)) "$1" | head -c "$3"; }
+# region FILE OFFSET LENGTH: those bytes of FILE (read to the end of them, no SIGPIPE).
+region() { dd if="$1" iflag=skip_bytes,count_bytes skip="$2" count="$3" bs=64K status=none; }
 region_sha() { region "$@" | sha256sum | cut -d' ' -f1; }
 sha_of() { sha256sum <"$1" | cut -d' ' -f1; }
 
@@ -512,7 +523,7 @@ verdict() {
   fi
   why=()
 }
-same_region() { cmp -s <(region "$1" "$2" "$3") "$4"; }
+same_region() { region "$1" "$2" "$3" | cmp -s - "$4"; }
 lists_both_ports() { [ "${out[$1]:-}" = $'/dev/ttyS1\n/dev/ttyUSB0\n' ]; }
 
 echo "== vm-test: morva-cli in a QEMU guest, kernel $release"
@@ -612,13 +623,15 @@ pulled_session pull-write
 [ "${file_sha[pull-write-source]:-}" = "$(sha_of "$images/user.usr")" ] || why+=("the source file changed")
 # The device holds the file's first blocks and, from the block the pull interrupted on, what
 # it held before: whole blocks only.
-first_difference=$(cmp <(region "$work/usb-slow.mem" $user_at $user_size) "$images/user.usr" |
+first_difference=$(region "$work/usb-slow.mem" $user_at $user_size | cmp - "$images/user.usr" |
   sed -n 's/.* \(byte\|char\) \([0-9]*\),.*/\2/p' || true)
 written=$(((${first_difference:-1} - 1) / block))
 [ "$written" -gt 0 ] && [ "$written" -lt $((user_size / block)) ] ||
   why+=("the device took $written blocks")
-cmp -s <(region "$work/usb-slow.mem" $((user_at + written * block)) $((user_size - written * block))) \
-  <(region "$work/usb-slow.mem.start" $((user_at + written * block)) $((user_size - written * block))) ||
+region "$work/usb-slow.mem.start" $((user_at + written * block)) $((user_size - written * block)) \
+  >"$work/user-rest.start"
+same_region "$work/usb-slow.mem" $((user_at + written * block)) $((user_size - written * block)) \
+  "$work/user-rest.start" ||
   why+=("the device's user blocks after block $written changed")
 verdict "adapter pulled mid-write: Error code 5 in $(seconds "${ended_after_pull[pull-write]:-0}") s, device took $written whole blocks"
 
