@@ -99,8 +99,12 @@ cleanup() {
   fi
 }
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+# A signal only takes note; the stage leaves at the next check_stop, outside the trap (bash
+# 5.2 once crashed leaving from a trap that had interrupted a `read -t`).
+stop_signal=""
+trap 'stop_signal=130' INT
+trap 'stop_signal=143' TERM
+check_stop() { [ -z "$stop_signal" ] || exit "$stop_signal"; }
 
 # ---- what the machine needs ----------------------------------------------------------------
 command -v dpkg-query >/dev/null || cannot_run "not a Debian system (no dpkg-query)"
@@ -154,6 +158,7 @@ boost_pid() {
   esac >/dev/null 2>&1 || true
 }
 
+check_stop
 # ---- the programs --------------------------------------------------------------------------
 if [ -z "$build" ]; then
   build=$root/build-vm
@@ -169,6 +174,7 @@ if [ -z "$cli" ] || [ -z "$sim" ]; then
   exit 1
 fi
 
+check_stop
 # ---- data: images to write, the simulators' memories ---------------------------------------
 # uart.upg, usb.upg: programs written over each driver; user.usr: the write that is pulled;
 # small.lib: the sessions after a plug. Memories start random, so that every read is checked
@@ -247,6 +253,7 @@ cat >"$stage/etc/morva-vm/banner" <<'EOF'
 EOF
 (cd "$stage" && find . | cpio -o -H newc --quiet) >"$work/initrd.cpio"
 
+check_stop
 # ---- the simulators ------------------------------------------------------------------------
 # start_sim NAME OPTION...: a vk350-sim on the pty $work/NAME.port with memory $work/NAME.mem,
 # its wire trace in $work/NAME.log.
@@ -290,6 +297,7 @@ fi
 start_sim uart-paced --paced
 start_sim usb-slow --latency 10
 
+check_stop
 # ---- the guest -----------------------------------------------------------------------------
 # Console and QMP go through FIFOs (QEMU's pipe chardev): no stdin, no socket client needed.
 mkfifo "$work/con.in" "$work/con.out" "$work/qmp.in" "$work/qmp.out"
@@ -330,9 +338,11 @@ read_line() {
   if IFS= read -r -t "$3" -u "$1" chunk; then
     printf -v "$2" '%s' "${partial[$1]:-}$chunk"
     partial[$1]=""
+    check_stop
     return 0
   fi
   partial[$1]+=$chunk
+  check_stop
   return 1
 }
 
@@ -410,6 +420,7 @@ act() {
     flowing)  # the session in the guest is moving blocks: six more commands reached the device
       local target=$(($(block_commands) + 6)) end=$(($(now_ms) + 20000))
       while [ "$(block_commands)" -lt $target ]; do
+        check_stop
         [ "$(now_ms)" -lt $end ] || { echo "vm-test: no blocks flowing" >&2; return 1; }
         sleep 0.05
       done
@@ -472,6 +483,7 @@ qemu_pid=""
 for name in "${!sim_pid[@]}"; do stop_pid "${sim_pid[$name]}"; done
 sim_pid=()
 
+check_stop
 # ---- judging -------------------------------------------------------------------------------
 declare -A status=() secs=() out=() err=() file_size=() file_sha=()
 latency_report=()
