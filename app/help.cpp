@@ -16,14 +16,15 @@ bool readable(const std::filesystem::path& path) {
 
 }  // namespace
 
+std::vector<std::filesystem::path> manualPlaces(const std::filesystem::path& executableDir) {
+  if (executableDir.empty()) return {};
+  return {(executableDir / manualFileName).lexically_normal(),
+          (executableDir.parent_path() / "share" / "morva" / manualFileName).lexically_normal()};
+}
+
 std::optional<std::filesystem::path> findManual(const std::filesystem::path& executableDir) {
-  if (executableDir.empty()) return std::nullopt;
-  const std::filesystem::path candidates[] = {
-      executableDir / manualFileName,
-      executableDir.parent_path() / "share" / "morva" / manualFileName,
-  };
-  for (const auto& candidate : candidates)
-    if (readable(candidate)) return candidate.lexically_normal();
+  for (const auto& candidate : manualPlaces(executableDir))
+    if (readable(candidate)) return candidate;
   return std::nullopt;
 }
 

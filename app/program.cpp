@@ -141,8 +141,16 @@ void Program::setPortTick(int portIndex, bool ticked) {
 }
 
 void Program::showHelp() {
-  const auto manual = findManual(options_.executableDir);
-  if (!manual || !desktop_.openHelp(manual->string())) desktop_.showMessage(helpMissingMessage());
+  Message box = helpMissingMessage();
+  if (const auto manual = findManual(options_.executableDir)) {
+    if (desktop_.openHelp(manual->string())) return;
+    box.detail = manual->string() + ": no program on this desktop would show it.";
+  } else {
+    box.detail = "The manual is in none of these places:";
+    for (const auto& place : manualPlaces(options_.executableDir))
+      box.detail += "\n" + place.string();
+  }
+  desktop_.showMessage(box);
 }
 
 void Program::startTransfer(Direction direction) {

@@ -16,6 +16,9 @@ class Console {
   virtual std::optional<std::string> readLine() = 0;
   // True once the operator asked to stop; waits on the port return early when that happens.
   virtual bool stopRequested() const = 0;
+  // The width of the terminal the errors go to, asked afresh each time (it may be resized);
+  // 0 when it is not known.
+  virtual int errorColumns() const { return 0; }
 };
 
 }  // namespace morva

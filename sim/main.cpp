@@ -80,6 +80,10 @@ int main(int argc, char** argv) {
     std::cout << morva::sim::programUsage();
     return 0;
   }
+  if (options->version) {
+    std::cout << "vk350-sim " << MORVA_VERSION_TEXT << '\n';
+    return 0;
+  }
   // Blocked before the device thread exists, so that it inherits the mask and the signals
   // reach sigwait() alone.
   sigset_t stopSignals;

@@ -76,6 +76,8 @@ std::optional<ProgramOptions> parseProgramOptions(std::span<const std::string_vi
     }
     if ((name == "--help" || name == "-h") && !value) {
       options.help = true;
+    } else if (name == "--version" && !value) {
+      options.version = true;
     } else if (name == "--paced" && !value) {
       options.simulator.paced = true;
     } else if (name == "--trace" && !value) {
@@ -111,7 +113,7 @@ then answers the PC until SIGINT or SIGTERM.
   --latency MS       answer every frame MS milliseconds after it arrived
   --trace            print every frame in hex on stderr
   --fault FAULT      commit a fault; may be given several times
-  --help             this text
+  --help             this text;  --version  the program's version
 
 FAULT is ACTION@STEP[:BLOCK][=VALUE][/once]
   STEP    wakeup (the identification), command (the answer to a block command),

@@ -15,6 +15,7 @@ struct ProgramOptions {
   bool trace = false;
   std::string linkPath;  // also reach the port through this symlink
   bool help = false;
+  bool version = false;
 };
 
 // Reads "MAJOR.MINOR" (each 0 to 255, minor in decimal: "2.05" is 2 and 5, "1.10" is 1 and 10).

@@ -1,6 +1,7 @@
 // One block's cycle: command, answer, data frame out or in, answer, and the count.
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "transfer/engine_internal.h"
 
@@ -28,14 +29,19 @@ std::span<std::uint8_t, dataFrameSize> dataFrame(LinkPort& link) {
 // False when the operator declined to go on.
 bool compareBlocks(SessionState& state, const LinkPort& link,
                    const std::array<std::uint8_t, blockSize>& fileBlock, Operator& op) {
+  bool blockDiffers = false;
   for (std::size_t pos = 0; pos < blockSize; ++pos) {
     if (fileBlock[pos] == link.ioBuffer[pos]) continue;
-    const std::string text = "Veryfication error : block " +
+    const std::string text = std::string(verificationQuestion) +
                              std::to_string(state.currentBlock + 1) + " pos. " +
                              std::to_string(pos) + "\n" + std::to_string(fileBlock[pos]) + ", " +
                              std::to_string(link.ioBuffer[pos]) + "\nContinue ?";
     if (op.showMessage(question(text)) != Answer::Yes) return false;
-    ++state.differences;
+    const auto offset =
+        static_cast<std::uint32_t>((state.currentBlock - state.firstBlock) * blockSize + pos);
+    if (state.differences++ == 0) state.firstDifference = offset;
+    state.lastDifference = offset;
+    if (!std::exchange(blockDiffers, true)) ++state.differingBlocks;
   }
   return true;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "transfer/link_port.h"
 #include "transfer/operator.h"
@@ -41,6 +42,9 @@ void failTransfer(const std::string& text, bool closeFile, SessionState& state, 
 // purged both ways, aborting what is outstanding, and the whole window is repainted. Nothing
 // goes to the device.
 void stopSession(SessionState& state, LinkPort& link, Operator& op);
+
+// How every verification question begins: "Veryfication error : block 897 pos. 5\n...".
+inline constexpr std::string_view verificationQuestion = "Veryfication error : block ";
 
 // "2.05" from (2, 5); "9.??" for a minor of 100 or more; "?.??" for a major of 10 or more.
 std::string formatVersionText(unsigned major, unsigned minor);

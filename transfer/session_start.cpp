@@ -130,7 +130,8 @@ bool extensionDiffers(const std::string& path, const std::string& defaultExtensi
 StartResult startSession(SessionState& state, LinkPort& link, Operator& op) {
   // A session that was running is abandoned here; its file stays open until reopened.
   if (sessionRunning(state.transferStep)) endSession(state, op, SessionOutcome::Stopped);
-  state.differences = 0;
+  state.differences = state.differingBlocks = 0;
+  state.firstDifference = state.lastDifference = 0;
   state.targetAwaitsTruncate = false;
   if (!link.portOpen()) {
     op.showMessage(warning("You must choose available serial port !", Icon::Warning));

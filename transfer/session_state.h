@@ -39,7 +39,12 @@ struct SessionState {
   DataFile sourceFile;  // write and verify
   DataFile targetFile;  // read
   SessionOutcome outcome = SessionOutcome::None;
-  unsigned differences = 0;  // bytes a verification found different (the operator went on)
+  // What a verification found different where the operator went on: bytes, the blocks they
+  // lie in, and the file offsets of the first and the last.
+  unsigned differences = 0;
+  unsigned differingBlocks = 0;
+  std::uint32_t firstDifference = 0;
+  std::uint32_t lastDifference = 0;
 
   // A read's existing target keeps its old content until the device has identified itself.
   bool targetAwaitsTruncate = false;

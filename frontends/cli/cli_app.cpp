@@ -1,7 +1,10 @@
 #include "frontends/cli/cli_app.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include "display/texts.h"
 #include "frontends/cli/progress.h"
@@ -65,7 +68,9 @@ struct Run {
   }
 
   int ports() {
-    buildPortList(link, state, env.lister, options.ports);
+    std::vector<std::string> extra = options.ports;
+    if (options.simulate) extra.push_back(env.startSimulator());
+    buildPortList(link, state, env.lister, extra);
     if (link.portNameTable.empty()) {
       show(noPortMessage());
       return exitNoDevice;
@@ -98,8 +103,6 @@ struct Run {
   }
 
   int transfer() {
-    state.direction = options.direction;
-    state.dataKind = options.kind;
     if (!listPorts()) return exitNoDevice;
     if (options.ports.empty() && !options.simulate) {
       const DeviceSearch found = detectDevice(link, op);
@@ -109,8 +112,27 @@ struct Run {
         return exitNoDevice;
       }
     }
-    // The start sequence of the Write, Read and Verify commands. After the search the line is
-    // known to be quiet; a port named by hand was not asked, and falls quiet first.
+    if (!options.backup.empty()) {
+      const int saved = session(Direction::ReadFromDevice, options.backup);
+      if (saved != exitComplete) {
+        env.err << "Nothing was written: the backup into " << options.backup
+                << " did not complete.\n";
+        return saved;
+      }
+    }
+    const int status = session(options.direction, options.file);
+    if (status != exitComplete || !options.verifyAfter) return status;
+    return session(Direction::Verify, options.file);
+  }
+
+  // One session on `file`, from the Write, Read and Verify commands' start sequence to its end.
+  // After a search or a whole session the line is known to be quiet; a port named by hand was
+  // not asked, and falls quiet first.
+  int session(Direction direction, const std::string& file) {
+    state.direction = direction;
+    state.dataKind = options.kind;
+    op.setFile(file);
+    if (direction != Direction::ReadFromDevice) warnOfLongSource(file);
     const PortReadiness ready = reopenOrDetect(link, op, op);
     if (stopped()) return exitStopped;
     if (ready != PortReadiness::Ready) return exitNoDevice;
@@ -119,57 +141,107 @@ struct Run {
     return drive();
   }
 
+  // Only the kind's blocks are sent or compared: say so when the file holds more.
+  void warnOfLongSource(const std::string& file) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(file, error);
+    const std::uintmax_t range = std::uintmax_t{kindInfo(options.kind)->blockCount} * blockSize;
+    if (error || size <= range) return;
+    env.err << file << " is " << size << " bytes: only its first " << range << " bytes ("
+            << kindText(options.kind) << ", " << kindInfo(options.kind)->blockCount
+            << " blocks) are " << (state.direction == Direction::Verify ? "compared" : "sent")
+            << ".\n";
+  }
+
   // The main window's session line: "Write to Vk350 : program".
   std::string title() const { return sessionLine(state.direction, state.sessionKind); }
 
   int drive() {
     const bool showProgress = !options.quiet && !options.trace;
-    Progress progress(env.err, env.console.errorIsTerminal() && showProgress, title());
+    Progress progress(env.err, env.console.errorIsTerminal() && showProgress, title(),
+                      [this] { return env.console.errorColumns(); });
     op.setBeforeMessage([&] { progress.clear(); });
-    if (showProgress)
-      op.setOnBlock([&](unsigned done, unsigned total) {
-        progress.update(static_cast<int>(done), static_cast<int>(total));
-      });
+    op.setOnBlock([&](unsigned done, unsigned total) {
+      if (showProgress) progress.update(static_cast<int>(done), static_cast<int>(total));
+    });
     progress.start();
+    bool exchanged = false;  // the device identified itself: a read's file was emptied
     while (sessionRunning(state.transferStep)) {
-      if (env.console.stopRequested()) return stop(progress);
+      if (env.console.stopRequested()) return stop(progress, exchanged);
       if (performTransferStep(state.transferStep, state, link, op) == StepResult::Waiting)
         link.port->waitForProgress(Clock::now() + std::chrono::milliseconds(250));
+      exchanged = exchanged || exchangingBlocks(state.transferStep);
     }
     // A question answered No because of Ctrl-C is a stop, not a declined session.
-    if (env.console.stopRequested()) return stop(progress);
+    if (env.console.stopRequested()) return stop(progress, exchanged);
     if (showProgress && state.outcome == SessionOutcome::Completed) {
       // A verification that met the end of its file stops without counting that block.
       int done = state.currentBlock - state.firstBlock;
       if (state.direction == Direction::Verify && state.blocksLeft != 0) ++done;
       progress.finish(done, done);
     }
-    return outcomeStatus(progress);
+    return outcomeStatus(progress, exchanged);
   }
 
-  int stop(Progress& progress) {
+  int stop(Progress& progress, bool exchanged) {
     // The Stop command; and since the process ends, the file goes too. The blocks already
     // received are on disk.
     stopSession(state, link, op);
     closeDataFile(state);
     progress.clear();
     env.err << "Stopped.\n";
+    tellWhatIsPartial(exchanged);
     return exitStopped;
   }
 
-  int outcomeStatus(Progress& progress) {
+  // After a session that ended half-way: what the device or the file now holds.
+  void tellWhatIsPartial(bool exchanged) {
+    if (!exchanged || state.direction == Direction::Verify) return;
+    const std::string& file = state.fileName;
+    if (state.direction == Direction::WriteToDevice) {
+      const unsigned blocks = state.currentBlock - state.firstBlock;
+      if (blocks == 0)
+        env.err << "No block of " << file << " was written into the device.\n";
+      else
+        env.err << "The device holds blocks " << state.firstBlock << "-" << state.currentBlock - 1
+                << " of " << file << " (" << blocks << " of " << blocks + state.blocksLeft
+                << ").\n";
+      return;
+    }
+    closeDataFile(state);
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(file, error);
+    if (!error) env.err << file << " holds " << size / blockSize << " whole blocks.\n";
+  }
+
+  int outcomeStatus(Progress& progress, bool exchanged) {
     progress.clear();
-    if (state.outcome != SessionOutcome::Completed) return exitTransferFailed;
-    if (state.differences > 0) {
-      env.err << "Veryfication found " << state.differences << " differing bytes.\n";
+    if (state.outcome != SessionOutcome::Completed) {
+      if (state.outcome == SessionOutcome::Failed) tellWhatIsPartial(exchanged);
       return exitTransferFailed;
     }
-    if (!options.quiet) env.err << "Done: " << title() << " complete.\n";
+    if (state.differences > 0) {
+      env.err << "Veryfication found " << state.differences << " differing bytes in "
+              << state.differingBlocks << " blocks, from offset " << state.firstDifference
+              << " to offset " << state.lastDifference << ".\n";
+      return exitTransferFailed;
+    }
+    env.err << "Done: " << title() << " complete.\n";
     return exitComplete;
   }
 };
 
 }  // namespace
+
+int runCommandLine(const std::vector<std::string>& args, std::ostream& err,
+                   const std::function<int(const Options&)>& run) {
+  const ParseResult parsed = parseOptions(args);
+  if (!parsed.options) {
+    err << usageError(parsed.error);
+    return exitUsage;
+  }
+  return run(*parsed.options);
+}
 
 int runCli(const Options& options, Environment& env) {
   Run run(options, env);

@@ -26,4 +26,9 @@ struct Environment {
 
 int runCli(const Options& options, Environment& env);
 
+// The program from its command line: a refused one prints why in one line and ends with
+// exitUsage; otherwise `run` does the work with the options.
+int runCommandLine(const std::vector<std::string>& args, std::ostream& err,
+                   const std::function<int(const Options&)>& run);
+
 }  // namespace morva::cli

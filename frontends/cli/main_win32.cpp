@@ -10,21 +10,18 @@
 
 int main(int argc, char** argv) {
   using namespace morva;
-  std::vector<std::string> args(argv + 1, argv + argc);
-  cli::ParseResult parsed = cli::parseOptions(args);
-  if (!parsed.options) {
-    std::cerr << "morva-cli: " << parsed.error << "\n\n" << cli::usageText();
-    return cli::exitUsage;
-  }
-  if (parsed.options->simulate) {
-    // The simulated device lives on a POSIX pseudo-terminal, which Windows does not have.
-    std::cerr << "morva-cli: --simulate is not available on Windows. Run vk350-sim on a Linux "
-                 "machine, or connect the Vk350 and name its port with --port COMn.\n";
-    return cli::exitUsage;
-  }
-  Win32Console console;
-  Win32SerialPort port;
-  Win32PortLister lister;
-  cli::Environment env{port, lister, console, std::cout, std::cerr, [] { return std::string(); }};
-  return cli::runCli(*parsed.options, env);
+  return cli::runCommandLine({argv + 1, argv + argc}, std::cerr, [](const cli::Options& options) {
+    if (options.simulate) {
+      // The simulated device lives on a POSIX pseudo-terminal, which Windows does not have.
+      std::cerr << cli::usageError(
+          "--simulate is not available on Windows: run vk350-sim on a "
+          "Linux machine, or name the Vk350's port with --port COMn");
+      return cli::exitUsage;
+    }
+    Win32Console console;
+    Win32SerialPort port;
+    Win32PortLister lister;
+    cli::Environment env{port, lister, console, std::cout, std::cerr, [] { return std::string(); }};
+    return cli::runCli(options, env);
+  });
 }

@@ -20,57 +20,83 @@ ParseResult refuse(std::string why) {
   return {std::nullopt, std::move(why)};
 }
 
-// Takes the option at args[i] (and its value, if it has one); false for an unknown option.
+// The value of an option that takes one: "--port PATH" or "--port=PATH".
+bool takeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
+               std::string& value, std::string& error) {
+  const std::string& a = args[i];
+  if (a.rfind(name + "=", 0) == 0) {
+    value = a.substr(name.size() + 1);
+  } else if (i + 1 < args.size()) {
+    value = args[++i];
+  }
+  if (value.empty()) error = "option " + name + " needs a value";
+  return !value.empty();
+}
+
+bool named(const std::string& arg, const std::string& name) {
+  return arg == name || arg.rfind(name + "=", 0) == 0;
+}
+
+// Takes the option at args[i] (and its value, if it has one); false with `error` otherwise.
 bool takeOption(const std::vector<std::string>& args, std::size_t& i, Options& o,
                 std::string& error) {
   const std::string& a = args[i];
-  if (a == "--port") {
-    if (i + 1 >= args.size() || args[i + 1].empty()) {
-      error = "--port needs a path";
-      return false;
-    }
-    o.ports.push_back(args[++i]);
-  } else if (a.rfind("--port=", 0) == 0 && a.size() > 7) {
-    o.ports.push_back(a.substr(7));
+  if (named(a, "--port")) {
+    std::string port;
+    if (!takeValue(args, i, "--port", port, error)) return false;
+    o.ports.push_back(port);
+  } else if (named(a, "--backup")) {
+    return takeValue(args, i, "--backup", o.backup, error);
   } else if (a == "--yes" || a == "-y") {
     o.yes = true;
   } else if (a == "--trace") {
     o.trace = true;
   } else if (a == "--simulate") {
     o.simulate = true;
+  } else if (a == "--simulate-reset") {
+    o.simulate = o.simulateReset = true;
   } else if (a == "--quiet" || a == "-q") {
     o.quiet = true;
+  } else if (a == "--verify") {
+    o.verifyAfter = true;
   } else {
-    error = "unknown option " + a;
+    error = "unknown option '" + a + "'";
     return false;
   }
   return true;
 }
 
+// The first word past the `expected` ones, named in the refusal.
+ParseResult tooMany(const std::vector<std::string>& words, std::size_t expected) {
+  return refuse("unexpected argument '" + words[expected] + "'");
+}
+
 ParseResult interpret(const std::vector<std::string>& words, Options o) {
   if (words.empty()) return refuse("no command given");
   const std::string& verb = words[0];
-  auto expect = [&](std::size_t n) { return words.size() == n; };
   if (verb == "help") {
     o.command = Command::Help;
-  } else if (verb == "ports") {
-    if (!expect(1)) return refuse("ports takes no arguments");
-    o.command = Command::Ports;
-  } else if (verb == "detect") {
-    if (!expect(1)) return refuse("detect takes no arguments");
-    o.command = Command::Detect;
+  } else if (verb == "ports" || verb == "detect") {
+    if (words.size() > 1) return tooMany(words, 1);
+    o.command = verb == "ports" ? Command::Ports : Command::Detect;
   } else if (auto d = directions.find(verb); d != directions.end()) {
-    if (!expect(3)) return refuse(verb + " needs a kind (program, libraries, user) and a FILE");
+    if (words.size() < 2)
+      return refuse(verb + " needs a kind (program, libraries, user) and a FILE");
     auto k = kinds.find(words[1]);
-    if (k == kinds.end()) return refuse("unknown kind " + words[1]);
+    if (k == kinds.end()) return refuse("unknown kind '" + words[1] + "'");
+    if (words.size() < 3) return refuse(verb + " " + words[1] + " needs a FILE");
+    if (words.size() > 3) return tooMany(words, 3);
     if (words[2].empty()) return refuse("FILE must not be empty");
     o.command = Command::Transfer;
     o.direction = d->second;
     o.kind = k->second;
     o.file = words[2];
   } else {
-    return refuse("unknown command " + verb);
+    return refuse("unknown command '" + verb + "'");
   }
+  if ((o.verifyAfter || !o.backup.empty()) &&
+      (o.command != Command::Transfer || o.direction != Direction::WriteToDevice))
+    return refuse(std::string(o.verifyAfter ? "--verify" : "--backup") + " goes with write only");
   return {o, {}};
 }
 
@@ -99,11 +125,16 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
   return interpret(words, o);
 }
 
+std::string usageError(const std::string& error) {
+  return "morva-cli: " + error + "\nTry 'morva-cli --help'.\n";
+}
+
 std::string usageText() {
   return R"(Usage:
-  morva-cli ports
+  morva-cli ports [--port PATH]... [--simulate]
   morva-cli detect [--port PATH]...
   morva-cli write|read|verify program|libraries|user FILE [--port PATH]... [--yes]
+  morva-cli write KIND FILE [--backup OLD] [--verify]
 
 Moves data between this computer and the Vk350 Morva controller over a serial port.
   write    sends FILE into the device
@@ -114,16 +145,22 @@ Moves data between this computer and the Vk350 Morva controller over a serial po
   user       user data, blocks 896-4095 (*.usr or *.bin)
 
 Options:
-  --port PATH   use this port (a device path, a pty, a symlink) instead of searching the
-                listed serial ports; may be given more than once
-  --simulate    use a simulated Vk350 instead of a serial port
-  --yes, -y     answer Yes to questions (overwrite FILE, continue past a difference)
-  --trace       print every frame on the wire in hex
-  --quiet, -q   no progress display
-  --help        this text;  --version  the program's version
+  --port PATH      use this port (a device path, a pty, a symlink) instead of searching the
+                   listed serial ports; may be given more than once
+  --simulate       use a simulated Vk350 instead of a serial port; its memory is kept between
+                   runs in $XDG_STATE_HOME/morva (~/.local/state/morva)
+  --simulate-reset the same, starting from an empty memory
+  --yes, -y        answer Yes to questions (overwrite FILE, continue past a difference)
+  --backup OLD     write: first read the device's blocks into OLD; write only if that read
+                   completed
+  --verify         write: verify FILE against the device once it is written
+  --trace          print every frame on the wire in hex
+  --quiet, -q      no progress display
+  --help           this text;  --version  the program's version
+  --               the arguments after it are not options (a FILE named -x.upg)
 
 Questions are asked on a terminal; without one (and without --yes) the default answer,
-No, is taken.
+No, is taken. With --yes a verification lists its first 10 differences, then counts them.
 
 Exit status:
   0    the session completed (verify: and no difference was found)

@@ -28,15 +28,20 @@ struct Options {
   bool yes = false;
   bool trace = false;
   bool simulate = false;
-  bool quiet = false;
+  bool simulateReset = false;  // the simulated device starts with an empty memory
+  bool quiet = false;          // no progress display; the closing line stays
+  bool verifyAfter = false;    // write: verify the file against the device once written
+  std::string backup;          // write: read the range into this file first
 };
 
 struct ParseResult {
   std::optional<Options> options;
-  std::string error;  // why the command line was refused
+  std::string error;  // why the command line was refused, in one line
 };
 
 ParseResult parseOptions(const std::vector<std::string>& args);
 std::string usageText();
+// What a refused command line prints: the reason, then where to read more.
+std::string usageError(const std::string& error);
 
 }  // namespace morva::cli

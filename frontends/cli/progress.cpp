@@ -14,16 +14,19 @@ std::string minutesSeconds(double s) {
 
 }  // namespace
 
-std::string progressLine(const ProgressFigures& f, int barWidth) {
+std::string progressLine(const ProgressFigures& f, int barWidth, bool withRate) {
   int total = f.total > 0 ? f.total : 1;
   int done = f.done < 0 ? 0 : (f.done > total ? total : f.done);
-  int filled = done * barWidth / total;
-  std::string line = "[";
-  line.append(filled, '#').append(barWidth - filled, ' ').append("]");
+  std::string line;
+  if (barWidth > 0) {
+    int filled = done * barWidth / total;
+    line = "[";
+    line.append(filled, '#').append(barWidth - filled, ' ').append("]");
+  }
   char text[96];
   std::snprintf(text, sizeof text, " %3d%%  %d/%d blocks", done * 100 / total, done, f.total);
   line += text;
-  if (f.seconds > 0 && done > 0) {
+  if (withRate && f.seconds > 0 && done > 0) {
     double kBps = done * 256.0 / 1000.0 / f.seconds;
     double left = (total - done) * f.seconds / done;
     std::snprintf(text, sizeof text, "  %.1f kB/s  %s left", kBps, minutesSeconds(left).c_str());
@@ -32,8 +35,21 @@ std::string progressLine(const ProgressFigures& f, int barWidth) {
   return line;
 }
 
-Progress::Progress(std::ostream& out, bool terminal, std::string title)
-    : out_(out), terminal_(terminal), title_(std::move(title)) {}
+std::string fittedProgress(const std::string& title, const ProgressFigures& f, int columns) {
+  const std::string head = title + "  ";
+  const std::string forms[] = {head + progressLine(f, 24, true), head + progressLine(f, 24, false),
+                               head + progressLine(f, 12, false), progressLine(f, 12, false),
+                               progressLine(f, 0, false)};
+  if (columns <= 0) return forms[0];
+  const std::size_t room = static_cast<std::size_t>(columns > 1 ? columns - 1 : 1);
+  for (const std::string& form : forms)
+    if (form.size() <= room) return form;
+  return forms[std::size(forms) - 1].substr(0, room);
+}
+
+Progress::Progress(std::ostream& out, bool terminal, std::string title,
+                   std::function<int()> columns)
+    : out_(out), terminal_(terminal), title_(std::move(title)), columns_(std::move(columns)) {}
 
 void Progress::start() {
   if (started_) return;
@@ -54,7 +70,8 @@ void Progress::update(int done, int total) {
     // Redrawing more often than the eye can follow only costs the terminal time.
     if (now - lastDraw_ < std::chrono::milliseconds(100) && done != total) return;
     lastDraw_ = now;
-    out_ << '\r' << title_ << "  " << progressLine(f) << "\x1b[K" << std::flush;
+    // Measured at every redraw: the terminal may have been resized meanwhile.
+    out_ << '\r' << fittedProgress(title_, f, columns_()) << "\x1b[K" << std::flush;
     lineOpen_ = true;
     return;
   }

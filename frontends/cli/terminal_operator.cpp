@@ -11,8 +11,15 @@ TerminalOperator::TerminalOperator(Console& console, std::ostream& err, bool yes
 
 Answer TerminalOperator::showMessage(const Message& message) {
   messages_.push_back(message);
+  const bool difference = message.text.starts_with(verificationQuestion);
+  if (difference && yes_ && ++differencesAnswered_ > differencesShown) {
+    if (differencesAnswered_ == differencesShown + 1)
+      err_ << "(further differences are counted, not shown)\n";
+    return Answer::Yes;
+  }
   if (beforeMessage_) beforeMessage_();
-  err_ << message.caption << ": " << message.text << '\n';
+  // "A problem :" already ends with its colon.
+  err_ << message.caption << (message.caption.ends_with(':') ? " " : ": ") << message.text << '\n';
   if (!message.detail.empty()) err_ << message.detail << '\n';
   err_.flush();
   if (message.buttons == Buttons::Ok) return Answer::Ok;

@@ -1,6 +1,7 @@
 // The operator on a terminal: every message box becomes a "Caption: text" line on stderr, the
 // file chooser answers with the FILE of the command line, questions are asked when a person is
-// there to answer them.
+// there to answer them. With --yes a verification's questions are printed for its first
+// differences only: a wrong file would otherwise print hundreds of thousands of lines.
 #pragma once
 
 #include <functional>
@@ -30,6 +31,10 @@ class TerminalOperator : public Operator, public PortMenu {
   void setBeforeMessage(std::function<void()> hook) { beforeMessage_ = std::move(hook); }
   // Called for every block the session counts.
   void setOnBlock(std::function<void(unsigned, unsigned)> hook) { onBlock_ = std::move(hook); }
+  // The file the chooser answers with from now on.
+  void setFile(std::string file) { file_ = std::move(file); }
+
+  static constexpr int differencesShown = 10;
   const std::vector<Message>& messages() const { return messages_; }
 
  private:
@@ -42,6 +47,7 @@ class TerminalOperator : public Operator, public PortMenu {
   std::function<void()> beforeMessage_;
   std::function<void(unsigned, unsigned)> onBlock_;
   std::vector<Message> messages_;
+  int differencesAnswered_ = 0;
 };
 
 }  // namespace morva::cli

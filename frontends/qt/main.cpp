@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "frontends/qt/front_end.h"
 #include "frontends/qt/options.h"
@@ -11,6 +13,7 @@
 #include "platform/posix/port_lister.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
+#include "transfer/version.h"
 
 namespace {
 
@@ -20,10 +23,27 @@ bool wantsScreenshot(int argc, char** argv) {
   return false;
 }
 
+// --help and --version are answered before the toolkit starts, which needs a display.
+std::optional<int> answeredWithoutDisplay(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << morva::qt::guiUsageText();
+      return 0;
+    }
+    if (arg == "--version") {
+      std::cout << "morva " << morva::versionNumber() << '\n';
+      return 0;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace morva;
+  if (const auto status = answeredWithoutDisplay(argc, argv)) return *status;
   // The screenshot needs no display.
   if (wantsScreenshot(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -40,10 +60,6 @@ int main(int argc, char** argv) {
     return 2;
   }
   const qt::GuiOptions& options = *parsed.options;
-  if (options.help) {
-    std::cout << qt::guiUsageText();
-    return 0;
-  }
 
   PosixSerialPort port;
   std::unique_ptr<sim::Simulator> simulator;

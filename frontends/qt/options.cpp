@@ -43,6 +43,8 @@ GuiParse parseGuiOptions(const std::vector<std::string>& args) {
       options.simulate = true;
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else {
       return {std::nullopt, "unknown argument: " + arg};
     }
@@ -52,6 +54,7 @@ GuiParse parseGuiOptions(const std::vector<std::string>& args) {
 
 std::string guiUsageText() {
   return "Usage: morva [--port PATH]... [--simulate] [--screenshot FILE]\n"
+         "       morva --help | --version\n"
          "\n"
          "  --port PATH        also list PATH as a serial port (a port the machine's list\n"
          "                     cannot show, such as a pseudo-terminal); may be repeated\n"

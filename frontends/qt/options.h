@@ -12,6 +12,7 @@ struct GuiOptions {
   bool simulate = false;           // --simulate: a simulated Vk350 on a pseudo-terminal
   std::string screenshot;          // --screenshot FILE: render a transfer to a PNG and end
   bool help = false;
+  bool version = false;
 };
 
 struct GuiParse {

@@ -1,9 +1,11 @@
 #include "platform/posix/console.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <iostream>
 
 namespace morva {
@@ -43,6 +45,13 @@ std::optional<std::string> PosixConsole::readLine() {
 
 bool PosixConsole::stopRequested() const {
   return stopFlag.load();
+}
+
+int PosixConsole::errorColumns() const {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  const char* columns = std::getenv("COLUMNS");
+  return columns != nullptr ? std::atoi(columns) : 0;
 }
 
 }  // namespace morva

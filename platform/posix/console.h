@@ -14,6 +14,8 @@ class PosixConsole : public Console {
   bool errorIsTerminal() const override;
   std::optional<std::string> readLine() override;
   bool stopRequested() const override;
+  // The terminal's own width, else $COLUMNS.
+  int errorColumns() const override;
 };
 
 }  // namespace morva

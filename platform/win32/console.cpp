@@ -42,6 +42,12 @@ bool Win32Console::errorIsTerminal() const {
   return isConsole(STD_ERROR_HANDLE);
 }
 
+int Win32Console::errorColumns() const {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 std::optional<std::string> Win32Console::readLine() {
   std::string line;
   if (!std::getline(std::cin, line)) return std::nullopt;

@@ -19,6 +19,8 @@ class Win32Console : public Console {
   // file is not.
   bool inputIsTerminal() const override;
   bool errorIsTerminal() const override;
+  // The console window's width.
+  int errorColumns() const override;
   std::optional<std::string> readLine() override;
   // The port's waits are not interrupted by Ctrl-C on Windows: the tool notices at its next
   // step, within the quarter second it waits at most.

@@ -331,6 +331,10 @@ TEST_F(HelpTest, ManualInTheCurrentDirectoryIsNotLookedAt) {
   std::filesystem::current_path(previous);
   EXPECT_TRUE(desktop.helpOpened.empty());
   expectNoAccessBox();
+  // The detail says where the manual was looked for.
+  EXPECT_EQ(desktop.op.messages[0].detail, "The manual is in none of these places:\n" +
+                                               (bin / manualFileName).string() + "\n" +
+                                               (share / manualFileName).string());
 }
 
 TEST_F(HelpTest, ViewerThatCannotOpenTheManualGetsTheSameBox) {
@@ -339,6 +343,8 @@ TEST_F(HelpTest, ViewerThatCannotOpenTheManualGetsTheSameBox) {
   startWithDevice();
   program->command(CMD_HELP_CONTENTS);
   expectNoAccessBox();
+  EXPECT_EQ(desktop.op.messages[0].detail,
+            (bin / manualFileName).string() + ": no program on this desktop would show it.");
 }
 
 }  // namespace

@@ -256,15 +256,15 @@ ports_ok() {
 check "ports lists the COM ports, without colons" ports_ok
 
 run_cli write program "$(winpath "$work/x.upg")" --simulate
-no_simulator="morva-cli: --simulate is not available on Windows. Run vk350-sim on a Linux"
-no_simulator+=" machine, or connect the Vk350 and name its port with --port COMn."
+no_simulator="morva-cli: --simulate is not available on Windows: run vk350-sim on a Linux"
+no_simulator+=" machine, or name the Vk350's port with --port COMn"
 expect "--simulate is refused on Windows" 2 "$no_simulator"
 
 run_cli write program "$(winpath "$work/x.upg")" --port MORVA-NO-SUCH-PORT
 no_such_port_ok() {
   [ "$rc" = 3 ] && grep -qx "Warning: Port open error !" <<<"$err" &&
     grep -q "^MORVA-NO-SUCH-PORT: ..*" <<<"$err" &&
-    grep -qx "A problem :: Vk350 not found !" <<<"$err"
+    grep -qx "A problem : Vk350 not found !" <<<"$err"
 }
 check "a port that does not exist: open error with the system's reason" no_such_port_ok
 
