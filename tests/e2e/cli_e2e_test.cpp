@@ -23,6 +23,7 @@ using testing::NoLister;
 using testing::QuietConsole;
 using testing::randomBytes;
 using testing::readFile;
+using testing::slice;
 using testing::writeFile;
 
 sim::SimulatorOptions withFault(const char* text) {
@@ -148,6 +149,91 @@ INSTANTIATE_TEST_SUITE_P(
         if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
       return name;
     });
+
+// What the tool says at the end of a session: what a failed one left behind, what a
+// verification found, that a long source was cut to its range; and the closing line, which
+// -q keeps.
+TEST_F(CliSession, TheClosingLinesSayWhatHappened) {
+  const std::string fw = writeFile(dir / "fw.upg", randomBytes(131072, 8));
+  const std::string big = writeFile(dir / "big.upg", randomBytes(140000, 9));
+  struct Case {
+    std::vector<std::string> args;
+    const char* fault;
+    int status;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {{"write", "program", fw},
+       "nak@data:7",
+       1,
+       {"Fail: Transmission error : got NAK",
+        "The device holds blocks 0-6 of " + fw + " (7 of 512)."}},
+      {{"read", "program", (dir / "r.upg").string()},
+       "nak@command:5",
+       1,
+       {(dir / "r.upg").string() + " holds 5 whole blocks."}},
+      {{"write", "program", big, "-q"},
+       "",
+       0,
+       {big + " is 140000 bytes: only its first 131072 bytes (program, 512 blocks) are sent.",
+        "Done: Write to Vk350 : program complete."}},
+      {{"write", "program", fw, "--verify", "-q"},
+       "",
+       0,
+       {"Done: Write to Vk350 : program complete.", "Done: Veryfication : program complete."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.fault);
+    device(*c.fault ? withFault(c.fault) : sim::SimulatorOptions{});
+    EXPECT_EQ(run(c.args, true), c.status) << err.str();
+    for (const std::string& line : c.lines)
+      EXPECT_NE(err.str().find(line + "\n"), std::string::npos) << line << " in:\n" << err.str();
+  }
+}
+
+// With --yes a wrong file lists its first ten differences, then one summary: how many bytes
+// in how many blocks, from which offset to which.
+TEST_F(CliSession, AVerificationWithYesSumsUpItsDifferences) {
+  device();
+  auto image = randomBytes(98304, 10);
+  writeFile(dir / "l.lib", image);
+  ASSERT_EQ(run({"write", "libraries", (dir / "l.lib").string(), "-q"}), 0) << err.str();
+  for (std::size_t i = 0; i < 30; ++i) image[3 * 256 + i] ^= 0xFF;  // 30 bytes in block 3
+  image[40 * 256 + 255] ^= 0x01;                                    // one in block 40
+  writeFile(dir / "l.lib", image);
+  EXPECT_EQ(run({"verify", "libraries", (dir / "l.lib").string(), "-q"}, true), 1);
+  const std::string said = err.str();
+  std::size_t asked = 0;
+  for (std::size_t at = said.find("Warning: Veryfication error"); at != std::string::npos;
+       at = said.find("Warning: Veryfication error", at + 1))
+    ++asked;
+  EXPECT_EQ(asked, 10u) << said;
+  EXPECT_NE(said.find("Veryfication found 31 differing bytes in 2 blocks, from offset 768 to "
+                      "offset 10495.\n"),
+            std::string::npos)
+      << said;
+}
+
+// --backup reads the range into its file first and writes only once that read completed.
+TEST_F(CliSession, ABackupComesFirstAndAFailedOneWritesNothing) {
+  device();
+  const auto before = randomBytes(1 << 20, 11);
+  sim->memory().assign(before);
+  const auto image = randomBytes(131072, 12);
+  const std::string fw = writeFile(dir / "fw.upg", image);
+  const std::string old = (dir / "old.upg").string();
+  ASSERT_EQ(run({"write", "program", fw, "--backup", old, "-q"}), 0) << err.str();
+  EXPECT_EQ(readFile(old), slice(before, 0, 131072));
+  EXPECT_EQ(deviceBytes(0, 512), image);
+
+  // The backup file exists now: without --yes it is not overwritten, and nothing is written.
+  sim->memory().assign(before);
+  EXPECT_EQ(run({"write", "program", fw, "--backup", old, "-q"}), 4) << err.str();
+  EXPECT_NE(err.str().find("Nothing was written: the backup into " + old + " did not complete."),
+            std::string::npos)
+      << err.str();
+  EXPECT_EQ(deviceBytes(0, 512), slice(before, 0, 131072));
+}
 
 TEST_F(CliSession, AReadKeepsWhatArrivedBeforeTheDeviceVanished) {
   sim::SimulatorOptions options;

@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -119,6 +121,61 @@ inline bool waitsForPipePartner(pid_t pid) {
   std::ifstream wchan("/proc/" + std::to_string(pid) + "/wchan");
   std::string where;
   return std::getline(wchan, where) && where == "wait_for_partner";
+}
+
+struct TerminalResult {
+  int status = -1;
+  bool timedOut = false;
+  std::string output;  // everything the program wrote to its terminal
+};
+
+// Runs a program with a terminal of `columns` columns (and COLUMNS set to them) as its
+// standard input, output and error, as a person at a terminal runs it. `watch` sees the output
+// so far every few milliseconds and may act on the terminal (its master side, `master`).
+inline TerminalResult runInTerminal(const std::string& program,
+                                    const std::vector<std::string>& args, unsigned short columns,
+                                    const std::function<void(const std::string&, int)>& watch,
+                                    std::chrono::seconds guard = std::chrono::seconds(30)) {
+  TerminalResult result;
+  std::vector<std::string> argvText{program};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argvText) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const std::string columnsText = "COLUMNS=" + std::to_string(columns);
+  int master = -1, slave = -1;
+  winsize size{24, columns, 0, 0};
+  if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) return result;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (setsid() < 0 || ioctl(slave, TIOCSCTTY, 0) != 0 || dup2(slave, 0) < 0 ||
+        dup2(slave, 1) < 0 || dup2(slave, 2) < 0 || putenv(const_cast<char*>(columnsText.c_str())))
+      _exit(childSetupFailed);
+    execv(program.c_str(), argv.data());
+    _exit(childExecFailed);
+  }
+  close(slave);
+  const auto deadline = std::chrono::steady_clock::now() + guard;
+  for (;;) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      result.timedOut = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, 5) > 0) {
+      char buffer[4096];
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n <= 0) break;  // the program has gone: its side of the terminal is closed
+      result.output.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (watch) watch(result.output, master);
+  }
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  return result;
 }
 
 }  // namespace morva::hardening

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/posix/serial_port.h"
+#include "platform/posix/user_state.h"
 #include "sim/simulator.h"
 #include "tests/hardening/child_process.h"
 #include "tests/hardening/harness.h"
@@ -46,6 +47,8 @@ class CliProgram : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir.path().empty());
+    // --simulate keeps its device's memory here, not in the user's own state folder.
+    setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
     memory = randomBytes(sim::MemoryImage::byteCount, 41);
     device = std::make_unique<sim::Simulator>();
     device->memory().assign(memory);
@@ -313,6 +316,80 @@ TEST_F(CliProgram, BadCommandLinesSayWhatIsWrongAndTouchNothing) {
   }
   EXPECT_TRUE(fs::is_empty(dir.path()));
   EXPECT_EQ(device->stats().wakeUps, 0u);
+}
+
+// Every program tells its version, and the desktop program its usage, without a display.
+TEST(Programs, TellTheirVersionWithoutADisplay) {
+  std::vector<std::pair<std::string, std::string>> programs = {{MORVA_CLI_PROGRAM, "morva-cli "},
+                                                               {MORVA_SIM_PROGRAM, "vk350-sim "}};
+#ifdef MORVA_GUI_PROGRAM
+  programs.emplace_back(MORVA_GUI_PROGRAM, "morva ");
+#endif
+  const std::optional<std::string> platform =
+      getenv("QT_QPA_PLATFORM") ? std::optional(getenv("QT_QPA_PLATFORM")) : std::nullopt;
+  unsetenv("QT_QPA_PLATFORM");
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  for (const auto& [program, name] : programs) {
+    const ProgramResult version = runProgram(program, {"--version"});
+    EXPECT_EQ(version.status, exitComplete) << explain(version);
+    EXPECT_EQ(version.out.rfind(name, 0), 0u) << explain(version);
+    EXPECT_EQ(runProgram(program, {"--help"}).status, exitComplete) << program;
+  }
+  if (platform) setenv("QT_QPA_PLATFORM", platform->c_str(), 1);
+}
+
+// At a terminal of 80 columns the progress is one line redrawn in place, never wider than the
+// terminal; made narrower mid-way (while the device holds a block back), it follows.
+TEST_F(CliProgram, TheProgressFitsTheTerminalAndFollowsItsWidth) {
+  device->setFaults({*sim::parseFault("hold@data:1000/once")});
+  std::size_t narrowFrom = std::string::npos;
+  const TerminalResult r = runInTerminal(
+      MORVA_CLI_PROGRAM, {"read", "user", dir / "u.usr", "--port", device->portPath()}, 80,
+      [&](const std::string& output, int master) {
+        if (narrowFrom != std::string::npos || device->holdsReached() == 0) return;
+        winsize narrow{24, 40, 0, 0};
+        ioctl(master, TIOCSWINSZ, &narrow);
+        narrowFrom = output.size();
+        device->release();
+      });
+  ASSERT_EQ(r.status, exitComplete) << r.output;
+  ASSERT_NE(narrowFrom, std::string::npos);
+  std::size_t lines = 0, from = 0;
+  for (std::size_t at = 0; at <= r.output.size(); ++at) {
+    if (at < r.output.size() && r.output[at] != '\r' && r.output[at] != '\n') continue;
+    std::string line = r.output.substr(from, at - from);
+    if (const auto erase = line.find("\x1b[K"); erase != std::string::npos) line.erase(erase);
+    if (line.find(" blocks") != std::string::npos) {  // a progress line; messages may wrap
+      EXPECT_LE(line.size(), from >= narrowFrom ? 39u : 79u) << line;
+    }
+    if (at < r.output.size() && r.output[at] == '\n') ++lines;
+    from = at + 1;
+  }
+  EXPECT_LE(lines, 3u) << "the progress wrapped or scrolled:\n" << r.output;
+}
+
+// --simulate keeps the simulated device's memory between runs, one run at a time;
+// --simulate-reset starts it empty; `ports --simulate` lists its port.
+TEST_F(CliProgram, TheSimulatedDeviceRemembersBetweenRuns) {
+  const std::string fw = writeFile(dir / "fw.upg", randomBytes(2 * block, 45));
+  auto simulated = [&](std::vector<std::string> args) {
+    args.push_back("-q");
+    return runProgram(MORVA_CLI_PROGRAM, args);
+  };
+  EXPECT_EQ(simulated({"write", "program", fw, "--simulate"}).status, exitComplete);
+  EXPECT_EQ(simulated({"verify", "program", fw, "--simulate"}).status, exitComplete);
+  EXPECT_EQ(simulated({"verify", "program", fw, "--simulate-reset"}).status, exitTransferFailed);
+  const ProgramResult ports = runProgram(MORVA_CLI_PROGRAM, {"ports", "--simulate"});
+  EXPECT_EQ(ports.status, exitComplete);
+  EXPECT_EQ(ports.out.rfind("/dev/pts/", 0), 0u) << explain(ports);
+
+  OsError error;
+  const auto held = HeldFile::take(dir / "state" / "morva" / "simulated-vk350.lock", error);
+  ASSERT_TRUE(held) << error.text;
+  const ProgramResult busy = simulated({"verify", "program", fw, "--simulate"});
+  EXPECT_EQ(busy.status, exitNoDevice);
+  EXPECT_TRUE(contains(busy.err, "in use by another run")) << explain(busy);
 }
 
 }  // namespace
