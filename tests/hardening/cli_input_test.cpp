@@ -157,7 +157,9 @@ TEST_F(CliProgram, CtrlCStopsAReadAndKeepsTheBlocksReceived) {
       MORVA_CLI_PROGRAM, {"read", "program", dir / "part.upg", "--port", device->portPath(), "-q"},
       std::nullopt, std::chrono::seconds(20), [&](pid_t) { return device->holdsReached() > 0; });
   EXPECT_EQ(r.status, 130) << explain(r);
-  EXPECT_TRUE(contains(r.err, "Stopped.\n")) << explain(r);
+  EXPECT_TRUE(
+      contains(r.err, "Stopped.\n" + (dir / "part.upg").string() + " holds 5 whole blocks.\n"))
+      << explain(r);
   EXPECT_EQ(readFile(dir / "part.upg"), slice(memory, 0, 5 * block));
 }
 
