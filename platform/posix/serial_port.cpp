@@ -65,15 +65,17 @@ bool lineSettingsTook(int fd) {
 
 // USB adapters otherwise hold received bytes back for up to 16 ms, which adds up over the
 // thousands of one-byte answers in a transfer. Ptys refuse and UARTs have nothing to hold
-// back, so a refusal changes nothing.
-void requestLowLatency(int fd) {
+// back, so a refusal changes nothing. True when a serial driver answered: a real line.
+bool requestLowLatency(int fd) {
 #if defined(__linux__) && defined(TIOCGSERIAL)
   serial_struct serial{};
-  if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+  if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return false;
   serial.flags |= ASYNC_LOW_LATENCY;
   (void)ioctl(fd, TIOCSSERIAL, &serial);
+  return true;
 #else
   (void)fd;
+  return false;
 #endif
 }
 
@@ -126,7 +128,7 @@ bool PosixSerialPort::configure(const Timeouts& timeouts) {
   makeLineSettings(t);
   if (tcsetattr(fd_, TCSANOW, &t) != 0) return fail(settingsError(errno));
   if (!lineSettingsTook(fd_)) return fail(errnoError(EINVAL, FailureCause::Other));
-  requestLowLatency(fd_);
+  realLine_ = requestLowLatency(fd_);
   if (tcflush(fd_, TCIOFLUSH) != 0) return fail(settingsError(errno));
   return true;
 }
@@ -185,7 +187,8 @@ bool PosixSerialPort::beginOperation(Operation op) {
     return refuseStart(errnoError(EBUSY, FailureCause::Other));
   }
   forgetFailedStart();  // an unreported failed start is overtaken by this one
-  op.deadline = now_() + timeouts_.perByte * op.size;
+  op.started = now_();
+  op.deadline = op.started + timeouts_.perByte * op.size;
   op_ = op;
   return true;
 }
@@ -240,7 +243,7 @@ PollResult PosixSerialPort::pollWrite(Operation& op) {
   if (auto error = pushOutput(op)) return PollResult::failed(*error);
   if (op.done == op.size) {
     if (auto error = readOutputQueue(op)) return PollResult::failed(*error);
-    if (op.queued == 0) return PollResult::completed(op.done);
+    if (op.queued == 0 && now_() >= leftTheWire(op)) return PollResult::completed(op.done);
   }
   if (now_() >= op.deadline) return PollResult::completed(op.done);
   return PollResult::pending();
@@ -288,7 +291,15 @@ Clock::time_point PosixSerialPort::readDeadline(const Operation& op) const {
 Clock::time_point PosixSerialPort::writeRecheck(const Operation& op) const {
   std::size_t left = op.size - op.done + op.queued;
   auto wait = std::max<Clock::duration>(shortestRecheck, byteOnWire * left);
-  return std::min(op.deadline, now_() + wait);
+  return std::min(op.deadline, std::max(now_() + wait, leftTheWire(op)));
+}
+
+// A USB adapter's driver counts a write as gone once the adapter has taken it, while its chip
+// still sends it at 38400 baud: 67 ms for a data frame, time the device's answer window would
+// otherwise lose. On a real line the bytes cannot have left before their time on the wire.
+Clock::time_point PosixSerialPort::leftTheWire(const Operation& op) const {
+  if (!realLine_) return op.started;
+  return op.started + std::chrono::duration_cast<Clock::duration>(byteOnWire * op.size);
 }
 
 void PosixSerialPort::waitForProgress(Clock::time_point until) {

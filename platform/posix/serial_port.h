@@ -49,9 +49,10 @@ class PosixSerialPort : public PortSkeleton {
   // abandons both. A start on a closed port fails with EBADF. A failed start that was never
   // polled is forgotten by the next start.
   bool startRead(std::span<std::uint8_t> buffer) override;
-  // Hands the bytes to the driver at once, as far as it takes them. When the time runs out
-  // first, the write completes with the count the driver took: the device got those bytes and
-  // never sees the rest, just as with a port whose write time-out expired.
+  // Hands the bytes to the driver at once, as far as it takes them. It completes once the
+  // driver's queue is empty and, on a real line, the bytes' time on the wire has passed. When
+  // the time runs out first, the write completes with the count the driver took: the device
+  // got those bytes and never sees the rest, as with a port whose write time-out expired.
   bool startWrite(std::span<const std::uint8_t> bytes) override;
 
   // While a read is pending: the descriptor (readable when bytes come or the device is gone)
@@ -71,6 +72,7 @@ class PosixSerialPort : public PortSkeleton {
     const std::uint8_t* writeFrom = nullptr;
     std::size_t size = 0;
     std::size_t done = 0;  // bytes received, or taken by the driver
+    Clock::time_point started;
     Clock::time_point deadline;
     Clock::time_point lastByte;
     std::size_t queued = 0;  // a write's bytes still in the driver's output queue
@@ -91,9 +93,11 @@ class PosixSerialPort : public PortSkeleton {
   std::optional<OsError> readOutputQueue(Operation& op);
   Clock::time_point readDeadline(const Operation& op) const;
   Clock::time_point writeRecheck(const Operation& op) const;
+  Clock::time_point leftTheWire(const Operation& op) const;
 
   NowFunction now_;
   Timeouts timeouts_ = lineTimeouts;
+  bool realLine_ = false;  // a serial driver's line, not a pty: bytes take time to leave
   int fd_ = -1;
   std::optional<Operation> op_;
 };
