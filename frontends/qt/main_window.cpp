@@ -43,6 +43,11 @@ ClientArea::ClientArea(QWidget* parent) : QWidget(parent) {
                           windowBackgroundColour.blue));
   setPalette(palette);
   setAutoFillBackground(true);
+  // The keys are for the painted area: it holds the focus whenever the window is active, so
+  // that the menu bar, which takes the focus while it is worked from the keyboard, has it to
+  // hand back (keeping it, the menu bar would take every Esc). It is the window's only
+  // focusable widget, so Tab moves nothing and reaches the window's key handler too.
+  setFocusPolicy(Qt::StrongFocus);
 }
 
 void ClientArea::paintEvent(QPaintEvent*) {
