@@ -11,6 +11,7 @@
 
 #include "app/commands.h"
 #include "display/paint.h"
+#include "frontends/qt/menu_map.h"
 #include "frontends/qt/qt_canvas.h"
 
 // The icons and the background picture live in a static library: its resources are only
@@ -43,6 +44,11 @@ ClientArea::ClientArea(QWidget* parent) : QWidget(parent) {
                           windowBackgroundColour.blue));
   setPalette(palette);
   setAutoFillBackground(true);
+  // The keys are for the painted area: it holds the focus whenever the window is active, so
+  // that the menu bar, which takes the focus while it is worked from the keyboard, has it to
+  // hand back (keeping it, the menu bar would take every Esc). It is the window's only
+  // focusable widget, so Tab moves nothing and reaches the window's key handler too.
+  setFocusPolicy(Qt::StrongFocus);
 }
 
 void ClientArea::paintEvent(QPaintEvent*) {
@@ -66,6 +72,8 @@ MainWindow::MainWindow(Dialogs& dialogs) : dialogs_(dialogs), client_(new Client
   setWindowIcon(icon);
   setCentralWidget(client_);
   resize(640, 498);
+  menuMap_ = MenuMap::fromEnvironment(this);
+  if (menuMap_ != nullptr) menuMap_->watch(menuBar());
 }
 
 void MainWindow::attach(Program& program, std::function<void()> beforeCommand) {
@@ -109,12 +117,14 @@ void MainWindow::installMenus(const MenuTree& menus) {
   // Built first: the three kind entries of the Action popup all open it.
   QMenu* choice = new QMenu(this);
   menus_[MenuId::Choice] = choice;
+  if (menuMap_ != nullptr) menuMap_->watch(choice);
   fillMenu(choice, menus.choice);
   connect(choice, &QMenu::aboutToShow, this,
           [this] { choiceShownUnder_ = menu(MenuId::Action)->activeAction(); });
   for (const MenuItem& item : menus.bar.items) {
     QMenu* popup = menuBar()->addMenu(QString::fromStdString(item.text));
     menus_[item.popup] = popup;
+    if (menuMap_ != nullptr) menuMap_->watch(popup);
     fillMenu(popup, menus.menu(item.popup));
   }
 }

@@ -18,6 +18,8 @@ class QMenu;
 
 namespace morva::qt {
 
+class MenuMap;
+
 inline constexpr const char* mainWindowTitle = "Vk350 Morva communication program";
 
 // The area below the menu bar, painted from the session state at every paint.
@@ -88,6 +90,7 @@ class MainWindow : public QMainWindow, public Desktop {
   std::map<MenuId, QMenu*> menus_;
   std::map<int, QAction*> commands_;
   QAction* choiceShownUnder_ = nullptr;
+  MenuMap* menuMap_ = nullptr;  // where the menu items are, for a stage that clicks them
 };
 
 }  // namespace morva::qt

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <optional>
 
 #include "app/commands.h"
@@ -53,6 +54,19 @@ class MainWindowTest : public ::testing::Test {
 QString qtText(const std::string& s) {
   return QString::fromStdString(s);
 }
+
+// Notes the keys that reach the widget it watches, whoever they were sent to.
+class KeyWatch : public QObject {
+ public:
+  explicit KeyWatch(std::vector<int>& keys) : keys_(keys) {}
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress) keys_.push_back(static_cast<QKeyEvent*>(event)->key());
+    return false;
+  }
+
+ private:
+  std::vector<int>& keys_;
+};
 
 TEST_F(MainWindowTest, MenuBarMirrorsTheModel) {
   ASSERT_EQ(start(), 0);
@@ -162,24 +176,65 @@ TEST_F(MainWindowTest, RepeatIsEnabledAfterTheFirstTransferCommand) {
   EXPECT_TRUE(repeat->isEnabled());
 }
 
-TEST_F(MainWindowTest, EscapeKeyStopsTheTransferAndOtherKeysDoNot) {
+// Keys and clicks here go through the platform's routing, as a person's do: the focus, the open
+// popups and the shortcuts decide which widget gets them.
+TEST_F(MainWindowTest, EscapeStopsATransferStartedFromTheKeyboardMenusOrWithTheMouse) {
   ASSERT_EQ(start(), 0);
+  // The device answers the wake-up, then owes every answer: the sessions stay under way.
+  auto identify = port.device;
+  port.device = [&](const Operation& op) {
+    return op.isRead && op.size != identificationSize ? Reply::written(1 << 30) : identify(op);
+  };
   QTemporaryDir folder;
   QFile image(folder.filePath("image.upg"));
   ASSERT_TRUE(image.open(QIODevice::WriteOnly) && image.write(QByteArray(512, 'x')) == 512);
   image.close();
-  dialogs.files.push_back(FileChoice{image.fileName().toStdString(), false});
-  window().itemAction(MenuId::Action, 2)->hover();
-  window().commandAction(CMD_VERIFY)->trigger();
-  ASSERT_EQ(program().state().transferStep, TransferStep::AwaitWakeUpSent)
-      << dialogs.texts().size();
-  QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
-  QApplication::sendEvent(&window(), &letter);
-  EXPECT_EQ(program().state().transferStep, TransferStep::AwaitWakeUpSent);
-  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(QChar(27)));
-  QApplication::sendEvent(&window(), &escape);
-  EXPECT_EQ(program().state().transferStep, TransferStep::Idle);
+  const FileChoice choice{image.fileName().toStdString(), false};
+  dialogs.files = {choice, choice};
+  std::vector<int> keysAtWindow;
+  KeyWatch watch(keysAtWindow);
+  window().installEventFilter(&watch);
+  window().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+  QWindow* handle = window().windowHandle();
+  const auto running = [&] { return program().state().transferStep != TransferStep::Idle; };
+
+  // Alt+A opens Action on its first enabled entry, Program; Right opens the kind's popup on
+  // Write. The menu bar took the focus for this.
+  QTest::keyClick(handle, Qt::Key_A, Qt::AltModifier);
+  QTest::keyClick(handle, Qt::Key_Right);
+  QTest::keyClick(handle, Qt::Key_Return);
+  ASSERT_TRUE(running());
+  ASSERT_EQ(dialogs.fileRequests.at(0).title, "Choose file with data :");
+  // Every key reaches the window, which repaints for it; only Esc stops.
+  keysAtWindow.clear();
+  QTest::keyClick(handle, Qt::Key_Tab);
+  QTest::keyClick(handle, Qt::Key_B);
+  EXPECT_TRUE(running());
+  QTest::keyClick(handle, Qt::Key_Escape);
+  EXPECT_EQ(keysAtWindow, (std::vector<int>{Qt::Key_Tab, Qt::Key_B, Qt::Key_Escape}));
+  EXPECT_FALSE(running());
   EXPECT_EQ(program().state().outcome, SessionOutcome::Stopped);
+
+  // With the mouse: Action, Scanner libraries, Write.
+  QMenuBar* bar = window().menuBar();
+  QTest::mouseClick(handle, Qt::LeftButton, {},
+                    bar->mapTo(&window(), bar->actionGeometry(bar->actions()[0]).center()));
+  for (QAction* item :
+       {window().itemAction(MenuId::Action, 3), window().commandAction(CMD_WRITE)}) {
+    QMenu* menu = qobject_cast<QMenu*>(item->parent());
+    ASSERT_TRUE(menu != nullptr && runUntil([&] { return menu->isVisible(); }, 10000))
+        << item->text().toStdString();
+    QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {},
+                      menu->actionGeometry(item).center());
+  }
+  ASSERT_TRUE(running());
+  EXPECT_EQ(dialogs.fileRequests.at(1).title, "Choose file with data :");
+  EXPECT_EQ(program().state().dataKind, DataKind::FixtureLibraries);
+  QTest::keyClick(handle, Qt::Key_Escape);
+  EXPECT_FALSE(running());
+  EXPECT_EQ(program().state().outcome, SessionOutcome::Stopped);
+  EXPECT_TRUE(dialogs.shown.empty()) << dialogs.texts().front();
 }
 
 TEST_F(MainWindowTest, ExitEndsTheProgramWithStatusZeroAndThePortClosed) {

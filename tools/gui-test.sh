@@ -1,0 +1,378 @@
+#!/usr/bin/env bash
+# The desktop program as a person works it: morva on an X server (Xvfb) under a window manager
+# (openbox), with its menus, file dialogs, boxes and font chooser worked through xdotool's keys
+# and mouse clicks, against vk350-sim. What happened is judged from the simulator's wire trace,
+# its held answers and its saved memory, from the files the program wrote and from its exit
+# status. Prints one PASS or FAIL line per case, then "N passed, N failed"; exits non-zero on
+# any failure. The run's files and screenshots stay in $BUILD_DIR/gui-stage (build/gui-stage).
+#
+#   bash tools/gui-test.sh      # installs its packages, builds morva and vk350-sim as needed
+#
+# Under CI=true a machine that cannot run the stage fails it; elsewhere the stage says why it
+# did not run and exits 0.
+#
+# Clicks land only where the program says its items are: with MORVA_MENU_MAP set, the menu bar
+# and each popup print, as they show, every item's rectangle relative to the X window it is
+# painted in (frontends/qt/menu_map.h); where that window is on the screen, and whether it is
+# mapped, is asked of the X server (xwininfo). Nothing waits on the clock: each step waits on
+# the window, the program's output or the simulator's trace that it needs, with generous hang
+# guards only.
+#
+# Safety: the program and the simulator run in a mount namespace of their own in which every
+# real serial device node is /dev/null; the program is given the simulator's port with --port.
+set -uo pipefail
+cd "$(dirname "$0")/.." || exit 2
+build=${BUILD_DIR:-build}
+work=$(realpath -m "$build/gui-stage")
+
+cannot_run() {
+  if [ "${CI:-}" = true ]; then
+    echo "FAIL gui stage: $1"
+    echo "0 passed, 1 failed"
+    exit 1
+  fi
+  echo "gui stage: not run: $1"
+  exit 0
+}
+
+serial_nodes() {
+  local dev
+  for dev in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* /dev/ttyAMA* /dev/rfcomm*; do
+    [ -e "$dev" ] && echo "$dev"
+  done
+}
+
+if [ -z "${MORVA_GUI_ISOLATED:-}" ]; then
+  started=$SECONDS
+  if ! bash tools/deps.sh >/dev/null ||
+    ! bash tools/deps.sh xvfb openbox xdotool x11-utils imagemagick >/dev/null; then
+    cannot_run "the packages it needs could not be installed"
+  fi
+  if [ ! -f "$build/build.ninja" ]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null ||
+      cannot_run "cmake could not configure $build"
+  fi
+  cmake --build "$build" --target morva vk350-sim >/dev/null || cannot_run "the build failed"
+  echo "gui stage: packages and build took $((SECONDS - started)) s"
+  unshare --mount --propagation private true 2>/dev/null ||
+    cannot_run "no mount namespace (unshare) to hide the real serial ports"
+  exec unshare --mount --propagation private env MORVA_GUI_ISOLATED=1 bash "$0"
+fi
+
+# Inside the namespace: every real serial device is /dev/null for everything started here.
+for dev in $(serial_nodes); do
+  if ! mount --bind /dev/null "$dev" || [ "$(stat -L -c %t:%T "$dev")" != "1:3" ]; then
+    cannot_run "cannot hide $dev"
+  fi
+done
+
+morva=$(realpath "$build/frontends/qt/morva")
+sim=$(realpath "$build/sim/vk350-sim")
+rm -rf "$work"
+mkdir -p "$work/home" "$work/runtime"
+chmod 700 "$work/runtime"
+started=$(date +%s%N)
+passed=0 failed=0
+pass() {
+  passed=$((passed + 1))
+  echo "PASS $1"
+}
+fail() {
+  failed=$((failed + 1))
+  echo "FAIL $1"
+  shift
+  local line
+  for line in "$@"; do echo "     $line"; done
+}
+check() {  # check NAME COMMAND...: passes when the command succeeds, and returns its status
+  local name=$1
+  shift
+  if "$@"; then
+    pass "$name"
+  else
+    fail "$name" "$*"
+    return 1
+  fi
+}
+after() {  # after STATUS NAME COMMAND...: a check that means something only if a case passed
+  if [ "$1" = 0 ]; then
+    shift
+    check "$@"
+  else
+    fail "$2" "not judged: the case it follows failed"
+  fi
+}
+
+xvfb_pid="" wm_pid="" sim_pid="" gui_pid=""
+# wait_until SECONDS COMMAND...: true as soon as the command succeeds; the time is a hang guard.
+# Once the program has ended, nothing it would have done is waited for.
+wait_until() {
+  local end=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    [ -z "$gui_pid" ] || kill -0 "$gui_pid" 2>/dev/null || return 1
+    sleep 0.02
+  done
+}
+
+finish() {
+  local pid
+  for pid in "$gui_pid" "$sim_pid" "$wm_pid" "$xvfb_pid"; do
+    [ -z "$pid" ] || kill -TERM "$pid" 2>/dev/null
+  done
+  wait 2>/dev/null
+}
+trap finish EXIT
+
+# --- the display, its window manager, the device ----------------------------------------------
+fifo="$work/xvfb.display"
+mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+number=""
+read -r -t 60 number <"$fifo"
+rm -f "$fifo"
+[ -n "$number" ] || cannot_run "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=":$number"
+HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" openbox --sm-disable \
+  >"$work/openbox.log" 2>&1 &
+wm_pid=$!
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+wait_until 60 wm_running || cannot_run "openbox did not start: $(cat "$work/openbox.log")"
+
+memory="$work/memory.bin" before="$work/memory-before.bin" trace="$work/sim-trace.txt"
+firmware="$work/firmware.upg" held_libs="$work/libraries-held.lib"
+read_libs="$work/libraries-read.lib" read_user="$work/user-read.usr"
+head -c 1048576 /dev/urandom >"$before"
+cp "$before" "$memory"
+head -c 131072 /dev/urandom >"$firmware"
+# The libraries (blocks 512-895) as the device holds them: what the verification compares.
+dd if="$before" of="$held_libs" bs=256 skip=512 count=384 status=none
+# The device holds back the data frame of block 600 (the libraries' verification, stopped with
+# Esc) and of block 1000 (the user data's read, stopped from the menu) until SIGUSR1: those
+# sessions are under way when the stop comes, however fast or slow the machine. The PC waits
+# half a minute for a frame that has not begun.
+"$sim" --link "$work/vk350" --memory "$memory" --trace --fault hold@data:600/once \
+  --fault hold@data:1000/once >"$work/sim-out.txt" 2>"$trace" &
+sim_pid=$!
+sim_ready() { case "$(readlink "$work/vk350")" in /dev/pts/*) return 0 ;; esac; return 1; }
+wait_until 30 sim_ready || cannot_run "vk350-sim did not start: $(cat "$trace")"
+
+# --- what the stage reads back ------------------------------------------------------------------
+trace_count() { grep -c -- "$1" "$trace"; }
+trace_has() { [ "$(trace_count "$1")" -ge "$2" ]; }
+held_at_least() { [ "$(grep -c '^held:' "$work/sim-out.txt")" -ge "$1" ]; }
+# The device acknowledged the data frame of `block`: it is in its memory.
+written_through() {
+  awk -v last="data for block $1\$" '$0 ~ last {seen = 1; next} seen && /DEV->PC 06/ {ok = 1}
+    END {exit !ok}' "$trace"
+}
+# After the `n`th held answer the PC sent nothing but, at most, the wake-up of a new session.
+nothing_asked_after_hold() {
+  awk -v n="$1" '/answer held/ && ++held == n {after = 1; next}
+    after && /PC->DEV/ {bad = !/wake-up/; exit} END {exit bad || held < n}' "$trace"
+}
+released() { trace_has "the rest once released" "$1"; }
+same_bytes() { cmp -s -n "$3" -i "0:$4" "$1" "$2"; }  # FILE MEMORY COUNT OFFSET-IN-MEMORY
+
+# The visible window named exactly NAME (a regular expression), in `found`.
+found=""
+window_named() {
+  found=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
+  [ -n "$found" ]
+}
+active_is() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ]; }
+# wait_window NAME: the window is up and has the keyboard; its id in `found`.
+wait_window() {
+  wait_until 20 window_named "$1" && wait_until 20 active_is "$found"
+}
+gone() { ! window_named "$1"; }
+main_window=""
+keys() {  # keys KEY...: typed into the main window once it has the keyboard again
+  wait_until 20 active_is "$main_window" || return 1
+  xdotool key "$@"
+}
+# menu KEY KEY...: Alt+KEY opens a menu of the bar; each further key is typed once the popup
+# the one before opened has shown (the program prints its items as it shows).
+menu_lines() { grep -c '^menu-item' "$work/morva-out.txt"; }
+menu() {
+  local first=$1 key count
+  shift
+  count=$(menu_lines)
+  keys "alt+$first" || return 1
+  for key in "$@"; do
+    wait_until 20 popup_shown_since "$count" || return 1
+    count=$(menu_lines)
+    xdotool key "$key"
+  done
+}
+popup_shown_since() {
+  local id
+  id=$(grep '^menu-item' "$work/morva-out.txt" | tail -n +$(($1 + 1)) | tail -n 1 | cut -d' ' -f2)
+  [ -n "$id" ] && viewable "$id"
+}
+viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+# The latest place the program gave for the menu item TEXT, as "WINDOW X Y WIDTH HEIGHT" in
+# `line`, once that window is on the screen.
+line=""
+item_shown() {
+  line=$(awk -v text="$1" '$1 == "menu-item" {t = $0; for (i = 0; i < 6; ++i) sub(/^[^ ]+ /, "", t)
+    if (t == text) last = $2 " " $3 " " $4 " " $5 " " $6} END {print last}' \
+    "$work/morva-out.txt")
+  [ -n "$line" ] && viewable "${line%% *}"
+}
+# click TEXT: a mouse click in the middle of the shown menu item TEXT.
+click() {
+  wait_until 20 item_shown "$1" || return 1
+  local id x y w h ox oy
+  read -r id x y w h <<<"$line"
+  read -r ox oy < <(xwininfo -id "$id" | awk '/Absolute upper-left X/ {x = $4}
+    /Absolute upper-left Y/ {y = $4} END {print x, y}')
+  xdotool mousemove --sync $((ox + x + w / 2)) $((oy + y + h / 2)) click 1
+}
+# choose_file TITLE PATH: the file dialog TITLE takes PATH typed into its name field.
+choose_file() {
+  wait_window "$1" || return 1
+  xdotool type --delay 4 "$2"
+  xdotool key Return
+  wait_until 20 gone "$1"
+}
+# about: Help > About, then its OK with Return. Keys and clicks are handled in the order they
+# came: once the box is up, everything sent before it has been handled.
+about() {
+  menu h a && wait_window About && xdotool key Return && wait_until 20 gone About
+}
+# A screenshot. Given a window that is gone, import would wait for a click: hence the guard.
+grab() {
+  [ "$1" = root ] || xwininfo -id "$1" >/dev/null 2>&1 || return 1
+  timeout -k 5 20 /usr/bin/import -window "$1" "$2"
+}
+shot() { grab root "$work/$1.png"; }
+
+# --- the cases ------------------------------------------------------------------------------------
+HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/runtime" \
+  QT_QPA_PLATFORM=xcb MORVA_MENU_MAP=1 \
+  "$morva" --port "$work/vk350" >"$work/morva-out.txt" 2>"$work/morva-err.txt" </dev/null &
+gui_pid=$!
+
+title="Vk350 Morva communication program"
+started_ok() {
+  wait_window "$title" && main_window=$found &&
+    xprop -id "$main_window" _NET_FRAME_EXTENTS | grep -q = &&
+    wait_until 20 trace_has identification 1 && ! window_named "A problem :"
+}
+check "morva opens its main window, framed by the window manager, and finds the Vk350" started_ok
+shot 01-started
+
+# The one case for the mouse: Action, Program, Write to Vk350.
+write_with_mouse() {
+  click Action && click Program && wait_until 20 item_shown "Write to Vk350" || return 1
+  shot 02-menus
+  click "Write to Vk350" && wait_window "Choose file with data :" || return 1
+  shot 03-file-dialog
+  choose_file "Choose file with data :" "$firmware" && wait_until 60 written_through 511
+}
+check "Action > Program > Write to Vk350 with the mouse writes the whole file" write_with_mouse
+
+# Esc while the device holds block 600 of a verification started from the keyboard.
+verify_then_escape() {
+  menu a l v && choose_file "Choose file for veryfication :" "$held_libs" &&
+    wait_until 60 held_at_least 1 || return 1
+  shot 04-verification-held
+  keys Escape && about
+}
+check "Scanner libraries > Veryfication from the keyboard; Esc while block 600 is due" \
+  verify_then_escape
+escaped=$?
+if [ "$escaped" = 0 ]; then
+  kill -USR1 "$sim_pid"
+  wait_until 20 released 1
+fi
+# Repeat verifies the same file again; a difference would put up a box that keeps it waiting.
+ends=$(trace_count "data of block 895$")
+repeat_ok() {
+  menu a r && wait_until 60 trace_has "data of block 895$" $((ends + 1)) && ! window_named Warning
+}
+check "Repeat verifies the same file again, to its end, with no difference" repeat_ok
+after "$escaped" "  ... Esc had stopped the first: the PC asked for nothing after block 600" \
+  nothing_asked_after_hold 1
+
+read_with_keys() {
+  menu a l r && choose_file "Choose file to write into :" "$read_libs" &&
+    wait_until 60 same_bytes "$read_libs" "$before" 98304 $((512 * 256))
+}
+check "Scanner libraries > Read from Vk350 from the keyboard reads the device's libraries" \
+  read_with_keys
+
+# Action > Stop while the device holds block 1000 of a read.
+read_then_stop() {
+  menu a u r && choose_file "Choose file to write into :" "$read_user" &&
+    wait_until 60 held_at_least 2 || return 1
+  menu a s && about
+}
+check "User data > Read from Vk350; Action > Stop while block 1000 is due" read_then_stop
+stopped=$?
+if [ "$stopped" = 0 ]; then
+  kill -USR1 "$sim_pid"
+  wait_until 20 released 2
+fi
+
+# The font chooser: a bigger size typed into its Size field (Alt+S); the window's text grows.
+font_ok() {
+  grab "$main_window" "$work/font-before.png" && menu a f &&
+    wait_window "Select Font" || return 1
+  shot 05-font-chooser
+  xdotool key alt+s ctrl+a && xdotool type 24 && xdotool key Return &&
+    wait_until 20 gone "Select Font" && wait_until 20 repainted
+}
+repainted() {
+  grab "$main_window" "$work/06-font-chosen.png" &&
+    ! /usr/bin/compare -metric AE "$work/font-before.png" "$work/06-font-chosen.png" null: \
+      2>/dev/null
+}
+check "Action > Font opens the font chooser, and the size chosen shows in the window" font_ok
+
+about_box() {
+  menu h a && wait_window About || return 1
+  shot 07-about
+  [ "$(xprop -id "$found" WM_TRANSIENT_FOR | awk '{print $NF}')" = \
+    "$(printf '0x%x' "$main_window")" ] && xdotool key Return && wait_until 20 gone About
+}
+check "Help > About shows its box over the main window; Return closes it" about_box
+
+menu a e
+gui_rc="still running after 30 s"
+gui_gone() { ! kill -0 "$gui_pid" 2>/dev/null; }
+if wait_until 30 gui_gone; then
+  wait "$gui_pid"
+  gui_rc=$?
+  gui_pid=""
+fi
+check "Action > Exit ends the program with status 0" [ "$gui_rc" = 0 ]
+
+after "$stopped" "Stop had stopped the read: the PC asked for nothing after block 1000" \
+  nothing_asked_after_hold 2
+kept_ok() {
+  [ "$(stat -c %s "$read_user" 2>/dev/null)" = 26624 ] && same_bytes "$read_user" "$before" 26624 $((896 * 256))
+}
+after "$stopped" "  ... and the file keeps the 104 blocks read before it" kept_ok
+
+kill -TERM "$sim_pid"
+sim_rc="still running after 30 s"
+sim_gone() { ! kill -0 "$sim_pid" 2>/dev/null; }
+if wait_until 30 sim_gone; then
+  wait "$sim_pid"
+  sim_rc=$?
+  sim_pid=""
+fi
+saved_ok() {
+  [ "$sim_rc" = 0 ] && same_bytes "$firmware" "$memory" 131072 0 &&
+    same_bytes "$held_libs" "$memory" 98304 $((512 * 256))
+}
+check "the device's memory holds the program written from the menus, the rest as it was" saved_ok
+
+elapsed=$((($(date +%s%N) - started) / 100000000))
+echo "gui stage took $((elapsed / 10)).$((elapsed % 10)) s; screenshots and logs in $work"
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
