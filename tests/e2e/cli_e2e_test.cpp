@@ -19,7 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using testing::NoLister;
+using testing::ListedPorts;
 using testing::QuietConsole;
 using testing::randomBytes;
 using testing::readFile;
@@ -48,7 +48,7 @@ class CliSession : public ::testing::Test {
     out.str("");
     err.str("");
     PosixSerialPort port;
-    NoLister lister;
+    ListedPorts lister;
     QuietConsole console;
     cli::Environment env{port, lister, console, out, err, {}};
     return cli::runCli(*parsed.options, env);
@@ -169,7 +169,7 @@ TEST_F(CliSession, DetectPassesOverAPortThatDoesNotAnswer) {
       cli::parseOptions({"detect", "--port", silent.portPath(), "--port", sim->portPath()});
   ASSERT_TRUE(parsed.options);
   PosixSerialPort port;
-  NoLister lister;
+  ListedPorts lister;
   QuietConsole console;
   cli::Environment env{port, lister, console, out, err, {}};
   EXPECT_EQ(cli::runCli(*parsed.options, env), 0) << err.str();
@@ -209,7 +209,7 @@ TEST_F(CliSession, CtrlCOutsideTheStepsIsAStop) {
     auto parsed = cli::parseOptions(args);
     ASSERT_TRUE(parsed.options);
     PosixSerialPort port;
-    testing::NoLister lister;
+    testing::ListedPorts lister;
     StoppedConsole console;
     err.str("");
     cli::Environment env{port, lister, console, out, err, {}};

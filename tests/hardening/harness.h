@@ -22,7 +22,7 @@ namespace morva::hardening {
 
 namespace fs = std::filesystem;
 
-using testing::NoLister;
+using testing::ListedPorts;
 using testing::QuietConsole;
 using testing::randomBytes;
 using testing::readFile;
@@ -54,7 +54,7 @@ inline CliResult runCliOver(SerialPort& port, const std::string& portPath,
     return result;
   }
   std::ostringstream out, err;
-  NoLister lister;
+  ListedPorts lister;
   QuietConsole console;
   cli::Environment env{port, lister, console, out, err, {}};
   result.status = cli::runCli(*parsed.options, env);

@@ -11,34 +11,19 @@
 #include "app/commands.h"
 #include "frontends/qt/front_end.h"
 #include "tests/qt/qt_support.h"
-#include "tests/support/fake_serial_port.h"
-#include "transfer/frames.h"
+#include "tests/support/scripted_machine.h"
 
 namespace morva::testing {
 namespace {
 
-struct ListedPorts : PortLister {
-  std::vector<std::string> names;
-  std::vector<std::string> listPorts() override { return names; }
-};
-
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, protected ScriptedMachine {
  protected:
-  FakeSerialPort port;
-  ListedPorts lister;
   ScriptedDialogs dialogs;
   std::optional<qt::FrontEnd> frontEnd;
 
   void SetUp() override {
     ensureApplication();
-    port.device = [this](const Operation& op) {
-      if (!op.isRead) return Reply::written();
-      if (op.size != identificationSize || port.name() != "/dev/ttyUSB0") return Reply::bytes({});
-      std::vector<std::uint8_t> id{2, 5, 1, 10};
-      id.push_back(checksumFor(id));
-      id.push_back(ACK);
-      return Reply::bytes(id);
-    };
+    devicesOn = {"/dev/ttyUSB0"};
   }
 
   int start(std::vector<std::string> ports = {"/dev/ttyUSB0", "/dev/ttyUSB1"}) {

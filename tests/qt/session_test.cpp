@@ -16,14 +16,11 @@
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
 #include "tests/qt/qt_support.h"
+#include "tests/support/quiet_console.h"
 #include "transfer/frames.h"
 
 namespace morva::testing {
 namespace {
-
-struct NoListedPorts : PortLister {
-  std::vector<std::string> listPorts() override { return {}; }
-};
 
 QByteArray imageOf(int size, int seed) {
   QByteArray bytes(size, '\0');
@@ -46,7 +43,7 @@ class SessionTest : public ::testing::Test {
  protected:
   sim::Simulator simulator;
   UnhurriedPort port;
-  NoListedPorts lister;
+  ListedPorts lister;
   QTemporaryDir folder;
   std::optional<qt::FrontEnd> frontEnd;
 

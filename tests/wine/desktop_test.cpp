@@ -19,6 +19,7 @@
 #include "frontends/win32/menu_bar.h"
 #include "frontends/win32/message_loop.h"
 #include "tests/support/fake_serial_port.h"
+#include "tests/support/quiet_console.h"
 #include "transfer/frames.h"
 
 namespace morva::testing {
@@ -340,11 +341,6 @@ TEST(GdiCanvasTest, TextIsDrawnInItsColourWithoutABox) {
 
 // --- the main window and the loop over a scripted device -----------------------------------
 
-struct ListedPorts : PortLister {
-  std::vector<std::string> names;
-  std::vector<std::string> listPorts() override { return names; }
-};
-
 class ScriptedDialogs : public win32::Dialogs {
  public:
   struct Shown {
@@ -435,12 +431,7 @@ class DesktopTest : public ::testing::Test {
         return Reply::written(pendingPolls);
       }
       if (port.name() != "COM1") return Reply::bytes({});
-      if (op.size == identificationSize) {
-        std::vector<std::uint8_t> id{2, 5, 1, 10};
-        id.push_back(checksumFor(id));
-        id.push_back(ACK);
-        return Reply::bytes(id, pendingPolls);
-      }
+      if (op.size == identificationSize) return Reply::bytes(deviceIdentification, pendingPolls);
       return Reply::bytes({ACK}, pendingPolls);
     };
   }
