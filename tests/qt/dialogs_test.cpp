@@ -4,18 +4,17 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include "frontends/qt/options.h"
 #include "frontends/qt/qt_canvas.h"
 #include "tests/qt/qt_support.h"
+#include "tests/support/files.h"
 
 namespace morva::testing {
 namespace {
@@ -125,12 +124,10 @@ TEST_F(DialogsTest, ChoiceIsTheFullPathWithItsExtensionJudged) {
 }
 
 TEST_F(DialogsTest, RealChooserReturnsTheTypedFileAndCancelReturnsNothing) {
-  QTemporaryDir folder;
-  QFile file(folder.filePath("data.bin"));
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.close();
+  ScratchDir dir;
+  const std::string typed = writeFile(dir / "data.bin", {});
   FileRequest request = userDataRequest(false);
-  request.initialName = folder.filePath("old.usr").toStdString();
+  request.initialName = dir.file("old.usr");
 
   bool cancel = false;
   QTimer answer;
@@ -149,7 +146,7 @@ TEST_F(DialogsTest, RealChooserReturnsTheTypedFileAndCancelReturnsNothing) {
   qt::QtDialogs dialogs;
   const auto choice = dialogs.chooseFile(nullptr, request);
   ASSERT_TRUE(choice);
-  EXPECT_EQ(choice->path, folder.filePath("data.bin").toStdString());
+  EXPECT_EQ(choice->path, typed);
   EXPECT_TRUE(choice->extensionDifferent);
   cancel = true;
   EXPECT_FALSE(dialogs.chooseFile(nullptr, request));

@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QFile>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
-#include <QTemporaryDir>
 #include <optional>
 
 #include "app/commands.h"
 #include "frontends/qt/front_end.h"
 #include "tests/qt/qt_support.h"
+#include "tests/support/files.h"
 #include "tests/support/scripted_machine.h"
 
 namespace morva::testing {
@@ -149,11 +148,9 @@ TEST_F(MainWindowTest, RepeatIsEnabledAfterTheFirstTransferCommand) {
 
 TEST_F(MainWindowTest, EscapeKeyStopsTheTransferAndOtherKeysDoNot) {
   ASSERT_EQ(start(), 0);
-  QTemporaryDir folder;
-  QFile image(folder.filePath("image.upg"));
-  ASSERT_TRUE(image.open(QIODevice::WriteOnly) && image.write(QByteArray(512, 'x')) == 512);
-  image.close();
-  dialogs.files.push_back(FileChoice{image.fileName().toStdString(), false});
+  ScratchDir dir;
+  const Bytes image(512, 'x');
+  dialogs.files.push_back(FileChoice{dir.file("image.upg", &image), false});
   window().itemAction(MenuId::Action, 2)->hover();
   window().commandAction(CMD_VERIFY)->trigger();
   ASSERT_EQ(program().state().transferStep, TransferStep::AwaitWakeUpSent)

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "frontends/win32/menu_bar.h"
 #include "frontends/win32/message_loop.h"
 #include "tests/support/fake_serial_port.h"
+#include "tests/support/files.h"
 #include "tests/support/quiet_console.h"
 #include "transfer/frames.h"
 
@@ -413,17 +413,14 @@ class DesktopTest : public ::testing::Test {
   std::optional<MainWindow> window;
   std::optional<Program> program;
   std::vector<std::vector<std::uint8_t>> dataFrames;  // what the device stored, in order
-  std::filesystem::path folder;
+  ScratchDir folder;     // of this run's own: another run's tests may share the temporary folder
   int pendingPolls = 1;  // how often each operation of the device answers Pending first
 
   void SetUp() override {
     static const bool registered = win32::registerMainWindowClass(GetModuleHandleA(nullptr));
     ASSERT_TRUE(registered);
     drainQueue();
-    // A folder of this run's own: another run's tests may share the temporary folder.
-    folder = std::filesystem::temp_directory_path() /
-             ("morva-desktop-test-" + std::to_string(GetCurrentProcessId()));
-    std::filesystem::create_directories(folder);
+    ASSERT_FALSE(folder.path().empty());
     // The device answers on COM1 only: identification, an ACK for every command and frame.
     port.device = [this](const Operation& op) {
       if (!op.isRead) {
@@ -439,8 +436,6 @@ class DesktopTest : public ::testing::Test {
     program.reset();
     window.reset();
     drainQueue();
-    std::error_code error;
-    std::filesystem::remove_all(folder, error);
   }
 
   int start(std::vector<std::string> ports = {"COM1", "COM2"}) {
@@ -458,9 +453,7 @@ class DesktopTest : public ::testing::Test {
   HMENU ports() { return GetSubMenu(GetMenu(handle()), 1); }
 
   std::string imageFile(const char* name, std::size_t size) {
-    const std::filesystem::path path = folder / name;
-    std::ofstream(path, std::ios::binary) << std::string(size, '\x5A');
-    return path.string();
+    return writeFile(folder / name, Bytes(size, 0x5A));
   }
 
   // Runs the message loop until `done` holds, looking every 5 ms; a hang guard ends it after
