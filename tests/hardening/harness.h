@@ -2,6 +2,9 @@
 // it, and morva-cli run in-process over any serial port against the simulated controller.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -13,6 +16,7 @@
 #include "frontends/cli/cli_app.h"
 #include "platform/console.h"
 #include "platform/posix/serial_port.h"
+#include "sim/simulator.h"
 #include "tests/support/files.h"
 #include "tests/support/quiet_console.h"
 #include "transfer/operator.h"
@@ -22,6 +26,7 @@ namespace morva::hardening {
 
 namespace fs = std::filesystem;
 
+using testing::Bytes;
 using testing::ListedPorts;
 using testing::QuietConsole;
 using testing::randomBytes;
@@ -29,6 +34,13 @@ using testing::readFile;
 using testing::ScratchDir;
 using testing::slice;
 using testing::writeFile;
+
+// `name` as a test's name may stand: every character but a letter or a digit becomes '_'.
+inline std::string asTestName(std::string name) {
+  for (char& ch : name)
+    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return name;
+}
 
 struct CliResult {
   int status = -1;
@@ -61,6 +73,21 @@ inline CliResult runCliOver(SerialPort& port, const std::string& portPath,
   result.out = out.str();
   result.err = err.str();
   return result;
+}
+
+// What a complete program session of `direction` leaves: a read's `file` holds the program
+// blocks of `memory` (the device's memory when the session began); the device holds a write's
+// `source`, padded with zeros to whole blocks.
+inline void expectProgramComplete(const std::string& direction, const fs::path& file,
+                                  const Bytes& memory, const Bytes& source,
+                                  const sim::Simulator& device) {
+  if (direction == "read") {
+    EXPECT_EQ(readFile(file), slice(memory, 0, 512 * 256));
+  } else if (direction == "write") {
+    Bytes padded = source;
+    padded.resize((source.size() + 255) / 256 * 256, 0);
+    EXPECT_EQ(slice(device.memory().snapshot(), 0, padded.size()), padded);
+  }
 }
 
 // Reads and drops whatever a device still sends until the line has been silent for a whole

@@ -15,6 +15,7 @@
 #include "frontends/qt/qt_canvas.h"
 #include "tests/qt/qt_support.h"
 #include "tests/support/files.h"
+#include "tests/support/requests.h"
 
 namespace morva::testing {
 namespace {
@@ -31,13 +32,7 @@ TEST_F(DialogsTest, MessageBoxCarriesTextCaptionIconAndButtons) {
     QMessageBox::StandardButtons buttons;
     QMessageBox::StandardButton defaultButton;
   };
-  Message question{"File x already exists !\nDo you want overwrite the file ?",
-                   "Warning",
-                   Icon::Question,
-                   Buttons::YesNo,
-                   true,
-                   "",
-                   true};
+  const Message question = overwriteQuestion();
   Message failure{"Error code : 5", "Fail", Icon::Error, Buttons::Ok, false, "EIO", true};
   Message info{"Sorry, help file is inaccessible at this time !",
                "No access !",
@@ -81,17 +76,6 @@ TEST_F(DialogsTest, AnswersFollowTheButtons) {
   EXPECT_EQ(qt::answerOf(QMessageBox::No, Buttons::YesNo), Answer::No);
   EXPECT_EQ(qt::answerOf(QMessageBox::Cancel, Buttons::YesNo), Answer::No);
   EXPECT_EQ(qt::answerOf(QMessageBox::Ok, Buttons::Ok), Answer::Ok);
-}
-
-FileRequest userDataRequest(bool forRead) {
-  FileRequest r;
-  r.title = forRead ? "Choose file to write into :" : "Choose file with data :";
-  r.filterDescription = "User data (*.usr)";
-  r.filterPattern = "*.usr;*.bin";
-  r.defaultExtension = "usr";
-  r.mustExist = !forRead;
-  r.createPrompt = forRead;
-  return r;
 }
 
 TEST_F(DialogsTest, FileChooserShowsOneFilterMatchingEveryPatternOfTheKind) {

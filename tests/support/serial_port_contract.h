@@ -78,6 +78,12 @@ class SerialPortContract : public ::testing::Test {
     EXPECT_EQ(r.count, bytes.size());
   }
 
+  // The port takes its next operation as usual: the WakeUp is answered with the identification.
+  void expectTheWakeUpAnswered() {
+    ASSERT_TRUE(port->transmitPriority(ESC)) << port->lastError().text;
+    EXPECT_EQ(read(identificationSize), deviceIdentification);
+  }
+
   ContractLine line = contractLine();
   std::unique_ptr<SerialPort> port = line.makePort();
   int polls = 0;
@@ -225,8 +231,7 @@ TEST_F(SerialPortContract, ASecondStartFailsTheNextPollSaysSoAndThePortGoesOn) {
   ASSERT_TRUE(r.isFailed());
   EXPECT_EQ(r.error.number, line.busy);
   EXPECT_EQ(port->poll().error.number, line.nothingOutstanding);
-  ASSERT_TRUE(port->transmitPriority(ESC));
-  EXPECT_EQ(read(6), deviceIdentification);
+  expectTheWakeUpAnswered();
 }
 
 TEST_F(SerialPortContract, PurgeAbortsTheOutstandingReadAndThePortGoesOn) {
@@ -235,8 +240,7 @@ TEST_F(SerialPortContract, PurgeAbortsTheOutstandingReadAndThePortGoesOn) {
   ASSERT_TRUE(port->purge()) << port->lastError().text;
   EXPECT_EQ(port->waitHint().waitable, -1);
   EXPECT_EQ(port->poll().error.number, line.nothingOutstanding);
-  ASSERT_TRUE(port->transmitPriority(ESC));
-  EXPECT_EQ(read(6), deviceIdentification);
+  expectTheWakeUpAnswered();
 }
 
 TEST_F(SerialPortContract, CloseAbortsTheOutstandingReadAndThePortOpensAgain) {
@@ -247,8 +251,7 @@ TEST_F(SerialPortContract, CloseAbortsTheOutstandingReadAndThePortOpensAgain) {
   EXPECT_EQ(port->poll().error.number, line.notOpen);
   ASSERT_TRUE(port->open(line.deviceName)) << port->lastError().text;
   ASSERT_TRUE(port->configure(lineTimeouts)) << port->lastError().text;
-  ASSERT_TRUE(port->transmitPriority(ESC));
-  EXPECT_EQ(read(6), deviceIdentification);
+  expectTheWakeUpAnswered();
 }
 
 }  // namespace morva::testing

@@ -1,16 +1,14 @@
 // Starting a session with real files: every refusal in its order, and what a start leaves.
 #include <gtest/gtest.h>
 
+#include "tests/support/short_names.h"
 #include "tests/transfer/engine_rig.h"
 
 namespace morva::testing {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr Direction W = Direction::WriteToDevice, R = Direction::ReadFromDevice,
-                    V = Direction::Verify;
-constexpr DataKind FW = DataKind::FirmwareUpgrade, LIB = DataKind::FixtureLibraries,
-                   USR = DataKind::UserData;
+using namespace short_names;
 
 enum class OnDisk { Nothing, File, ReadOnlyFile, Directory };
 

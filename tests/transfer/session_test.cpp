@@ -1,16 +1,14 @@
 // Whole sessions against a device model that keeps a memory image and answers every frame.
 #include <gtest/gtest.h>
 
+#include "tests/support/short_names.h"
 #include "tests/transfer/engine_rig.h"
 #include "transfer/kinds.h"
 
 namespace morva::testing {
 namespace {
 
-constexpr Direction W = Direction::WriteToDevice, R = Direction::ReadFromDevice,
-                    V = Direction::Verify;
-constexpr DataKind FW = DataKind::FirmwareUpgrade, LIB = DataKind::FixtureLibraries,
-                   USR = DataKind::UserData;
+using namespace short_names;
 
 struct Device {
   Bytes memory = pattern(4096 * blockSize, 3);
@@ -22,9 +20,7 @@ struct Device {
   Reply operator()(const Operation& op) {
     // Every operation stays pending for one poll, as a real port's would.
     if (op.isRead) {
-      Bytes next = answers.empty() ? Bytes{} : answers.front();
-      if (!answers.empty()) answers.pop_front();
-      return Reply::bytes(next, 1);
+      return Reply::bytes(nextOf(answers), 1);
     }
     const Bytes& w = op.written;
     if (w == Bytes{ESC}) {

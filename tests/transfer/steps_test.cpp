@@ -2,13 +2,13 @@
 // name the steps by their numbers, as the state tables do.
 #include <gtest/gtest.h>
 
+#include "tests/support/short_names.h"
 #include "tests/transfer/engine_rig.h"
 
 namespace morva::testing {
 namespace {
 
-constexpr Direction W = Direction::WriteToDevice, R = Direction::ReadFromDevice,
-                    V = Direction::Verify;
+using namespace short_names;
 const Invalidation SL{Area::StatusLine, true}, BL{Area::BlockLine, true}, WIN{Area::Window, true};
 
 enum class Files { Normal, ShortSource, SourceIsDirectory, TargetFull };

@@ -20,6 +20,8 @@
 #include "tests/support/fake_serial_port.h"
 #include "tests/support/files.h"
 #include "tests/support/quiet_console.h"
+#include "tests/support/recording_operator.h"
+#include "tests/support/requests.h"
 #include "transfer/frames.h"
 
 namespace morva::testing {
@@ -119,17 +121,6 @@ TEST(DialogRecordsTest, MessageBoxStylesAndAnswers) {
   EXPECT_EQ(win32::answerOf(IDNO, Buttons::YesNo), Answer::No);
   EXPECT_EQ(win32::answerOf(0, Buttons::YesNo), Answer::No);  // the box failed
   EXPECT_EQ(win32::answerOf(IDOK, Buttons::Ok), Answer::Ok);
-}
-
-FileRequest userDataRequest(bool forReading) {
-  FileRequest request;
-  request.title = forReading ? "Choose file to write into :" : "Choose file with data :";
-  request.filterDescription = "User data (*.usr)";
-  request.filterPattern = "*.usr;*.bin";
-  request.defaultExtension = "usr";
-  request.mustExist = !forReading;
-  request.createPrompt = forReading;
-  return request;
 }
 
 TEST(DialogRecordsTest, FilterListAndFlagsFollowTheRequest) {
@@ -348,6 +339,7 @@ class ScriptedDialogs : public win32::Dialogs {
     HWND owner;
   };
   std::vector<Shown> shown;
+  std::deque<Answer> answers;  // for questions; the default button when empty
   std::deque<std::optional<FileChoice>> files;
   std::vector<FileRequest> fileRequests;
   std::deque<std::optional<ChosenFont>> fonts;
@@ -357,22 +349,15 @@ class ScriptedDialogs : public win32::Dialogs {
   Answer showMessage(HWND owner, const Message& message) override {
     shown.push_back({message, owner});
     if (onMessage) onMessage(message);
-    if (message.buttons == Buttons::Ok) return Answer::Ok;
-    return message.secondIsDefault ? Answer::No : Answer::Yes;
+    return scriptedAnswer(message, answers);
   }
   std::optional<FileChoice> chooseFile(HWND, const FileRequest& request) override {
     fileRequests.push_back(request);
-    if (files.empty()) return std::nullopt;
-    auto choice = files.front();
-    files.pop_front();
-    return choice;
+    return nextOf(files);
   }
   std::optional<ChosenFont> chooseFont(HWND, const LOGFONTA& current) override {
     fontRequests.push_back(current);
-    if (fonts.empty()) return std::nullopt;
-    auto font = fonts.front();
-    fonts.pop_front();
-    return font;
+    return nextOf(fonts);
   }
   bool openHelp(HWND, const std::string&) override { return false; }
 };
