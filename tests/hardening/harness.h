@@ -1,5 +1,5 @@
-// What the hardening tests share: a scratch directory, file helpers, a terminal with nobody at
-// it, and morva-cli run in-process over any serial port against the simulated controller.
+// What the hardening tests share: a scratch directory, file helpers, morva-cli run in-process
+// over any serial port against the simulated controller, and what a complete session leaves.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,16 +9,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "frontends/cli/cli_app.h"
-#include "platform/console.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/files.h"
-#include "tests/support/quiet_console.h"
 #include "transfer/operator.h"
 #include "transfer/serial_port.h"
 
@@ -27,10 +24,10 @@ namespace morva::hardening {
 namespace fs = std::filesystem;
 
 using testing::Bytes;
-using testing::ListedPorts;
-using testing::QuietConsole;
+using testing::CliResult;
 using testing::randomBytes;
 using testing::readFile;
+using testing::runCliOver;
 using testing::ScratchDir;
 using testing::slice;
 using testing::writeFile;
@@ -40,39 +37,6 @@ inline std::string asTestName(std::string name) {
   for (char& ch : name)
     if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
   return name;
-}
-
-struct CliResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-
-  // The "Caption: text" line the tool printed for a message box.
-  bool said(const std::string& caption, const std::string& text) const {
-    return err.find(caption + ": " + text + "\n") != std::string::npos;
-  }
-};
-
-// Runs "morva-cli ARGS --port PORTPATH [--yes]" in this process over `port`.
-inline CliResult runCliOver(SerialPort& port, const std::string& portPath,
-                            std::vector<std::string> args, bool yes = false) {
-  args.push_back("--port");
-  args.push_back(portPath);
-  if (yes) args.push_back("--yes");
-  CliResult result;
-  const cli::ParseResult parsed = cli::parseOptions(args);
-  if (!parsed.options) {
-    result.err = parsed.error;
-    return result;
-  }
-  std::ostringstream out, err;
-  ListedPorts lister;
-  QuietConsole console;
-  cli::Environment env{port, lister, console, out, err, {}};
-  result.status = cli::runCli(*parsed.options, env);
-  result.out = out.str();
-  result.err = err.str();
-  return result;
 }
 
 // What a complete program session of `direction` leaves: a read's `file` holds the program
