@@ -40,7 +40,10 @@ class SessionTest : public ::testing::Test {
   ScratchDir dir;
   std::optional<qt::FrontEnd> frontEnd;
 
-  void SetUp() override { ensureApplication(); }
+  void SetUp() override {
+    ensureApplication();
+    simulator.memory().assign(randomBytes(sim::MemoryImage::byteCount, 9));
+  }
 
   void start(qt::Dialogs& dialogs) {
     ProgramOptions options;
@@ -148,7 +151,6 @@ TEST_F(SessionTest, NoStepRunsWhileABoxIsOpenAndTheTransferResumesAfterIt) {
   // not begun), and the frame reaches the port while the box is open.
   simulator.setFaults({*sim::parseFault("hold@data:40/once")});
   BoxOpeningDialogs dialogs;
-  simulator.memory().assign(randomBytes(sim::MemoryImage::byteCount, 9));
   const Bytes stored = deviceBlocks(0, 512);
   const std::string target = dir.file("firmware.upg");
   dialogs.files.push_back(FileChoice{target, false});
@@ -175,7 +177,6 @@ TEST_F(SessionTest, NoStepRunsWhileABoxIsOpenAndTheTransferResumesAfterIt) {
 
 TEST_F(SessionTest, ReadThenVerifyFromTheMenus) {
   ScriptedDialogs dialogs;
-  simulator.memory().assign(randomBytes(sim::MemoryImage::byteCount, 3));
   const Bytes stored = deviceBlocks(896, 3200);
   const std::string target = dir.file("user.usr");
   dialogs.files.push_back(FileChoice{target, false});
