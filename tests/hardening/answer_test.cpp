@@ -7,7 +7,6 @@
 
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
-#include "tests/hardening/engine_rig.h"
 #include "tests/hardening/harness.h"
 #include "tests/support/short_names.h"
 
@@ -224,7 +223,7 @@ TEST_P(LateAnswers, AreTakenUpToTheirTimeOutAndNotAfter) {
   device.memory().assign(memory);
 
   TestClock clock;
-  EngineRig rig(clock);
+  PosixRig rig(clock);
   ASSERT_TRUE(rig.openPort(device.portPath()));
   const std::string file =
       c.direction == Direction::WriteToDevice ? writeFile(dir / "fw.upg", source)

@@ -1,5 +1,6 @@
 // What the hardening tests share: a scratch directory, file helpers, morva-cli run in-process
-// over any serial port against the simulated controller, and what a complete session leaves.
+// over any serial port against the simulated controller, the engine driven by hand over the
+// real port, and what a complete session leaves.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/engine_rig.h"
 #include "tests/support/files.h"
 #include "transfer/operator.h"
 #include "transfer/serial_port.h"
@@ -30,7 +32,11 @@ using testing::readFile;
 using testing::runCliOver;
 using testing::ScratchDir;
 using testing::slice;
+using testing::TestClock;
 using testing::writeFile;
+
+// The engine driven by hand over the real POSIX port.
+using PosixRig = testing::EngineRig<PosixSerialPort>;
 
 // `name` as a test's name may stand: every character but a letter or a digit becomes '_'.
 inline std::string asTestName(std::string name) {

@@ -9,7 +9,6 @@
 #include <tuple>
 
 #include "sim/simulator.h"
-#include "tests/hardening/engine_rig.h"
 #include "tests/hardening/harness.h"
 #include "tests/support/forwarding_port.h"
 
@@ -208,8 +207,8 @@ class Leaving : public ::testing::TestWithParam<LeaveParam> {
   ScratchDir dir;
   std::vector<std::uint8_t> memory, source, padded;
   std::unique_ptr<sim::Simulator> device;
-  EngineRig rig;
-  StallingPort stalling{*rig.port, [this] { return device->stats().bytesReceived; }};
+  PosixRig rig;
+  StallingPort stalling{rig.port, [this] { return device->stats().bytesReceived; }};
 };
 
 using LeftBetweenBlocks = Leaving;

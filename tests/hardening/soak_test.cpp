@@ -10,7 +10,6 @@
 
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
-#include "tests/hardening/engine_rig.h"
 #include "tests/hardening/harness.h"
 
 namespace morva::hardening {
@@ -120,7 +119,7 @@ TEST_F(Soak, AThousandCommandLineSessionsLeakNothing) {
 // The desktop program's way: one session record and one port for the whole run, reopened by
 // every start, with the files that some ends leave open until the next start.
 TEST_F(Soak, AThousandSessionsOnOneLongLivedStateLeakNothing) {
-  EngineRig rig;
+  PosixRig rig;
   ASSERT_TRUE(rig.openPort(device.portPath()));
   Sample at100;
   const auto started = std::chrono::steady_clock::now();

@@ -2,8 +2,8 @@
 // name the steps by their numbers, as the state tables do.
 #include <gtest/gtest.h>
 
+#include "tests/support/engine_rig.h"
 #include "tests/support/short_names.h"
-#include "tests/transfer/engine_rig.h"
 
 namespace morva::testing {
 namespace {
@@ -58,7 +58,7 @@ struct Row {
   std::uint16_t blocksLeft = 5;
 };
 
-struct StepRig : Rig {
+struct StepRig : EngineRig<> {
   explicit StepRig(const Row& row) {
     state.direction = row.direction;
     state.transferStep = static_cast<TransferStep>(row.step);
