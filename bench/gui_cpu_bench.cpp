@@ -2,39 +2,26 @@
 //  1. 10 s idle with a device connected (nothing to do: the loop must sleep);
 //  2. a full program write from the menus against the simulator paced at 38400 baud.
 // The simulator runs on its own thread and is not counted. Runs offscreen.
-#include <time.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTimer>
-#include <chrono>
 #include <cstdio>
 
 #include "app/commands.h"
+#include "bench/cpu_time.h"
 #include "frontends/qt/front_end.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
+#include "tests/support/files.h"
+#include "tests/support/quiet_console.h"
 
 namespace {
 
 using namespace morva;
 
-double threadCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-double wallSeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-struct NoPorts : PortLister {
-  std::vector<std::string> listPorts() override { return {}; }
-};
+using bench::threadCpuSeconds;
+using bench::wallSeconds;
 
 // Answers the file chooser with the prepared image; no box is expected.
 struct BenchDialogs : qt::Dialogs {
@@ -69,16 +56,11 @@ int main(int argc, char** argv) {
   sim::SimulatorOptions options;
   options.paced = true;
   sim::Simulator device(options);
-  QTemporaryDir folder;
-  QFile image(folder.filePath("fw.upg"));
-  if (!image.open(QIODevice::WriteOnly)) return 1;
-  image.write(QByteArray(131072, '\x5a'));
-  image.close();
-
+  testing::ScratchDir folder;
   BenchDialogs dialogs;
-  dialogs.file = image.fileName().toStdString();
+  dialogs.file = testing::writeFile(folder / "fw.upg", testing::Bytes(131072, 0x5a));
   PosixSerialPort port;
-  NoPorts lister;
+  testing::ListedPorts lister;
   ProgramOptions programOptions;
   programOptions.extraPorts = {device.portPath()};
   qt::FrontEnd frontEnd(dialogs, port, lister, programOptions);

@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,50 +17,36 @@
 #include <string>
 #include <vector>
 
+#include "bench/cpu_time.h"
 #include "frontends/cli/cli_app.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
+#include "tests/support/files.h"
+#include "tests/support/quiet_console.h"
 
 namespace {
 
 using namespace morva;
 
-struct Batch : Console {
-  bool inputIsTerminal() const override { return false; }
-  bool errorIsTerminal() const override { return false; }
-  std::optional<std::string> readLine() override { return std::nullopt; }
-  bool stopRequested() const override { return false; }
-};
-// The machine's port list: empty (ports are named with --port), or the simulator's port, as on
-// a machine whose list holds the device.
-struct Ports : PortLister {
-  std::vector<std::string> names;
-  std::vector<std::string> listPorts() override { return names; }
-};
-
-double threadCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+using bench::threadCpuSeconds;
+using bench::wallSeconds;
+using testing::ListedPorts;
+using testing::QuietConsole;
+using testing::ScratchDir;
 
 // Runs morva-cli in this process; the simulator's own thread is not counted in the CPU time.
 bool runCli(const std::vector<std::string>& args, double& wall, double& cpu,
             std::vector<std::string> listed = {}) {
   auto parsed = cli::parseOptions(args);
   PosixSerialPort port;
-  Ports lister;
+  ListedPorts lister;  // empty (ports named with --port), or as on a machine listing the device
   lister.names = std::move(listed);
-  Batch console;
+  QuietConsole console;
   std::ostringstream out, err;
   cli::Environment env{port, lister, console, out, err, {}};
-  double w0 = now(), c0 = threadCpuSeconds();
+  double w0 = wallSeconds(), c0 = threadCpuSeconds();
   int status = cli::runCli(*parsed.options, env);
-  wall = now() - w0;
+  wall = wallSeconds() - w0;
   cpu = threadCpuSeconds() - c0;
   if (status != 0) std::fprintf(stderr, "morva-cli failed (%d):\n%s", status, err.str().c_str());
   return status == 0;
@@ -71,19 +56,12 @@ void pacedWrite() {
   sim::SimulatorOptions options;
   options.paced = true;
   sim::Simulator device(options);
-  char path[] = "/tmp/morva-bench-XXXXXX";
-  int fd = mkstemp(path);
-  std::vector<char> image(131072);
-  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + 3);
-  if (write(fd, image.data(), image.size()) != static_cast<ssize_t>(image.size())) return;
-  close(fd);
-  std::string file = std::string(path) + ".upg";
-  std::rename(path, file.c_str());
+  ScratchDir dir;
+  const std::string file = testing::writeFile(dir / "fw.upg", testing::randomBytes(131072, 3));
   double wall = 0, cpu = 0;
   // Found by the search, as on a machine that lists the device's port: the session then
   // starts on a line known to be quiet.
   bool ok = runCli({"write", "program", file, "--quiet"}, wall, cpu, {device.portPath()});
-  std::remove(file.c_str());
   // ESC, the identification, and per block: command, ACK, data frame, ACK; 10 bits a byte.
   const double wireBytes = 1 + 6 + 512.0 * (4 + 1 + 257 + 1);
   const double wireSeconds = wireBytes * 10 / 38400;
@@ -129,15 +107,14 @@ bool minimalRead(const std::string& port, std::vector<unsigned char>& image) {
 
 void unpacedRead() {
   sim::Simulator device;
-  std::string file = "/tmp/morva-bench-read.usr";
-  std::remove(file.c_str());
+  ScratchDir dir;
   double wall = 0, cpu = 0;
-  bool ok = runCli({"read", "user", file, "--quiet", "--yes"}, wall, cpu, {device.portPath()});
-  std::remove(file.c_str());
+  bool ok = runCli({"read", "user", dir.file("read.usr"), "--quiet", "--yes"}, wall, cpu,
+                   {device.portPath()});
   std::vector<unsigned char> image;
-  double m0 = now();
+  double m0 = wallSeconds();
   bool minimalOk = minimalRead(device.portPath(), image);
-  double minimal = now() - m0;
+  double minimal = wallSeconds() - m0;
   std::printf("unpaced user-data read, 3200 blocks: %s / minimal client %s\n",
               ok ? "complete" : "FAILED", minimalOk ? "complete" : "FAILED");
   std::printf("  morva-cli %.3f s = %.0f blocks/s; minimal client %.3f s = %.0f blocks/s\n", wall,

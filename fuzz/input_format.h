@@ -105,6 +105,15 @@ struct Action {
   bool operator==(const Action&) const = default;
 };
 
+// An action of `mode` with its arguments, everything else as by default.
+inline Action act(Mode mode, std::uint8_t arg1 = 0, std::uint8_t arg2 = 0) {
+  Action a;
+  a.mode = mode;
+  a.arg1 = arg1;
+  a.arg2 = arg2;
+  return a;
+}
+
 Action decodeAction(Input& input);
 std::vector<std::uint8_t> encodeAction(const Action& action);
 

@@ -4,15 +4,13 @@
 #include <utility>
 
 #include "fuzz/input_format.h"
+#include "tests/support/short_names.h"
 
 namespace morva::fuzz {
 
 namespace {
 
-constexpr Direction W = Direction::WriteToDevice, R = Direction::ReadFromDevice,
-                    V = Direction::Verify;
-constexpr DataKind FW = DataKind::FirmwareUpgrade, LIB = DataKind::FixtureLibraries,
-                   USR = DataKind::UserData;
+using namespace testing::short_names;
 
 // Operation numbers within a session: the WakeUp and the identification, then per block the
 // command, its answer, the frame and (for a write) the frame's answer.
@@ -25,14 +23,6 @@ SessionConfig config(Direction d, DataKind k, FileSize size = FileSize::Bytes200
   c.kind = k;
   c.size = size;
   return c;
-}
-
-Action act(Mode mode, std::uint8_t arg1 = 0, std::uint8_t arg2 = 0) {
-  Action a;
-  a.mode = mode;
-  a.arg1 = arg1;
-  a.arg2 = arg2;
-  return a;
 }
 
 // A session whose operation `at` meets `fault`; the rest is answered correctly.

@@ -6,7 +6,6 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <random>
 #include <system_error>
 #include <utility>
 
@@ -843,20 +842,6 @@ RunReport runInput(std::span<const std::uint8_t> input, const fs::path& workDir)
   }
   removeContent(workDir);
   return report;
-}
-
-WorkDir::WorkDir() {
-  std::random_device random;
-  const fs::path base = fs::temp_directory_path();
-  for (;;) {
-    path_ = base / ("morva-fuzz-" + std::to_string(random()));
-    if (fs::create_directory(path_)) break;
-  }
-}
-
-WorkDir::~WorkDir() {
-  std::error_code error;
-  fs::remove_all(path_, error);
 }
 
 }  // namespace morva::fuzz

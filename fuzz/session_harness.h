@@ -36,17 +36,4 @@ struct RunReport {
 // there are removed before it returns. Stops at the first broken invariant.
 RunReport runInput(std::span<const std::uint8_t> input, const std::filesystem::path& workDir);
 
-// A private folder under the system's temporary directory, removed with its content.
-class WorkDir {
- public:
-  WorkDir();
-  ~WorkDir();
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 }  // namespace morva::fuzz

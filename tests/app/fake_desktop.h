@@ -65,10 +65,7 @@ class FakeDesktop : public Desktop {
   }
   std::optional<FontSpec> chooseFont(const FontSpec& current) override {
     fontRequests.push_back(current);
-    if (fonts.empty()) return std::nullopt;
-    auto font = fonts.front();
-    fonts.pop_front();
-    return font;
+    return nextOf(fonts);
   }
   bool openHelp(const std::string& path) override {
     helpOpened.push_back(path);

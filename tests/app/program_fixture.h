@@ -7,49 +7,24 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "app/commands.h"
 #include "app/program.h"
 #include "tests/app/fake_desktop.h"
-#include "tests/support/fake_serial_port.h"
 #include "tests/support/files.h"
+#include "tests/support/scripted_machine.h"
 #include "transfer/frames.h"
 
 namespace morva::testing {
 
-struct ListedPorts : PortLister {
-  std::vector<std::string> names;
-  std::vector<std::string> listPorts() override { return names; }
-};
-
-class ProgramTest : public ::testing::Test {
+class ProgramTest : public ::testing::Test, protected ScriptedMachine {
  protected:
-  FakeSerialPort port;
-  ListedPorts lister;
   FakeDesktop desktop;
-  std::set<std::string> devicesOn;
-  int writePendingPolls = 0;  // polls a write stays pending
   ProgramOptions options;
   std::optional<Program> program;
   ScratchDir dir;
-
-  void SetUp() override {
-    port.device = [this](const Operation& op) { return answer(op); };
-  }
-
-  Reply answer(const Operation& op) {
-    if (!op.isRead) return Reply::written(writePendingPolls);
-    if (op.size == identificationSize && devicesOn.count(port.name()) > 0) {
-      std::vector<std::uint8_t> reply{2, 5, 1, 10};
-      reply.push_back(checksumFor(reply));
-      reply.push_back(ACK);
-      return Reply::bytes(reply);
-    }
-    return Reply::bytes({});  // silence: the read ends empty
-  }
 
   int start(std::vector<std::string> ports) {
     lister.names = std::move(ports);

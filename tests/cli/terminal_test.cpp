@@ -6,6 +6,7 @@
 #include "frontends/cli/progress.h"
 #include "frontends/cli/terminal_operator.h"
 #include "frontends/cli/tracing_port.h"
+#include "tests/support/requests.h"
 
 namespace morva::cli {
 namespace {
@@ -23,16 +24,6 @@ struct ScriptedConsole : Console {
   }
   bool stopRequested() const override { return false; }
 };
-
-Message question() {
-  return {"File x already exists !\nDo you want overwrite the file ?",
-          "Warning",
-          Icon::Question,
-          Buttons::YesNo,
-          true,
-          "",
-          true};
-}
 
 TEST(TerminalOperator, PrintsEveryBoxAsCaptionAndText) {
   ScriptedConsole console;
@@ -64,7 +55,7 @@ TEST(TerminalOperator, AnswersQuestionsByYesTheTerminalOrTheDefault) {
     console.lines = c.typed;
     std::ostringstream err;
     TerminalOperator op(console, err, c.yes, "f.upg");
-    EXPECT_EQ(op.showMessage(question()), c.expected) << err.str();
+    EXPECT_EQ(op.showMessage(testing::overwriteQuestion()), c.expected) << err.str();
     EXPECT_NE(err.str().find("Warning: File x already exists !\nDo you want"), std::string::npos);
   }
 }

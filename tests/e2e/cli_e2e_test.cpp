@@ -11,18 +11,17 @@
 #include "frontends/cli/cli_app.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/files.h"
-#include "tests/support/quiet_console.h"
 
 namespace morva {
 namespace {
 
 namespace fs = std::filesystem;
 
-using testing::NoLister;
-using testing::QuietConsole;
 using testing::randomBytes;
 using testing::readFile;
+using testing::runCliOver;
 using testing::slice;
 using testing::writeFile;
 
@@ -41,18 +40,11 @@ class CliSession : public ::testing::Test {
 
   // Runs "morva-cli ARGS --port <simulator>" in-process; returns the exit status.
   int run(std::vector<std::string> args, bool yes = false) {
-    args.push_back("--port");
-    args.push_back(sim->portPath());
-    if (yes) args.push_back("--yes");
-    auto parsed = cli::parseOptions(args);
-    EXPECT_TRUE(parsed.options) << parsed.error;
-    out.str("");
-    err.str("");
     PosixSerialPort port;
-    NoLister lister;
-    QuietConsole console;
-    cli::Environment env{port, lister, console, out, err, {}};
-    return cli::runCli(*parsed.options, env);
+    const testing::CliResult result = runCliOver(port, sim->portPath(), std::move(args), yes);
+    out.str(result.out);
+    err.str(result.err);
+    return result.status;
   }
 
   std::vector<std::uint8_t> deviceBytes(std::size_t firstBlock, std::size_t blocks) {
@@ -251,14 +243,7 @@ TEST_F(CliSession, DetectPassesOverAPortThatDoesNotAnswer) {
   // A pty with nobody behind it answers nothing: the search gives it up and goes on.
   sim::Simulator silent(withFault("silence@wakeup"));
   device();
-  auto parsed =
-      cli::parseOptions({"detect", "--port", silent.portPath(), "--port", sim->portPath()});
-  ASSERT_TRUE(parsed.options);
-  PosixSerialPort port;
-  NoLister lister;
-  QuietConsole console;
-  cli::Environment env{port, lister, console, out, err, {}};
-  EXPECT_EQ(cli::runCli(*parsed.options, env), 0) << err.str();
+  EXPECT_EQ(run({"detect", "--port", silent.portPath()}), 0) << err.str();
   EXPECT_NE(out.str().find("Vk350 found on " + sim->portPath()), std::string::npos) << out.str();
   EXPECT_NE(out.str().find("Firmware version : 2.05 | 1.10"), std::string::npos);
 }
@@ -287,20 +272,13 @@ struct StoppedConsole : testing::QuietConsole {
 TEST_F(CliSession, CtrlCOutsideTheStepsIsAStop) {
   device();
   writeFile(dir / "old.upg", randomBytes(512, 7));
-  const std::vector<std::vector<std::string>> commands = {
-      {"detect", "--port", sim->portPath()},
-      {"read", "program", (dir / "old.upg").string(), "--port", sim->portPath()},
-  };
-  for (const auto& args : commands) {
-    auto parsed = cli::parseOptions(args);
-    ASSERT_TRUE(parsed.options);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"detect"}, {"read", "program", (dir / "old.upg").string()}}) {
     PosixSerialPort port;
-    testing::NoLister lister;
     StoppedConsole console;
-    err.str("");
-    cli::Environment env{port, lister, console, out, err, {}};
-    EXPECT_EQ(cli::runCli(*parsed.options, env), cli::exitStopped) << err.str();
-    EXPECT_NE(err.str().find("Stopped.\n"), std::string::npos) << err.str();
+    const testing::CliResult result = runCliOver(port, sim->portPath(), args, false, &console);
+    EXPECT_EQ(result.status, cli::exitStopped) << result.err;
+    EXPECT_NE(result.err.find("Stopped.\n"), std::string::npos) << result.err;
   }
   EXPECT_EQ(readFile(dir / "old.upg").size(), 512u);
 }

@@ -41,14 +41,6 @@ TEST(InputFormat, AnExhaustedInputReadsAsACorrectAnswerWithoutWaiting) {
   EXPECT_EQ(InputBuilder().cleanBlocks(Direction::Verify, 2).bytes().size(), 8u);
 }
 
-Action act(Mode mode, std::uint8_t arg1 = 0, std::uint8_t arg2 = 0) {
-  Action a;
-  a.mode = mode;
-  a.arg1 = arg1;
-  a.arg2 = arg2;
-  return a;
-}
-
 // What the device sends for each mode: checked with the frame rules, not with the code's own
 // arithmetic.
 TEST(DeviceReply, EachModeShapesTheAnswerItNames) {

@@ -26,7 +26,7 @@ using morva::testing::readFile;
 class Replay : public ::testing::Test {
  protected:
   RunReport run(const Bytes& input) { return runInput(input, dir.path()); }
-  WorkDir dir;
+  morva::testing::ScratchDir dir;
 };
 
 TEST_F(Replay, EveryCorpusFileKeepsTheInvariants) {

@@ -3,13 +3,12 @@
 // into a later frame unnoticed.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <memory>
 
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
-#include "tests/hardening/engine_rig.h"
 #include "tests/hardening/harness.h"
+#include "tests/support/short_names.h"
 
 namespace morva::hardening {
 namespace {
@@ -44,9 +43,7 @@ std::string caseName(const ::testing::TestParamInfo<AnswerCase>& info) {
   if (info.param.id.secondMinor != 10 || info.param.id.firmwareMajor != 2)
     name += "_id" + std::to_string(info.param.id.firmwareMajor) + "_" +
             std::to_string(info.param.id.secondMinor);
-  for (char& ch : name)
-    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  return name;
+  return asTestName(name);
 }
 
 class Answers : public ::testing::TestWithParam<AnswerCase> {
@@ -83,15 +80,8 @@ class Answers : public ::testing::TestWithParam<AnswerCase> {
     return runCliOver(port, device->portPath(), {direction, "program", fileFor(direction)}, true);
   }
 
-  // What a complete session leaves: the device holds the source, or the file the device.
   void expectCompleteData(const std::string& direction) {
-    if (direction == "read") {
-      EXPECT_EQ(readFile(dir / "new.upg"), slice(memory, 0, programBlocks * block));
-    } else if (direction == "write") {
-      auto padded = source;
-      padded.resize(6 * block, 0);
-      EXPECT_EQ(slice(device->memory().snapshot(), 0, 6 * block), padded);
-    }
+    expectProgramComplete(direction, fileFor(direction), memory, source, *device);
   }
 
   ScratchDir dir;
@@ -233,7 +223,7 @@ TEST_P(LateAnswers, AreTakenUpToTheirTimeOutAndNotAfter) {
   device.memory().assign(memory);
 
   TestClock clock;
-  EngineRig rig(clock);
+  PosixRig rig(clock);
   ASSERT_TRUE(rig.openPort(device.portPath()));
   const std::string file =
       c.direction == Direction::WriteToDevice ? writeFile(dir / "fw.upg", source)
@@ -273,9 +263,7 @@ std::string lateName(const ::testing::TestParamInfo<LateCase>& info) {
 }
 
 using std::chrono::milliseconds;
-constexpr auto W = Direction::WriteToDevice;
-constexpr auto R = Direction::ReadFromDevice;
-constexpr auto V = Direction::Verify;
+using namespace testing::short_names;
 
 INSTANTIATE_TEST_SUITE_P(
     Hardening, LateAnswers,

@@ -7,35 +7,28 @@
 #include <cstdint>
 #include <functional>
 #include <span>
-#include <string>
 
-#include "transfer/serial_port.h"
+#include "tests/support/forwarding_port.h"
 
 namespace morva::hardening {
 
-class PullablePort : public SerialPort {
+class PullablePort : public testing::ForwardingPort {
  public:
   // `operation` counts the reads and writes started on this port from 1: a session's WakeUp
-  // is operation 1, the identification read operation 2, and so on.
+  // is operation 1, the identification read operation 2, and so on. Waiting for a quiet line
+  // is not one of the session's operations: it does not count.
   PullablePort(SerialPort& real, int operation, std::function<void()> pull)
-      : real_(real), pullAt_(operation), pull_(std::move(pull)) {}
-
-  bool open(const std::string& name) override { return real_.open(name); }
-  bool configure(const Timeouts& timeouts) override { return real_.configure(timeouts); }
-  void close() override { real_.close(); }
-  bool isOpen() const override { return real_.isOpen(); }
-  bool purge() override { return real_.purge(); }
-  bool transmitPriority(std::uint8_t byte) override { return real_.transmitPriority(byte); }
+      : ForwardingPort(real), pullAt_(operation), pull_(std::move(pull)) {}
 
   bool startRead(std::span<std::uint8_t> buffer) override {
     ++started_;
     lastIsWrite_ = false;
-    return real_.startRead(buffer);
+    return real().startRead(buffer);
   }
   bool startWrite(std::span<const std::uint8_t> bytes) override {
     ++started_;
     lastIsWrite_ = true;
-    return real_.startWrite(bytes);
+    return real().startWrite(bytes);
   }
 
   PollResult poll() override {
@@ -46,25 +39,20 @@ class PullablePort : public SerialPort {
     // A pty hands a write over at once, so the real port would call it done even with the far
     // end gone; an adapter that vanished fails it. A read learns of the hang-up by itself.
     if (pulled_ && lastIsWrite_) {
-      real_.purge();
+      real().purge();
       error_ = OsError{EIO, "Input/output error", FailureCause::Vanished};
       return PollResult::failed(error_);
     }
-    return real_.poll();
+    return real().poll();
   }
 
-  WaitHint waitHint() const override { return real_.waitHint(); }
-  void waitForProgress(Clock::time_point until) override { real_.waitForProgress(until); }
-  // Waiting for a quiet line is not one of the session's operations: it does not count.
-  void discardUntilQuiet(Clock::time_point limit) override { real_.discardUntilQuiet(limit); }
   const OsError& lastError() const override {
-    return pulled_ && lastIsWrite_ ? error_ : real_.lastError();
+    return pulled_ && lastIsWrite_ ? error_ : real().lastError();
   }
 
   bool pulled() const { return pulled_; }
 
  private:
-  SerialPort& real_;
   int pullAt_;
   std::function<void()> pull_;
   int started_ = 0;

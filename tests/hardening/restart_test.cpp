@@ -9,8 +9,8 @@
 #include <tuple>
 
 #include "sim/simulator.h"
-#include "tests/hardening/engine_rig.h"
 #include "tests/hardening/harness.h"
+#include "tests/support/forwarding_port.h"
 
 namespace morva::hardening {
 namespace {
@@ -24,30 +24,25 @@ constexpr std::uint16_t leftBlock = 3;  // the block during which the first sess
 // A line that stops taking bytes part-way through the data frame of block `leftBlock`: the
 // device holds the start of a frame whose end never comes, as after a purge that aborted the
 // transmission. Everything else passes to the real port.
-class StallingPort : public SerialPort {
+class StallingPort : public testing::ForwardingPort {
  public:
   // `received` counts the bytes the device has taken in.
   StallingPort(SerialPort& real, std::function<unsigned()> received)
-      : real_(real), received_(std::move(received)) {}
+      : ForwardingPort(real), received_(std::move(received)) {}
 
-  bool open(const std::string& name) override { return real_.open(name); }
-  bool configure(const Timeouts& timeouts) override { return real_.configure(timeouts); }
   void close() override {
     stalled_ = false;
-    real_.close();
+    real().close();
   }
-  bool isOpen() const override { return real_.isOpen(); }
   bool purge() override {
     stalled_ = false;
-    return real_.purge();
+    return real().purge();
   }
-  bool transmitPriority(std::uint8_t byte) override { return real_.transmitPriority(byte); }
-  bool startRead(std::span<std::uint8_t> buffer) override { return real_.startRead(buffer); }
   bool startWrite(std::span<const std::uint8_t> bytes) override {
     if (bytes.size() == block + 1 && frames_++ == leftBlock) {
       stalled_ = true;
       const unsigned before = received_();
-      const bool started = real_.startWrite(bytes.first(stalledAt));
+      const bool started = real().startWrite(bytes.first(stalledAt));
       // A purge takes back what the device has not read yet; on a real line those bytes
       // would long be over: wait until they have landed.
       const auto guard = Clock::now() + 10s;
@@ -55,22 +50,20 @@ class StallingPort : public SerialPort {
         std::this_thread::sleep_for(1ms);
       return started;
     }
-    return real_.startWrite(bytes);
+    return real().startWrite(bytes);
   }
-  PollResult poll() override { return stalled_ ? PollResult::pending() : real_.poll(); }
+  PollResult poll() override { return stalled_ ? PollResult::pending() : real().poll(); }
   WaitHint waitHint() const override {
-    return stalled_ ? WaitHint{-1, Clock::now() + 10ms} : real_.waitHint();
+    return stalled_ ? WaitHint{-1, Clock::now() + 10ms} : real().waitHint();
   }
   void waitForProgress(Clock::time_point until) override {
-    if (!stalled_) return real_.waitForProgress(until);
+    if (!stalled_) return real().waitForProgress(until);
     std::this_thread::sleep_until(std::min(until, Clock::now() + 10ms));
   }
-  const OsError& lastError() const override { return real_.lastError(); }
 
   static constexpr std::size_t stalledAt = 100;
 
  private:
-  SerialPort& real_;
   std::function<unsigned()> received_;
   int frames_ = 0;
   bool stalled_ = false;
@@ -214,8 +207,8 @@ class Leaving : public ::testing::TestWithParam<LeaveParam> {
   ScratchDir dir;
   std::vector<std::uint8_t> memory, source, padded;
   std::unique_ptr<sim::Simulator> device;
-  EngineRig rig;
-  StallingPort stalling{*rig.port, [this] { return device->stats().bytesReceived; }};
+  PosixRig rig;
+  StallingPort stalling{rig.port, [this] { return device->stats().bytesReceived; }};
 };
 
 using LeftBetweenBlocks = Leaving;

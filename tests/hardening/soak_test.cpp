@@ -10,7 +10,6 @@
 
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
-#include "tests/hardening/engine_rig.h"
 #include "tests/hardening/harness.h"
 
 namespace morva::hardening {
@@ -77,13 +76,19 @@ void report(const char* what, double seconds, const Sample& at100, const Sample&
 #endif
 }
 
-// The command-line tool, a fresh port and a fresh session record for every session.
-TEST(Soak, AThousandCommandLineSessionsLeakNothing) {
+// One device for all sessions, a short image to write and verify, libraries to read.
+class Soak : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(dir.path().empty()); }
+
   ScratchDir dir;
-  ASSERT_FALSE(dir.path().empty());
   sim::Simulator device;
   const fs::path image = dir / "short.upg";
   const fs::path target = dir / "libraries.lib";
+};
+
+// The command-line tool, a fresh port and a fresh session record for every session.
+TEST_F(Soak, AThousandCommandLineSessionsLeakNothing) {
   Sample at100;
   const auto started = std::chrono::steady_clock::now();
   for (int i = 1; i <= soakSessions; ++i) {
@@ -113,13 +118,8 @@ TEST(Soak, AThousandCommandLineSessionsLeakNothing) {
 
 // The desktop program's way: one session record and one port for the whole run, reopened by
 // every start, with the files that some ends leave open until the next start.
-TEST(Soak, AThousandSessionsOnOneLongLivedStateLeakNothing) {
-  ScratchDir dir;
-  ASSERT_FALSE(dir.path().empty());
-  sim::Simulator device;
-  const fs::path image = dir / "short.upg";
-  const fs::path target = dir / "libraries.lib";
-  EngineRig rig;
+TEST_F(Soak, AThousandSessionsOnOneLongLivedStateLeakNothing) {
+  PosixRig rig;
   ASSERT_TRUE(rig.openPort(device.portPath()));
   Sample at100;
   const auto started = std::chrono::steady_clock::now();

@@ -3,7 +3,6 @@
 // on a fresh device and a fresh port runs through.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -30,11 +29,8 @@ struct VanishCase {
 
 std::string caseName(const ::testing::TestParamInfo<VanishCase>& info) {
   const VanishCase& c = info.param;
-  std::string name = std::string(c.direction) + "_" +
-                     (*c.fault ? std::string(c.fault) : "pulled_at_" + std::to_string(c.pullAt));
-  for (char& ch : name)
-    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  return name;
+  return asTestName(std::string(c.direction) + "_" +
+                    (*c.fault ? std::string(c.fault) : "pulled_at_" + std::to_string(c.pullAt)));
 }
 
 class Vanishing : public ::testing::TestWithParam<VanishCase> {
@@ -101,13 +97,7 @@ class Vanishing : public ::testing::TestWithParam<VanishCase> {
     const CliResult next =
         runCliOver(port, device->portPath(), {direction, "program", fileFor(direction)}, true);
     ASSERT_EQ(next.status, 0) << next.err;
-    if (direction == "read") {
-      EXPECT_EQ(readFile(dir / "old.upg"), slice(memory, 0, programBlocks * block));
-    } else if (direction == "write") {
-      auto padded = source;
-      padded.resize(9 * block, 0);
-      EXPECT_EQ(slice(device->memory().snapshot(), 0, 9 * block), padded);
-    }
+    expectProgramComplete(direction, fileFor(direction), memory, source, *device);
   }
 
   ScratchDir dir;

@@ -17,8 +17,8 @@ TEST_F(DetectDevice, FoundOnlyOnSixBytesEndingInAck) {
     Reply answer;
     bool found;
   } cases[] = {
-      {"identification", Reply::bytes(identification), true},
-      {"after pending polls", Reply::bytes(identification, 3), true},
+      {"identification", Reply::bytes(deviceIdentification), true},
+      {"after pending polls", Reply::bytes(deviceIdentification, 3), true},
       {"wrong checksum", Reply::bytes({1, 2, 3, 4, 5, ACK}), true},
       {"five bytes", Reply::bytes({2, 5, 1, 10, ACK}), false},
       {"no ACK at the end", Reply::bytes({2, 5, 1, 10, 0xEE, NAK}), false},
@@ -44,15 +44,15 @@ TEST_F(DetectDevice, TriesPortsInOrderUntilOneAnswers) {
   listPorts({"A", "B", "C", "D"});
   port.unopenable = {"B"};
   answers["A"] = Reply::bytes({1, 2, 3});
-  answers["C"] = Reply::bytes(identification);
-  answers["D"] = Reply::bytes(identification);
+  answers["C"] = Reply::bytes(deviceIdentification);
+  answers["D"] = Reply::bytes(deviceIdentification);
   EXPECT_EQ(detect(), DeviceSearch::Found);
   EXPECT_EQ(link.portIndex, 2);
   EXPECT_EQ(port.name(), "C");
   EXPECT_EQ(port.opened, (std::vector<std::string>{"A", "B", "C"}));
   EXPECT_EQ(port.priorityBytes, (Bytes{ESC, ESC}));
   EXPECT_EQ(link.bytesRead, 6u);
-  EXPECT_EQ(Bytes(link.ioBuffer.begin(), link.ioBuffer.begin() + 6), identification);
+  EXPECT_EQ(Bytes(link.ioBuffer.begin(), link.ioBuffer.begin() + 6), deviceIdentification);
   EXPECT_EQ(op.ticks, (Ticks{{2, true}}));
 }
 
@@ -68,7 +68,7 @@ TEST_F(DetectDevice, WithoutAnswerEndsAtTheLastPortWithNothingOpenOrTicked) {
 
 TEST_F(DetectDevice, ReadThatNeverEndsIsGivenUpAtTheProbeDeadline) {
   listPorts({"A", "B"});
-  answers["B"] = Reply::bytes(identification);
+  answers["B"] = Reply::bytes(deviceIdentification);
   const Clock::time_point start = port.now;
   EXPECT_EQ(detect(), DeviceSearch::Found);
   EXPECT_EQ(port.name(), "B");
@@ -80,7 +80,7 @@ TEST_F(DetectDevice, ReadThatNeverEndsIsGivenUpAtTheProbeDeadline) {
 
 TEST_F(DetectDevice, WaitsNoLongerThanThePortSuggests) {
   listPorts({"A"});
-  answers["A"] = Reply::bytes(identification, 1);
+  answers["A"] = Reply::bytes(deviceIdentification, 1);
   port.hintDeadline = port.now + std::chrono::milliseconds(120);
   EXPECT_EQ(detect(), DeviceSearch::Found);
   EXPECT_EQ(port.waits, std::vector<Clock::time_point>{port.hintDeadline});
@@ -110,7 +110,7 @@ TEST_F(DetectDevice, WhatTheSearchMetIsTheDetailOfTheNotFoundBox) {
   EXPECT_EQ(notFoundMessage(link).detail,
             "A: No such file or directory\nB: Inappropriate ioctl for device\n"
             "C: no answer from a Vk350");
-  answers["C"] = Reply::bytes(identification);
+  answers["C"] = Reply::bytes(deviceIdentification);
   ASSERT_EQ(detect(), DeviceSearch::Found);
   EXPECT_EQ(link.searchReport.size(), 2u);
 }
@@ -150,7 +150,7 @@ TEST_F(ReopenOrDetect, SearchesOnlyWhenTheSelectedPortFails) {
     port.unopenable = c.unopenable;
     port.unconfigurable = c.unconfigurable;
     answers.clear();
-    if (c.deviceOnB) answers["B"] = Reply::bytes(identification);
+    if (c.deviceOnB) answers["B"] = Reply::bytes(deviceIdentification);
     link.portIndex = 2;
     EXPECT_EQ(reopen(), c.result) << c.what;
     EXPECT_EQ(op.shown(), c.shown) << c.what;
@@ -178,7 +178,7 @@ TEST_F(ReopenOrDetect, WaitsForQuietOnlyWhereSomethingMayBeOwed) {
       {"the port closed meanwhile", [&] { port.close(); }, 1},
   };
   listPorts({"B"});
-  answers["B"] = Reply::bytes(identification);
+  answers["B"] = Reply::bytes(deviceIdentification);
   for (const auto& c : cases) {
     ASSERT_EQ(reopen(), PortReadiness::Ready) << c.what;  // a session has run on it
     c.before();

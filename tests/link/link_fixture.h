@@ -18,7 +18,6 @@ class ClockedPort : public FakeSerialPort {
   Clock::time_point now{};
   std::vector<Clock::time_point> waits;  // the `until` of every wait
   Clock::time_point hintDeadline = Clock::time_point::max();
-  std::optional<OsError> refusal;  // open fails with this instead
   int polls = 0;
 
   TimeSource clock() {
@@ -41,17 +40,7 @@ class ClockedPort : public FakeSerialPort {
     }
     return FakeSerialPort::poll();
   }
-  bool open(const std::string& name) override {
-    if (!refusal) return FakeSerialPort::open(name);
-    opened.push_back(name);
-    return false;
-  }
-  const OsError& lastError() const override {
-    return refusal ? *refusal : FakeSerialPort::lastError();
-  }
 };
-
-inline const std::vector<std::uint8_t> identification{0x02, 0x05, 0x01, 0x0A, 0xEE, ACK};
 
 class LinkTest : public ::testing::Test {
  protected:

@@ -73,7 +73,7 @@ TEST_F(OpenSelectedPort, DetailCarriesTheReasonAndTheAdvice) {
   listPorts({"/dev/ttyUSB0"});
   for (const auto& c : cases) {
     op.clear();
-    port.refusal = c.refusal;
+    port.openRefusal = c.refusal;
     ASSERT_EQ(openSelectedPort(link, op, false), PortOpening::Failed);
     ASSERT_EQ(op.shown(), std::vector<std::string>{"Warning: Port open error !"});
     for (const auto& m : c.mentions)

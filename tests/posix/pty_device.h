@@ -3,12 +3,10 @@
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,20 +33,6 @@ class PtyDevice {
 
   bool send(const std::vector<std::uint8_t>& bytes) {
     return ::write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  }
-
-  // Up to n bytes the port wrote, waiting at most `guard` for them.
-  std::vector<std::uint8_t> receive(std::size_t n, std::chrono::milliseconds guard) {
-    std::vector<std::uint8_t> got;
-    auto end = std::chrono::steady_clock::now() + guard;
-    while (got.size() < n && std::chrono::steady_clock::now() < end) {
-      pollfd p{master_, POLLIN, 0};
-      if (::poll(&p, 1, 10) <= 0) continue;
-      std::uint8_t chunk[4096];
-      ssize_t r = ::read(master_, chunk, std::min(sizeof chunk, n - got.size()));
-      if (r > 0) got.insert(got.end(), chunk, chunk + r);
-    }
-    return got;
   }
 
   // The device disappears, as when a USB adapter is pulled.

@@ -12,10 +12,21 @@
 #include <numeric>
 
 #include "platform/posix/os_error.h"
+#include "sim/simulator.h"
 #include "tests/posix/pty_device.h"
 #include "tests/support/files.h"
+#include "tests/support/serial_port_contract.h"
 
 namespace morva {
+
+// The contract's far end: the simulated device on a pseudo-terminal, in this process, one for
+// all of its cases.
+testing::ContractLine testing::contractLine() {
+  static sim::Simulator device;
+  return {device.portPath(), [] { return std::make_unique<PosixSerialPort>(); }, EBADF, EBUSY,
+          EINVAL};
+}
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -129,34 +140,6 @@ TEST(PosixSerialPortRead, CompletesByCountTotalOrInterval) {
   }
 }
 
-TEST_F(PortOnPty, ReadTakesOnlyWhatItAskedFor) {
-  ASSERT_TRUE(pty.send(countingBytes(8, 1)));
-  std::vector<std::uint8_t> first(6), second(2);
-  ASSERT_TRUE(port.startRead(first));
-  EXPECT_EQ(pollUntil(port, clock.source()).count, 6u);
-  ASSERT_TRUE(port.startRead(second));
-  EXPECT_EQ(pollUntil(port, clock.source()).count, 2u);
-  EXPECT_EQ(first, countingBytes(6, 1));
-  EXPECT_EQ(second, countingBytes(2, 7));
-}
-
-// Flow-control characters (0x11 is also the block-write command), CR, LF and 0xFF must all
-// cross the line as they are.
-TEST_F(PortOnPty, EveryByteValueCrossesUnchangedBothWays) {
-  auto all = countingBytes(256, 0);
-  ASSERT_TRUE(port.startWrite(all));
-  PollResult written = pollUntil(port, clock.source());
-  ASSERT_TRUE(written.isCompleted());
-  EXPECT_EQ(written.count, 256u);
-  EXPECT_EQ(pty.receive(256, 2s), all);
-
-  std::vector<std::uint8_t> in(256);
-  ASSERT_TRUE(pty.send(all));
-  ASSERT_TRUE(port.startRead(in));
-  EXPECT_EQ(pollUntil(port, clock.source()).count, 256u);
-  EXPECT_EQ(in, all);
-}
-
 TEST_F(PortOnPty, ConfigureLeavesARawLineWithoutFlowControl) {
   int fd = ::open(pty.path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) GTEST_SKIP() << "cannot look at the line from a second descriptor";
@@ -187,16 +170,6 @@ TEST_F(PortOnPty, WaitHintFollowsTheReadsDeadlines) {
   EXPECT_EQ(port.waitHint().deadline, start + 400ms);
 }
 
-TEST_F(PortOnPty, WriteCompletesOnceTheDriverTookEverything) {
-  std::vector<std::uint8_t> frame{0x12, 0x00, 0x00, 0xEE};
-  ASSERT_TRUE(port.startWrite(frame));
-  EXPECT_EQ(port.waitHint().waitable, -1);  // input is no news for a write
-  PollResult r = pollUntil(port, clock.source());
-  ASSERT_TRUE(r.isCompleted());
-  EXPECT_EQ(r.count, 4u);
-  EXPECT_EQ(pty.receive(4, 2s), frame);
-}
-
 TEST_F(PortOnPty, WriteTheDriverCannotTakeEndsAtItsTimeoutWithTheCountTaken) {
   std::vector<std::uint8_t> flood(4 << 20, 0x55);  // more than a pty holds while unread
   ASSERT_TRUE(port.startWrite(flood));
@@ -209,32 +182,6 @@ TEST_F(PortOnPty, WriteTheDriverCannotTakeEndsAtItsTimeoutWithTheCountTaken) {
   ASSERT_TRUE(r.isCompleted());
   EXPECT_GT(r.count, 0u);
   EXPECT_LT(r.count, flood.size());
-}
-
-TEST(PosixSerialPortWait, SilentReadSleepsUntilItsTimeout) {
-  PtyDevice pty;
-  PosixSerialPort port;
-  ASSERT_TRUE(port.open(pty.path()) && port.configure(lineTimeouts));
-  std::vector<std::uint8_t> answer(1);
-  auto start = Clock::now();
-  ASSERT_TRUE(port.startRead(answer));
-  int polls = 0;
-  PollResult r;
-  while ((r = port.poll()).isPending() && Clock::now() - start < 5s) {
-    ++polls;
-    port.waitForProgress(Clock::now() + 10s);
-  }
-  ASSERT_TRUE(r.isCompleted());
-  EXPECT_EQ(r.count, 0u);
-  EXPECT_GE(Clock::now() - start, 100ms);
-  EXPECT_LT(polls, 10);  // a spinning loop would poll thousands of times
-
-  std::vector<std::uint8_t> frame(200);
-  ASSERT_TRUE(port.startRead(frame));
-  ASSERT_TRUE(pty.send({1}));
-  auto before = Clock::now();
-  port.waitForProgress(before + 10s);
-  EXPECT_LT(Clock::now() - before, 5s);  // woken by the byte, not by the 24 s time-out
 }
 
 struct VanishCase {
@@ -281,17 +228,12 @@ TEST(PosixSerialPortVanish, GoneDeviceFailsWithItsErrorInsteadOfTimingOut) {
   }
 }
 
-TEST_F(PortOnPty, PurgeAbortsTheReadAndDropsWaitingInput) {
+TEST_F(PortOnPty, PurgeDropsWaitingInput) {
   ASSERT_TRUE(pty.send({1, 2, 3}));
   pollfd p{port.descriptor(), POLLIN, 0};
   ASSERT_EQ(::poll(&p, 1, 2000), 1);  // the bytes wait in the driver
   std::vector<std::uint8_t> buffer(4, 0);
-  ASSERT_TRUE(port.startRead(buffer));
   ASSERT_TRUE(port.purge());
-  PollResult aborted = port.poll();
-  ASSERT_TRUE(aborted.isFailed());
-  EXPECT_EQ(aborted.error.number, EINVAL);
-
   ASSERT_TRUE(port.startRead(buffer));
   clock.t += 481ms;
   PollResult r = port.poll();
@@ -299,32 +241,10 @@ TEST_F(PortOnPty, PurgeAbortsTheReadAndDropsWaitingInput) {
   EXPECT_EQ(r.count, 0u);
 }
 
-TEST_F(PortOnPty, PriorityByteLeavesAtOnce) {
-  ASSERT_TRUE(port.purge());
-  ASSERT_TRUE(port.transmitPriority(0x1B));
-  EXPECT_EQ(pty.receive(1, 2s), std::vector<std::uint8_t>{0x1B});
+TEST_F(PortOnPty, APriorityByteOnAHungUpLineFailsAsVanished) {
   pty.hangUp();
   EXPECT_FALSE(port.transmitPriority(0x1B));
   EXPECT_EQ(port.lastError().cause, FailureCause::Vanished);
-}
-
-TEST_F(PortOnPty, MisuseFailsAtTheNextPoll) {
-  std::vector<std::uint8_t> buffer(2);
-  PollResult idle = port.poll();
-  ASSERT_TRUE(idle.isFailed());
-  EXPECT_EQ(idle.error.number, EINVAL);
-
-  ASSERT_TRUE(port.startRead(buffer));
-  EXPECT_FALSE(port.startWrite(buffer));  // one operation at a time
-  EXPECT_EQ(port.poll().error.number, EBUSY);
-
-  ASSERT_TRUE(port.startRead(buffer));
-  port.close();
-  EXPECT_EQ(port.poll().error.number, EBADF);
-  EXPECT_FALSE(port.startWrite(buffer));
-  EXPECT_EQ(port.lastError().number, EBADF);
-  EXPECT_EQ(port.waitHint().deadline, clock.t);  // the failure is due now
-  EXPECT_EQ(port.poll().error.number, EBADF);
 }
 
 TEST_F(PortOnPty, SecondOpenerIsTurnedAwayUntilTheFirstCloses) {

@@ -4,18 +4,18 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include "frontends/qt/options.h"
 #include "frontends/qt/qt_canvas.h"
 #include "tests/qt/qt_support.h"
+#include "tests/support/files.h"
+#include "tests/support/requests.h"
 
 namespace morva::testing {
 namespace {
@@ -32,13 +32,7 @@ TEST_F(DialogsTest, MessageBoxCarriesTextCaptionIconAndButtons) {
     QMessageBox::StandardButtons buttons;
     QMessageBox::StandardButton defaultButton;
   };
-  Message question{"File x already exists !\nDo you want overwrite the file ?",
-                   "Warning",
-                   Icon::Question,
-                   Buttons::YesNo,
-                   true,
-                   "",
-                   true};
+  const Message question = overwriteQuestion();
   Message failure{"Error code : 5", "Fail", Icon::Error, Buttons::Ok, false, "EIO", true};
   Message info{"Sorry, help file is inaccessible at this time !",
                "No access !",
@@ -84,17 +78,6 @@ TEST_F(DialogsTest, AnswersFollowTheButtons) {
   EXPECT_EQ(qt::answerOf(QMessageBox::Ok, Buttons::Ok), Answer::Ok);
 }
 
-FileRequest userDataRequest(bool forRead) {
-  FileRequest r;
-  r.title = forRead ? "Choose file to write into :" : "Choose file with data :";
-  r.filterDescription = "User data (*.usr)";
-  r.filterPattern = "*.usr;*.bin";
-  r.defaultExtension = "usr";
-  r.mustExist = !forRead;
-  r.createPrompt = forRead;
-  return r;
-}
-
 TEST_F(DialogsTest, FileChooserShowsOneFilterMatchingEveryPatternOfTheKind) {
   EXPECT_EQ(qt::nameFilterOf(userDataRequest(false)), "User data (*.usr) (*.usr *.bin)");
   for (bool forRead : {false, true}) {
@@ -125,12 +108,10 @@ TEST_F(DialogsTest, ChoiceIsTheFullPathWithItsExtensionJudged) {
 }
 
 TEST_F(DialogsTest, RealChooserReturnsTheTypedFileAndCancelReturnsNothing) {
-  QTemporaryDir folder;
-  QFile file(folder.filePath("data.bin"));
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.close();
+  ScratchDir dir;
+  const std::string typed = writeFile(dir / "data.bin", {});
   FileRequest request = userDataRequest(false);
-  request.initialName = folder.filePath("old.usr").toStdString();
+  request.initialName = dir.file("old.usr");
 
   bool cancel = false;
   QTimer answer;
@@ -149,7 +130,7 @@ TEST_F(DialogsTest, RealChooserReturnsTheTypedFileAndCancelReturnsNothing) {
   qt::QtDialogs dialogs;
   const auto choice = dialogs.chooseFile(nullptr, request);
   ASSERT_TRUE(choice);
-  EXPECT_EQ(choice->path, folder.filePath("data.bin").toStdString());
+  EXPECT_EQ(choice->path, typed);
   EXPECT_TRUE(choice->extensionDifferent);
   cancel = true;
   EXPECT_FALSE(dialogs.chooseFile(nullptr, request));

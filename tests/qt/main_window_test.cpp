@@ -1,45 +1,30 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QFile>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <optional>
 
 #include "app/commands.h"
 #include "frontends/qt/front_end.h"
 #include "tests/qt/qt_support.h"
-#include "tests/support/fake_serial_port.h"
+#include "tests/support/files.h"
+#include "tests/support/scripted_machine.h"
 #include "transfer/frames.h"
 
 namespace morva::testing {
 namespace {
 
-struct ListedPorts : PortLister {
-  std::vector<std::string> names;
-  std::vector<std::string> listPorts() override { return names; }
-};
-
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, protected ScriptedMachine {
  protected:
-  FakeSerialPort port;
-  ListedPorts lister;
   ScriptedDialogs dialogs;
   std::optional<qt::FrontEnd> frontEnd;
 
   void SetUp() override {
     ensureApplication();
-    port.device = [this](const Operation& op) {
-      if (!op.isRead) return Reply::written();
-      if (op.size != identificationSize || port.name() != "/dev/ttyUSB0") return Reply::bytes({});
-      std::vector<std::uint8_t> id{2, 5, 1, 10};
-      id.push_back(checksumFor(id));
-      id.push_back(ACK);
-      return Reply::bytes(id);
-    };
+    devicesOn = {"/dev/ttyUSB0"};
   }
 
   int start(std::vector<std::string> ports = {"/dev/ttyUSB0", "/dev/ttyUSB1"}) {
@@ -185,11 +170,9 @@ TEST_F(MainWindowTest, EscapeStopsATransferStartedFromTheKeyboardMenusOrWithTheM
   port.device = [&](const Operation& op) {
     return op.isRead && op.size != identificationSize ? Reply::written(1 << 30) : identify(op);
   };
-  QTemporaryDir folder;
-  QFile image(folder.filePath("image.upg"));
-  ASSERT_TRUE(image.open(QIODevice::WriteOnly) && image.write(QByteArray(512, 'x')) == 512);
-  image.close();
-  const FileChoice choice{image.fileName().toStdString(), false};
+  ScratchDir dir;
+  const Bytes image(512, 'x');
+  const FileChoice choice{dir.file("image.upg", &image), false};
   dialogs.files = {choice, choice};
   std::vector<int> keysAtWindow;
   KeyWatch watch(keysAtWindow);

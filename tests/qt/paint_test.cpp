@@ -11,14 +11,10 @@
 #include "display/texts.h"
 #include "frontends/qt/front_end.h"
 #include "tests/qt/qt_support.h"
-#include "tests/support/fake_serial_port.h"
+#include "tests/support/scripted_machine.h"
 
 namespace morva::testing {
 namespace {
-
-struct OnePort : PortLister {
-  std::vector<std::string> listPorts() override { return {"/dev/ttyUSB0"}; }
-};
 
 bool isColour(QRgb pixel, Rgb colour) {
   return qRed(pixel) == colour.red && qGreen(pixel) == colour.green && qBlue(pixel) == colour.blue;
@@ -34,16 +30,15 @@ std::pair<int, int> countColour(const QImage& image, Rgb colour, const QRect& ba
   return {inside, outside};
 }
 
-class PaintTest : public ::testing::Test {
+// One port listed, with nothing behind it that answers.
+class PaintTest : public ::testing::Test, protected ScriptedMachine {
  protected:
-  FakeSerialPort port;
-  OnePort lister;
   ScriptedDialogs dialogs;
   std::optional<qt::FrontEnd> frontEnd;
 
   void SetUp() override {
     ensureApplication();
-    port.device = [](const Operation&) { return Reply::bytes({}); };  // a silent device
+    lister.names = {"/dev/ttyUSB0"};
     frontEnd.emplace(dialogs, port, lister, ProgramOptions{});
     ASSERT_EQ(frontEnd->start(), 0);  // no device answers: the not-found box is scripted
     SessionState& state = frontEnd->program().state();

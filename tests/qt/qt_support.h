@@ -15,6 +15,7 @@
 
 #include "frontends/qt/dialogs.h"
 #include "frontends/qt/qt_canvas.h"
+#include "tests/support/recording_operator.h"
 #include "transfer/operator.h"
 
 namespace morva::testing {
@@ -48,18 +49,11 @@ class ScriptedDialogs : public qt::Dialogs {
   Answer showMessage(QWidget* owner, const Message& message) override {
     shown.push_back({message, owner});
     if (onMessage) onMessage(message);
-    if (message.buttons == Buttons::Ok) return Answer::Ok;
-    if (answers.empty()) return message.secondIsDefault ? Answer::No : Answer::Yes;
-    const Answer a = answers.front();
-    answers.pop_front();
-    return a;
+    return scriptedAnswer(message, answers);
   }
   std::optional<FileChoice> chooseFile(QWidget*, const FileRequest& request) override {
     fileRequests.push_back(request);
-    if (files.empty()) return std::nullopt;
-    auto choice = files.front();
-    files.pop_front();
-    return choice;
+    return nextOf(files);
   }
   std::optional<FontSpec> chooseFont(QWidget*, const FontSpec&) override { return std::nullopt; }
   bool openHelp(const std::string&) override { return false; }

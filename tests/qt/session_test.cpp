@@ -6,9 +6,7 @@
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QDialog>
-#include <QFile>
 #include <QMessageBox>
-#include <QTemporaryDir>
 #include <optional>
 
 #include "app/commands.h"
@@ -16,20 +14,12 @@
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
 #include "tests/qt/qt_support.h"
+#include "tests/support/files.h"
+#include "tests/support/quiet_console.h"
 #include "transfer/frames.h"
 
 namespace morva::testing {
 namespace {
-
-struct NoListedPorts : PortLister {
-  std::vector<std::string> listPorts() override { return {}; }
-};
-
-QByteArray imageOf(int size, int seed) {
-  QByteArray bytes(size, '\0');
-  for (int i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 13 + seed + i / 251) & 0xff);
-  return bytes;
-}
 
 // The real serial port with the line's time-outs stretched tenfold. The simulated device shares
 // a loaded machine with the PC: an answer it was late to give for want of a processor must not
@@ -46,11 +36,14 @@ class SessionTest : public ::testing::Test {
  protected:
   sim::Simulator simulator;
   UnhurriedPort port;
-  NoListedPorts lister;
-  QTemporaryDir folder;
+  ListedPorts lister;
+  ScratchDir dir;
   std::optional<qt::FrontEnd> frontEnd;
 
-  void SetUp() override { ensureApplication(); }
+  void SetUp() override {
+    ensureApplication();
+    simulator.memory().assign(randomBytes(sim::MemoryImage::byteCount, 9));
+  }
 
   void start(qt::Dialogs& dialogs) {
     ProgramOptions options;
@@ -63,39 +56,22 @@ class SessionTest : public ::testing::Test {
     if (frontEnd) frontEnd->program().shutdown();
   }
 
-  std::string writeFile(const QString& name, const QByteArray& bytes) {
-    QFile file(folder.filePath(name));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    return file.fileName().toStdString();
-  }
   // As the operator: highlight the kind entry, then choose the direction from its popup.
   void choose(int kindPosition, int command) {
     frontEnd->window().itemAction(MenuId::Action, kindPosition)->hover();
     frontEnd->window().commandAction(command)->trigger();
   }
   const SessionState& state() { return frontEnd->program().state(); }
-  void setDeviceBlocks(int first, const QByteArray& bytes) {
-    for (int b = 0; b < bytes.size() / 256; ++b) {
-      sim::MemoryImage::Block block;
-      std::copy_n(bytes.constData() + b * 256, 256, reinterpret_cast<char*>(block.data()));
-      simulator.memory().setBlock(static_cast<std::uint16_t>(first + b), block);
-    }
-  }
-  QByteArray deviceBlocks(int first, int count) {
-    QByteArray bytes;
-    for (int b = first; b < first + count; ++b) {
-      const auto block = simulator.memory().block(static_cast<std::uint16_t>(b));
-      bytes.append(reinterpret_cast<const char*>(block.data()),
-                   static_cast<qsizetype>(block.size()));
-    }
-    return bytes;
+  // The device's memory from block `first` on.
+  Bytes deviceBlocks(std::size_t first, std::size_t count) {
+    return slice(simulator.memory().snapshot(), first * blockSize, count * blockSize);
   }
 };
 
 TEST_F(SessionTest, WriteFromTheMenusPutsTheFileIntoTheDevice) {
   ScriptedDialogs dialogs;
-  const QByteArray image = imageOf(384 * 256, 5);
-  dialogs.files.push_back(FileChoice{writeFile("scanners.lib", image), false});
+  const Bytes image = randomBytes(384 * blockSize, 5);
+  dialogs.files.push_back(FileChoice{dir.file("scanners.lib", &image), false});
   start(dialogs);
 
   choose(3, CMD_WRITE);  // "Scanner &libraries", then "&Write to Vk350"
@@ -106,7 +82,7 @@ TEST_F(SessionTest, WriteFromTheMenusPutsTheFileIntoTheDevice) {
   EXPECT_TRUE(dialogs.shown.empty()) << dialogs.texts().front();
   EXPECT_EQ(dialogs.fileRequests.at(0).filterDescription, "Fixture libraries (*.lib)");
   EXPECT_EQ(state().firmwareVersionText, "2.05");
-  EXPECT_TRUE(deviceBlocks(512, 384) == image);
+  EXPECT_EQ(deviceBlocks(512, 384), image);
   // The handshake and at least six steps a block; once the session ended, nothing more runs.
   const long steps = frontEnd->driver().stepsRun();
   EXPECT_GE(steps, 2 + 6 * 384);
@@ -175,9 +151,8 @@ TEST_F(SessionTest, NoStepRunsWhileABoxIsOpenAndTheTransferResumesAfterIt) {
   // not begun), and the frame reaches the port while the box is open.
   simulator.setFaults({*sim::parseFault("hold@data:40/once")});
   BoxOpeningDialogs dialogs;
-  const QByteArray stored = imageOf(512 * 256, 9);
-  setDeviceBlocks(0, stored);
-  const std::string target = folder.filePath("firmware.upg").toStdString();
+  const Bytes stored = deviceBlocks(0, 512);
+  const std::string target = dir.file("firmware.upg");
   dialogs.files.push_back(FileChoice{target, false});
   start(dialogs);
   dialogs.driver = &frontEnd->driver();
@@ -197,25 +172,20 @@ TEST_F(SessionTest, NoStepRunsWhileABoxIsOpenAndTheTransferResumesAfterIt) {
   ASSERT_TRUE(runUntil([&] { return state().transferStep == TransferStep::Idle; }));
   EXPECT_EQ(state().outcome, SessionOutcome::Completed);
   EXPECT_EQ(dialogs.shown.size(), 1u) << dialogs.texts().back();  // the About box alone
-  QFile read(QString::fromStdString(target));
-  ASSERT_TRUE(read.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(read.readAll() == stored);
+  EXPECT_EQ(readFile(target), stored);
 }
 
 TEST_F(SessionTest, ReadThenVerifyFromTheMenus) {
   ScriptedDialogs dialogs;
-  const QByteArray stored = imageOf(3200 * 256, 3);
-  setDeviceBlocks(896, stored);
-  const std::string target = folder.filePath("user.usr").toStdString();
+  const Bytes stored = deviceBlocks(896, 3200);
+  const std::string target = dir.file("user.usr");
   dialogs.files.push_back(FileChoice{target, false});
   start(dialogs);
 
   choose(4, CMD_READ);
   ASSERT_TRUE(runUntil([&] { return state().transferStep == TransferStep::Idle; }));
   EXPECT_EQ(state().outcome, SessionOutcome::Completed);
-  QFile read(QString::fromStdString(target));
-  ASSERT_TRUE(read.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(read.readAll() == stored);
+  EXPECT_EQ(readFile(target), stored);
 
   // Repeat takes the same file, now to verify it against the device.
   frontEnd->window().commandAction(CMD_VERIFY)->trigger();  // cancelled: sets the direction

@@ -14,6 +14,9 @@
 
 namespace morva::testing {
 
+// What the device answers a WakeUp or a probe: versions 2.05 and 1.10, their checksum, ACK.
+inline const std::vector<std::uint8_t> deviceIdentification{0x02, 0x05, 0x01, 0x0A, 0xEE, 0x06};
+
 struct Reply {
   int pendingPolls = 0;  // polls that answer Pending before the outcome
   bool fails = false;    // the poll fails with `error` instead of completing
@@ -53,6 +56,7 @@ class FakeSerialPort : public SerialPort {
   // Ports that refuse to open or to configure, by name.
   std::vector<std::string> unopenable;
   std::vector<std::string> unconfigurable;
+  std::optional<OsError> openRefusal;  // every open fails with this
   bool priorityFails = false;
 
   std::deque<Reply> script;                       // used when no device is set
@@ -69,6 +73,10 @@ class FakeSerialPort : public SerialPort {
 
   bool open(const std::string& name) override {
     opened.push_back(name);
+    if (openRefusal) {
+      error_ = *openRefusal;
+      return false;
+    }
     for (const auto& n : unopenable)
       if (n == name) {
         error_ = {2, "No such file or directory", FailureCause::NotFound};

@@ -2,9 +2,8 @@
 // side by side), and the few byte helpers every suite needs.
 #pragma once
 
-#include <stdlib.h>
-
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -18,12 +17,24 @@ namespace morva::testing {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-// A fresh folder under the system's temporary directory, removed with its content.
+// A fresh folder under the system's temporary directory, removed with its content; its path
+// is empty when none could be made. A folder is made only where none stood (as mkdtemp would,
+// which mingw lacks), so copies of a suite running side by side never share one.
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "morva-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    std::error_code error;
+    const fs::path base = fs::temp_directory_path(error);
+    std::mt19937_64 names(
+        std::random_device{}() ^
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    for (int attempt = 0; attempt < 100 && !error; ++attempt) {
+      const fs::path candidate = base / ("morva-test-" + std::to_string(names() % 1000000000));
+      if (fs::create_directory(candidate, error)) {
+        path_ = candidate;
+        return;
+      }
+    }
   }
   ~ScratchDir() {
     std::error_code ignored;

@@ -1,5 +1,5 @@
-// A script runs the tool: no terminal, nobody to answer, never a stop request; and a machine
-// whose own serial ports are not listed, so that only the ports a test names are used.
+// A script runs the tool: no terminal, nobody to answer, never a stop request; and the
+// machine's port list as a test gives it (empty: only the ports a test names are used).
 #pragma once
 
 #include <optional>
@@ -19,8 +19,9 @@ struct QuietConsole : Console {
   bool stopRequested() const override { return false; }
 };
 
-struct NoLister : PortLister {
-  std::vector<std::string> listPorts() override { return {}; }
+struct ListedPorts : PortLister {
+  std::vector<std::string> names;
+  std::vector<std::string> listPorts() override { return names; }
 };
 
 }  // namespace morva::testing

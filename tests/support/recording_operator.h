@@ -4,11 +4,28 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "transfer/operator.h"
 
 namespace morva::testing {
+
+// The next of a script's answers, or `otherwise` once the script has run out.
+template <typename T>
+T nextOf(std::deque<T>& script, T otherwise = {}) {
+  if (script.empty()) return otherwise;
+  T next = std::move(script.front());
+  script.pop_front();
+  return next;
+}
+
+// How a scripted operator answers a box: Ok to a notice; to a question, the next scripted
+// answer, or the default button once they have run out.
+inline Answer scriptedAnswer(const Message& message, std::deque<Answer>& answers) {
+  if (message.buttons == Buttons::Ok) return Answer::Ok;
+  return nextOf(answers, message.secondIsDefault ? Answer::No : Answer::Yes);
+}
 
 struct Invalidation {
   Area area;
@@ -27,20 +44,11 @@ class RecordingOperator : public Operator, public PortMenu {
 
   Answer showMessage(const Message& message) override {
     messages.push_back(message);
-    if (message.buttons == Buttons::Ok) return Answer::Ok;
-    if (!answers.empty()) {
-      Answer a = answers.front();
-      answers.pop_front();
-      return a;
-    }
-    return message.secondIsDefault ? Answer::No : Answer::Yes;
+    return scriptedAnswer(message, answers);
   }
   std::optional<FileChoice> chooseFile(const FileRequest& request) override {
     fileRequests.push_back(request);
-    if (fileChoices.empty()) return std::nullopt;
-    auto c = fileChoices.front();
-    fileChoices.pop_front();
-    return c;
+    return nextOf(fileChoices);
   }
   void invalidate(Area area, bool erase) override { invalidations.push_back({area, erase}); }
   void setPortTick(int portIndex, bool ticked) override { ticks.emplace_back(portIndex, ticked); }

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tests/transfer/engine_rig.h"
+#include "tests/support/engine_rig.h"
 
 namespace morva::testing {
 namespace {

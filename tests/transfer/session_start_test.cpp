@@ -1,16 +1,14 @@
 // Starting a session with real files: every refusal in its order, and what a start leaves.
 #include <gtest/gtest.h>
 
-#include "tests/transfer/engine_rig.h"
+#include "tests/support/engine_rig.h"
+#include "tests/support/short_names.h"
 
 namespace morva::testing {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr Direction W = Direction::WriteToDevice, R = Direction::ReadFromDevice,
-                    V = Direction::Verify;
-constexpr DataKind FW = DataKind::FirmwareUpgrade, LIB = DataKind::FixtureLibraries,
-                   USR = DataKind::UserData;
+using namespace short_names;
 
 enum class OnDisk { Nothing, File, ReadOnlyFile, Directory };
 
@@ -65,7 +63,7 @@ TEST(StartSession, RefusalsInTheirOrder) {
   // clang-format on
   for (const StartRow& row : rows) {
     SCOPED_TRACE(row.name);
-    Rig r;
+    EngineRig<> r;
     const std::string path = row.chosen && *row.chosen ? (r.dir.path() / row.chosen).string() : "";
     const Bytes old = pattern(10);
     if (row.onDisk == OnDisk::Directory) fs::create_directory(path);
@@ -101,7 +99,7 @@ TEST(StartSession, RefusalsInTheirOrder) {
 }
 
 TEST(StartSession, NoPortIsTheOnlyComplaint) {
-  Rig r;
+  EngineRig<> r;
   r.state.transferStep = TransferStep::AwaitCommandAnswer;
   r.port.close();
   EXPECT_EQ(startSession(r.state, r.link, r.op), StartResult::Failed);
@@ -126,7 +124,7 @@ TEST(StartSession, AStartFixesTheRangeAsksTheChooserAndSendsTheWakeUp) {
                                                       {V, "Choose file for veryfication :"}};
   for (const auto& [d, title] : titles) {
     for (const Kind& k : kinds) {
-      Rig r;
+      EngineRig<> r;
       const Bytes data = pattern(300);
       const std::string path = d == R ? r.dir.file("new") : r.dir.file("in", &data);
       r.state.fileName = "previous";

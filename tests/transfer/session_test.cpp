@@ -1,16 +1,14 @@
 // Whole sessions against a device model that keeps a memory image and answers every frame.
 #include <gtest/gtest.h>
 
-#include "tests/transfer/engine_rig.h"
+#include "tests/support/engine_rig.h"
+#include "tests/support/short_names.h"
 #include "transfer/kinds.h"
 
 namespace morva::testing {
 namespace {
 
-constexpr Direction W = Direction::WriteToDevice, R = Direction::ReadFromDevice,
-                    V = Direction::Verify;
-constexpr DataKind FW = DataKind::FirmwareUpgrade, LIB = DataKind::FixtureLibraries,
-                   USR = DataKind::UserData;
+using namespace short_names;
 
 struct Device {
   Bytes memory = pattern(4096 * blockSize, 3);
@@ -22,9 +20,7 @@ struct Device {
   Reply operator()(const Operation& op) {
     // Every operation stays pending for one poll, as a real port's would.
     if (op.isRead) {
-      Bytes next = answers.empty() ? Bytes{} : answers.front();
-      if (!answers.empty()) answers.pop_front();
-      return Reply::bytes(next, 1);
+      return Reply::bytes(nextOf(answers), 1);
     }
     const Bytes& w = op.written;
     if (w == Bytes{ESC}) {
@@ -52,7 +48,7 @@ struct Device {
   }
 };
 
-struct SessionRig : Rig {
+struct SessionRig : EngineRig<> {
   Device device;
   SessionRig(Direction d, DataKind k, const std::string& file) {
     port.device = [this](const Operation& op) { return device(op); };
@@ -94,7 +90,7 @@ TEST(Session, EveryKindAndDirectionAndFileLength) {
       std::copy(image.begin(), image.end(), s.device.memory.begin() + kind.firstBlock * blockSize);
 
     ASSERT_EQ(startSession(s.state, s.link, s.op), StartResult::Started);
-    s.run();
+    ASSERT_TRUE(s.runToEnd());
     EXPECT_TRUE(s.op.messages.empty()) << s.op.shown().at(0);
     EXPECT_EQ(s.state.outcome, SessionOutcome::Completed);
     EXPECT_EQ(s.state.differences, 0u);
@@ -119,7 +115,7 @@ TEST(Session, ReadTargetIsEmptiedOnlyOnceTheDeviceAnswers) {
     SessionRig silent(R, FW, dir.file("image", &old));
     silent.device.identifies = false;
     ASSERT_EQ(startSession(silent.state, silent.link, silent.op), StartResult::Started);
-    silent.run();
+    ASSERT_TRUE(silent.runToEnd());
     EXPECT_EQ(silent.op.shown().back(), "Fail: Initialization error : no data : 0");
     EXPECT_EQ(readFile(dir.file("image")), old);
   }
@@ -140,7 +136,7 @@ TEST(Session, ReadTargetThatCannotBeEmptiedFails) {
   SessionRig s(R, USR, dir.file("image", &old));
   ASSERT_EQ(startSession(s.state, s.link, s.op), StartResult::Started);
   std::filesystem::remove(dir.file("image"));
-  s.run();
+  ASSERT_TRUE(s.runToEnd());
   EXPECT_EQ(s.op.shown().back(), "Fail: File open error !");
   EXPECT_EQ(s.state.outcome, SessionOutcome::Failed);
   EXPECT_TRUE(s.device.commands.empty());
@@ -151,7 +147,7 @@ TEST(Session, ReadTargetThatCannotBeEmptiedFails) {
 TEST(Session, ReadIntoADeviceNode) {
   SessionRig s(R, LIB, "/dev/null");
   ASSERT_EQ(startSession(s.state, s.link, s.op), StartResult::Started);
-  s.run();
+  ASSERT_TRUE(s.runToEnd());
   EXPECT_EQ(s.state.outcome, SessionOutcome::Completed);
   EXPECT_EQ(s.device.commands.size(), 384u);
 }

@@ -2,13 +2,13 @@
 // name the steps by their numbers, as the state tables do.
 #include <gtest/gtest.h>
 
-#include "tests/transfer/engine_rig.h"
+#include "tests/support/engine_rig.h"
+#include "tests/support/short_names.h"
 
 namespace morva::testing {
 namespace {
 
-constexpr Direction W = Direction::WriteToDevice, R = Direction::ReadFromDevice,
-                    V = Direction::Verify;
+using namespace short_names;
 const Invalidation SL{Area::StatusLine, true}, BL{Area::BlockLine, true}, WIN{Area::Window, true};
 
 enum class Files { Normal, ShortSource, SourceIsDirectory, TargetFull };
@@ -58,7 +58,7 @@ struct Row {
   std::uint16_t blocksLeft = 5;
 };
 
-struct StepRig : Rig {
+struct StepRig : EngineRig<> {
   explicit StepRig(const Row& row) {
     state.direction = row.direction;
     state.transferStep = static_cast<TransferStep>(row.step);

@@ -98,20 +98,6 @@ use_wine_desktop() {
   wait_until 60 mapping_safe
 }
 
-desktop_own_tests() {
-  timeout -k 5 600 "$wine" "$desktop_tests_exe" >"$work/desktop_tests.out" 2>&1 </dev/null
-  local status=$? ok bad
-  ok=$(grep -c '^\[       OK \]' "$work/desktop_tests.out")
-  bad=$(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)' "$work/desktop_tests.out")
-  passed=$((passed + ok))
-  failed=$((failed + bad))
-  echo "win32_desktop_tests: $ok passed, $bad failed"
-  if [ "$status" != 0 ] || [ "$ok" = 0 ]; then
-    [ "$bad" != 0 ] || fail "win32_desktop_tests ran" "exit status $status"
-    tr -d '\r' <"$work/desktop_tests.out" | grep -vE '^\[ +(RUN|OK) +\]'
-  fi
-}
-
 # No device behind any port: the search at start-up ends in a box over the shown window.
 desktop_without_device() {
   start_gui
@@ -238,7 +224,7 @@ desktop_cases() {
     fail "desktop cases" "COM1 is not mapped as it must be after the Wine desktop was set up"
     return
   fi
-  desktop_own_tests
+  run_gtest win32_desktop_tests "$desktop_tests_exe" "$work/desktop_tests.out"
   desktop_without_device
   desktop_with_device
 }

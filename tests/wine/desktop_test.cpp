@@ -7,7 +7,6 @@
 #include <chrono>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -19,6 +18,10 @@
 #include "frontends/win32/menu_bar.h"
 #include "frontends/win32/message_loop.h"
 #include "tests/support/fake_serial_port.h"
+#include "tests/support/files.h"
+#include "tests/support/quiet_console.h"
+#include "tests/support/recording_operator.h"
+#include "tests/support/requests.h"
 #include "transfer/frames.h"
 
 namespace morva::testing {
@@ -118,17 +121,6 @@ TEST(DialogRecordsTest, MessageBoxStylesAndAnswers) {
   EXPECT_EQ(win32::answerOf(IDNO, Buttons::YesNo), Answer::No);
   EXPECT_EQ(win32::answerOf(0, Buttons::YesNo), Answer::No);  // the box failed
   EXPECT_EQ(win32::answerOf(IDOK, Buttons::Ok), Answer::Ok);
-}
-
-FileRequest userDataRequest(bool forReading) {
-  FileRequest request;
-  request.title = forReading ? "Choose file to write into :" : "Choose file with data :";
-  request.filterDescription = "User data (*.usr)";
-  request.filterPattern = "*.usr;*.bin";
-  request.defaultExtension = "usr";
-  request.mustExist = !forReading;
-  request.createPrompt = forReading;
-  return request;
 }
 
 TEST(DialogRecordsTest, FilterListAndFlagsFollowTheRequest) {
@@ -340,11 +332,6 @@ TEST(GdiCanvasTest, TextIsDrawnInItsColourWithoutABox) {
 
 // --- the main window and the loop over a scripted device -----------------------------------
 
-struct ListedPorts : PortLister {
-  std::vector<std::string> names;
-  std::vector<std::string> listPorts() override { return names; }
-};
-
 class ScriptedDialogs : public win32::Dialogs {
  public:
   struct Shown {
@@ -352,6 +339,7 @@ class ScriptedDialogs : public win32::Dialogs {
     HWND owner;
   };
   std::vector<Shown> shown;
+  std::deque<Answer> answers;  // for questions; the default button when empty
   std::deque<std::optional<FileChoice>> files;
   std::vector<FileRequest> fileRequests;
   std::deque<std::optional<ChosenFont>> fonts;
@@ -361,22 +349,15 @@ class ScriptedDialogs : public win32::Dialogs {
   Answer showMessage(HWND owner, const Message& message) override {
     shown.push_back({message, owner});
     if (onMessage) onMessage(message);
-    if (message.buttons == Buttons::Ok) return Answer::Ok;
-    return message.secondIsDefault ? Answer::No : Answer::Yes;
+    return scriptedAnswer(message, answers);
   }
   std::optional<FileChoice> chooseFile(HWND, const FileRequest& request) override {
     fileRequests.push_back(request);
-    if (files.empty()) return std::nullopt;
-    auto choice = files.front();
-    files.pop_front();
-    return choice;
+    return nextOf(files);
   }
   std::optional<ChosenFont> chooseFont(HWND, const LOGFONTA& current) override {
     fontRequests.push_back(current);
-    if (fonts.empty()) return std::nullopt;
-    auto font = fonts.front();
-    fonts.pop_front();
-    return font;
+    return nextOf(fonts);
   }
   bool openHelp(HWND, const std::string&) override { return false; }
 };
@@ -417,17 +398,14 @@ class DesktopTest : public ::testing::Test {
   std::optional<MainWindow> window;
   std::optional<Program> program;
   std::vector<std::vector<std::uint8_t>> dataFrames;  // what the device stored, in order
-  std::filesystem::path folder;
+  ScratchDir folder;     // of this run's own: another run's tests may share the temporary folder
   int pendingPolls = 1;  // how often each operation of the device answers Pending first
 
   void SetUp() override {
     static const bool registered = win32::registerMainWindowClass(GetModuleHandleA(nullptr));
     ASSERT_TRUE(registered);
     drainQueue();
-    // A folder of this run's own: another run's tests may share the temporary folder.
-    folder = std::filesystem::temp_directory_path() /
-             ("morva-desktop-test-" + std::to_string(GetCurrentProcessId()));
-    std::filesystem::create_directories(folder);
+    ASSERT_FALSE(folder.path().empty());
     // The device answers on COM1 only: identification, an ACK for every command and frame.
     port.device = [this](const Operation& op) {
       if (!op.isRead) {
@@ -435,12 +413,7 @@ class DesktopTest : public ::testing::Test {
         return Reply::written(pendingPolls);
       }
       if (port.name() != "COM1") return Reply::bytes({});
-      if (op.size == identificationSize) {
-        std::vector<std::uint8_t> id{2, 5, 1, 10};
-        id.push_back(checksumFor(id));
-        id.push_back(ACK);
-        return Reply::bytes(id, pendingPolls);
-      }
+      if (op.size == identificationSize) return Reply::bytes(deviceIdentification, pendingPolls);
       return Reply::bytes({ACK}, pendingPolls);
     };
   }
@@ -448,8 +421,6 @@ class DesktopTest : public ::testing::Test {
     program.reset();
     window.reset();
     drainQueue();
-    std::error_code error;
-    std::filesystem::remove_all(folder, error);
   }
 
   int start(std::vector<std::string> ports = {"COM1", "COM2"}) {
@@ -467,9 +438,7 @@ class DesktopTest : public ::testing::Test {
   HMENU ports() { return GetSubMenu(GetMenu(handle()), 1); }
 
   std::string imageFile(const char* name, std::size_t size) {
-    const std::filesystem::path path = folder / name;
-    std::ofstream(path, std::ios::binary) << std::string(size, '\x5A');
-    return path.string();
+    return writeFile(folder / name, Bytes(size, 0x5A));
   }
 
   // Runs the message loop until `done` holds, looking every 5 ms; a hang guard ends it after

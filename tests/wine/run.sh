@@ -226,6 +226,23 @@ expect() {
   if [ ${#problems[@]} -eq 0 ]; then pass "$name"; else fail "$name" "${problems[@]}" "$err"; fi
 }
 
+# run_gtest NAME EXE OUT: runs a GoogleTest program under Wine (its output in OUT) and adds
+# its cases to the counts; when it failed, or ran no case, shows what it said.
+run_gtest() {
+  local name=$1 exe=$2 out=$3 status ok bad
+  timeout -k 5 600 "$wine" "$exe" >"$out" 2>&1 </dev/null
+  status=$?
+  ok=$(grep -c '^\[       OK \]' "$out")
+  bad=$(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)' "$out")
+  passed=$((passed + ok))
+  failed=$((failed + bad))
+  echo "$name: $ok passed, $bad failed"
+  if [ "$status" != 0 ] || [ "$ok" = 0 ]; then
+    [ "$bad" != 0 ] || fail "$name ran" "exit status $status"
+    tr -d '\r' <"$out" | grep -vE '^\[ +(RUN|OK) +\]'
+  fi
+}
+
 check() {  # check NAME CONDITION-COMMAND... : passes when the command succeeds
   local name=$1
   shift
@@ -270,18 +287,8 @@ check "a port that does not exist: open error with the system's reason" no_such_
 
 # --- the Win32 port itself --------------------------------------------------------------------
 if start_sim; then
-  MORVA_TEST_PORT=COM1 timeout -k 5 600 "$wine" "$unit_exe" >"$work/unit.out" 2>&1 </dev/null
-  unit_rc=$?
+  MORVA_TEST_PORT=COM1 run_gtest win32_tests "$unit_exe" "$work/unit.out"
   stop_sim
-  unit_passed=$(grep -c '^\[       OK \]' "$work/unit.out")
-  unit_failed=$(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)' "$work/unit.out")
-  passed=$((passed + unit_passed))
-  failed=$((failed + unit_failed))
-  echo "win32_tests: $unit_passed passed, $unit_failed failed"
-  if [ "$unit_rc" != 0 ] || [ "$unit_passed" = 0 ]; then
-    [ "$unit_failed" != 0 ] || fail "win32_tests ran" "exit status $unit_rc"
-    tr -d '\r' <"$work/unit.out" | grep -vE '^\[ +(RUN|OK) +\]'
-  fi
 else
   fail "win32_tests (no simulator)"
 fi

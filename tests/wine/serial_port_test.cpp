@@ -1,71 +1,33 @@
 // The Win32 serial port against vk350-sim, which run.sh puts behind the port named in
-// MORVA_TEST_PORT (COM1 by default).
+// MORVA_TEST_PORT (COM1 by default): what every port promises, and what is Windows' own.
 #include "platform/win32/serial_port.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <array>
 #include <cstdlib>
-#include <vector>
 
 #include "platform/win32/os_error.h"
+#include "tests/support/serial_port_contract.h"
 
 namespace morva {
+
 namespace {
-
-using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint8_t esc = 0x1B;
-constexpr std::uint8_t ack = 0x06;
-// The simulated device's identification: versions 2.05 and 1.10, checksum, ACK.
-const Bytes identification = {0x02, 0x05, 0x01, 0x0A, 0xEE, 0x06};
-// READ_BLOCK for block 0.
-const Bytes readBlockZero = {0x12, 0x00, 0x00, 0xEE};
 
 std::string portName() {
   const char* name = std::getenv("MORVA_TEST_PORT");
   return name != nullptr && *name != '\0' ? name : "COM1";
 }
 
-// Polls until the operation ends, sleeping on the port in between; a hang guard of half a
-// minute stops a driver that never ends it.
-PollResult finish(SerialPort& port) {
-  const auto guard = Clock::now() + 30s;
-  for (;;) {
-    PollResult r = port.poll();
-    if (!r.isPending() || Clock::now() > guard) return r;
-    port.waitForProgress(Clock::now() + 50ms);
-  }
+}  // namespace
+
+// The contract's far end: the one vk350-sim of the run, behind the COM port.
+testing::ContractLine testing::contractLine() {
+  return {portName(), [] { return std::make_unique<Win32SerialPort>(); }, ERROR_INVALID_HANDLE,
+          ERROR_BUSY, ERROR_INVALID_PARAMETER};
 }
 
-class SimulatedPort : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(port.open(portName())) << port.lastError().text;
-    ASSERT_TRUE(port.configure(lineTimeouts)) << port.lastError().text;
-    ASSERT_TRUE(port.purge()) << port.lastError().text;
-  }
-
-  Bytes read(std::size_t n) {
-    Bytes buffer(n);
-    EXPECT_TRUE(port.startRead(buffer)) << port.lastError().text;
-    PollResult r = finish(port);
-    EXPECT_TRUE(r.isCompleted()) << r.error.number << " " << r.error.text;
-    buffer.resize(r.isCompleted() ? r.count : 0);
-    return buffer;
-  }
-
-  void write(const Bytes& bytes) {
-    ASSERT_TRUE(port.startWrite(bytes)) << port.lastError().text;
-    PollResult r = finish(port);
-    ASSERT_TRUE(r.isCompleted()) << r.error.number << " " << r.error.text;
-    EXPECT_EQ(r.count, bytes.size());
-  }
-
-  Win32SerialPort port;
-};
+namespace {
 
 TEST(Win32SerialPortNames, EveryFormOfThePortNameOpens) {
   const std::string name = portName();
@@ -88,108 +50,19 @@ TEST(Win32SerialPortNames, UnknownPortIsNotFound) {
   EXPECT_FALSE(port.lastError().text.empty());
 }
 
-TEST(Win32SerialPortClosed, EveryOperationFailsAndThePollSaysWhy) {
-  Win32SerialPort port;
-  std::array<std::uint8_t, 1> buffer{};
-  EXPECT_FALSE(port.configure(lineTimeouts));
-  EXPECT_FALSE(port.purge());
-  EXPECT_FALSE(port.transmitPriority(esc));
-  EXPECT_FALSE(port.startRead(buffer));
-  const WaitHint hint = port.waitHint();
-  EXPECT_EQ(hint.waitable, -1);
-  EXPECT_LE(hint.deadline, Clock::now());  // the failure is there to be polled
-  PollResult r = port.poll();
-  ASSERT_TRUE(r.isFailed());
-  EXPECT_EQ(r.error.number, ERROR_INVALID_HANDLE);
-  EXPECT_EQ(port.waitHint().deadline, Clock::time_point::max());
-}
+// With one event shared, the completion of one operation could be taken for the other's.
+using Win32SerialPortEvents = testing::SerialPortContract;
 
-TEST_F(SimulatedPort, ProbeGetsTheIdentification) {
-  ASSERT_TRUE(port.transmitPriority(esc)) << port.lastError().text;
-  EXPECT_EQ(read(6), identification);
-}
-
-TEST_F(SimulatedPort, SilentDeviceEndsTheReadByItsTimeoutWithNoBytes) {
-  std::array<std::uint8_t, 1> buffer{};
-  const auto started = Clock::now();
-  ASSERT_TRUE(port.startRead(buffer));
-  PollResult r = finish(port);
-  ASSERT_TRUE(r.isCompleted()) << r.error.number << " " << r.error.text;
-  EXPECT_EQ(r.count, 0u);
-  // Not at once: the read waited for its 120 ms (a little less allows for the timers' grain).
-  EXPECT_GE(Clock::now() - started, 100ms);
-}
-
-TEST_F(SimulatedPort, ReadEndedByThePauseAfterTheLastByteKeepsWhatCame) {
-  write(readBlockZero);
-  // The ACK and the data frame leave the device one after the other; a busy machine may part
-  // them by more than the pause that ends a read, so the ACK is read alone first.
-  EXPECT_EQ(read(1), Bytes{ack});
-  Bytes answer = read(300);  // the 257-byte data frame, then silence
-  EXPECT_EQ(answer.size(), 257u);
-}
-
-TEST_F(SimulatedPort, WriteAndReadEachWaitOnAnEventOfTheirOwn) {
-  EXPECT_EQ(port.waitHint().waitable, -1);
-  EXPECT_EQ(port.waitHint().deadline, Clock::time_point::max());
-
-  ASSERT_TRUE(port.startWrite(readBlockZero));
-  const std::intptr_t writeEvent = port.waitHint().waitable;
-  EXPECT_TRUE(finish(port).isCompleted());
-
-  Bytes answer(1 + 257);
-  const auto started = Clock::now();
-  ASSERT_TRUE(port.startRead(answer));
-  const WaitHint hint = port.waitHint();
-  EXPECT_NE(hint.waitable, -1);
+TEST_F(Win32SerialPortEvents, WriteAndReadEachWaitOnAnEventOfTheirOwn) {
+  const std::array<std::uint8_t, 1> wakeUp{ESC};
+  ASSERT_TRUE(port->startWrite(wakeUp));
+  const std::intptr_t writeEvent = port->waitHint().waitable;
+  ASSERT_TRUE(finish().isCompleted());
+  std::array<std::uint8_t, identificationSize> answer{};
+  ASSERT_TRUE(port->startRead(answer));
   EXPECT_NE(writeEvent, -1);
-  EXPECT_NE(hint.waitable, writeEvent);
-  // Bounded by the read's total time-out, 120 ms per byte.
-  EXPECT_GT(hint.deadline, started);
-  EXPECT_LE(hint.deadline, Clock::now() + 258 * 120ms);
-  PollResult r = finish(port);
-  ASSERT_TRUE(r.isCompleted());
-  EXPECT_EQ(r.count, answer.size());
-}
-
-TEST_F(SimulatedPort, PollWithNothingOutstandingFails) {
-  EXPECT_TRUE(port.poll().isFailed());
-}
-
-TEST_F(SimulatedPort, SecondStartIsRefusedAndReportedByThePoll) {
-  std::array<std::uint8_t, 6> first{};
-  std::array<std::uint8_t, 1> second{};
-  ASSERT_TRUE(port.startRead(first));
-  EXPECT_FALSE(port.startRead(second));
-  EXPECT_EQ(port.lastError().number, ERROR_BUSY);
-  PollResult r = port.poll();
-  ASSERT_TRUE(r.isFailed());
-  EXPECT_EQ(r.error.number, ERROR_BUSY);
-  // Both were given up; the port takes the next operation as usual.
-  ASSERT_TRUE(port.transmitPriority(esc));
-  EXPECT_EQ(read(6), identification);
-}
-
-TEST_F(SimulatedPort, PurgeAbortsTheOutstandingRead) {
-  std::array<std::uint8_t, 6> buffer{};
-  ASSERT_TRUE(port.startRead(buffer));
-  ASSERT_TRUE(port.purge()) << port.lastError().text;
-  EXPECT_TRUE(port.poll().isFailed());  // nothing outstanding any more
-  EXPECT_EQ(port.waitHint().waitable, -1);
-  ASSERT_TRUE(port.transmitPriority(esc));
-  EXPECT_EQ(read(6), identification);
-}
-
-TEST_F(SimulatedPort, CloseWithAReadOutstandingLetsThePortOpenAgain) {
-  std::array<std::uint8_t, 6> buffer{};
-  ASSERT_TRUE(port.startRead(buffer));
-  port.close();
-  EXPECT_FALSE(port.isOpen());
-  EXPECT_TRUE(port.poll().isFailed());
-  ASSERT_TRUE(port.open(portName())) << port.lastError().text;
-  ASSERT_TRUE(port.configure(lineTimeouts));
-  ASSERT_TRUE(port.transmitPriority(esc));
-  EXPECT_EQ(read(6), identification);
+  EXPECT_NE(port->waitHint().waitable, writeEvent);
+  EXPECT_TRUE(finish().isCompleted());
 }
 
 TEST(Win32Errors, CausesAndTexts) {

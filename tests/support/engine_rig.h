@@ -1,26 +1,36 @@
-// The transfer engine driven by hand, as a front end's loop drives it: one step at a time over
-// a real POSIX port, waiting on the port while an operation is pending.
+// The transfer engine driven by hand, as a front end's loop drives it: a session record, the
+// link, a recording operator and a private folder around a port, stepped one step at a time
+// and waiting on the port while an operation is pending. The port is the rig's own: a scripted
+// one (which stands open from the start), or a real one whose time-outs run on the rig's
+// clock. A test that puts a wrapper between them points link.port at the wrapper.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
-#include <memory>
+#include <span>
 #include <string>
 #include <thread>
+#include <type_traits>
+#include <vector>
 
 #include "link/link.h"
-#include "platform/posix/serial_port.h"
+#include "tests/support/fake_serial_port.h"
+#include "tests/support/files.h"
 #include "tests/support/recording_operator.h"
 #include "transfer/engine.h"
+#include "transfer/frames.h"
 
-namespace morva::hardening {
+namespace morva::testing {
 
-// The clock of the port under test. It follows the steady clock until frozen; frozen, it moves
+using NowFunction = std::function<Clock::time_point()>;
+
+// A clock for the port under test. It follows the steady clock until frozen; frozen, it moves
 // only when the test moves it, so that the port's time-outs fall exactly where the test says,
 // however the machine schedules the test and the simulated device.
 class TestClock {
  public:
-  Clock::time_point now() const { return frozen_ ? at_ : Clock::now() + offset_; }
+  Clock::time_point now() const { return frozen_ ? at_ : Clock::now(); }
   void freeze() {
     at_ = now();
     frozen_ = true;
@@ -30,17 +40,21 @@ class TestClock {
  private:
   bool frozen_ = false;
   Clock::time_point at_;
-  Clock::duration offset_{0};
 };
 
+template <typename Port = FakeSerialPort>
 struct EngineRig {
-  // The port runs its time-outs on `now`: the steady clock, or a test's hand-moved one.
-  explicit EngineRig(PosixSerialPort::NowFunction now = [] { return Clock::now(); })
-      : clock(std::move(now)), port(std::make_unique<PosixSerialPort>(clock)) {
-    link.port = port.get();
+  static constexpr bool scripted = std::is_base_of_v<FakeSerialPort, Port>;
+
+  explicit EngineRig(NowFunction now = [] { return Clock::now(); })
+      : clock(std::move(now)), port(portOn(clock)) {
+    link.port = &port;
+    if constexpr (scripted) port.open("/dev/ttyFAKE0");
   }
   explicit EngineRig(const TestClock& testClock)
       : EngineRig([&testClock] { return testClock.now(); }) {}
+  EngineRig(const EngineRig&) = delete;
+  EngineRig& operator=(const EngineRig&) = delete;
 
   // Opens and configures `path` as the selected port, as a port command does.
   bool openPort(const std::string& path) {
@@ -99,13 +113,52 @@ struct EngineRig {
     link.port->purge();
   }
 
-  // Every wait on the port lasts at least this long (0: as long as the port says).
-  std::chrono::milliseconds minimumWait{0};
-  PosixSerialPort::NowFunction clock;
-  std::unique_ptr<PosixSerialPort> port;  // link.port, unless a test puts a wrapper between
+  // A scripted port: leaves an operation outstanding, as the step before `step` would have.
+  void outstanding(bool isRead, std::size_t size, Reply reply) {
+    port.script.push_back(std::move(reply));
+    if (isRead)
+      port.startRead(std::span(link.ioBuffer).first(size));
+    else
+      port.startWrite(std::span(link.ioBuffer).first(size));
+  }
+
+  NowFunction clock;
+  Port port;
   LinkPort link;
   SessionState state;
-  morva::testing::RecordingOperator op;
+  RecordingOperator op;
+  ScratchDir dir;
+  // Every wait on the port lasts at least this long (0: as long as the port says).
+  std::chrono::milliseconds minimumWait{0};
+
+ private:
+  static Port portOn(const NowFunction& now) {
+    if constexpr (std::is_constructible_v<Port, NowFunction>)
+      return Port(now);
+    else
+      return Port();
+  }
 };
 
-}  // namespace morva::hardening
+// Data for a scripted device: a repeatable pattern, and a block as a data frame.
+inline Bytes pattern(std::size_t size, unsigned seed = 1) {
+  Bytes b(size);
+  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + seed + i / 256);
+  return b;
+}
+
+inline Bytes frameOf(Bytes data) {
+  data.resize(blockSize);
+  data.push_back(checksumFor(data));
+  return data;
+}
+
+// A read or write the port refuses to start.
+inline Reply refusedStart(int error) {
+  Reply r;
+  r.startFails = true;
+  r.error = error;
+  return r;
+}
+
+}  // namespace morva::testing
