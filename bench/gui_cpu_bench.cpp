@@ -15,6 +15,7 @@
 
 #include "app/commands.h"
 #include "frontends/qt/front_end.h"
+#include "platform/posix/file_service.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
 
@@ -79,7 +80,9 @@ int main(int argc, char** argv) {
   dialogs.file = image.fileName().toStdString();
   PosixSerialPort port;
   NoPorts lister;
+  PosixFileService files;
   ProgramOptions programOptions;
+  programOptions.files = &files;
   programOptions.extraPorts = {device.portPath()};
   qt::FrontEnd frontEnd(dialogs, port, lister, programOptions);
   if (frontEnd.start() != 0) return 1;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "frontends/cli/cli_app.h"
+#include "platform/posix/file_service.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
 
@@ -57,8 +58,9 @@ bool runCli(const std::vector<std::string>& args, double& wall, double& cpu,
   Ports lister;
   lister.names = std::move(listed);
   Batch console;
+  PosixFileService files;
   std::ostringstream out, err;
-  cli::Environment env{port, lister, console, out, err, {}};
+  cli::Environment env{port, lister, files, console, out, err, {}};
   double w0 = now(), c0 = threadCpuSeconds();
   int status = cli::runCli(*parsed.options, env);
   wall = now() - w0;

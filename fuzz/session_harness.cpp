@@ -13,6 +13,7 @@
 #include "fuzz/device_reply.h"
 #include "fuzz/input_format.h"
 #include "fuzz/message_texts.h"
+#include "platform/posix/file_service.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/support/recording_operator.h"
 #include "transfer/engine.h"
@@ -183,6 +184,7 @@ class Harness {
   RunReport play() {
     port_.open(portName);
     link_.port = &port_;
+    state_.files = &files_;
     port_.device = [this](const Operation& op) { return onOperation(op); };
     while (!input_.exhausted() && sessionIndex_ < sessionsPerInput && report_.violations.empty()) {
       config_ = decodeConfig(input_);
@@ -806,6 +808,7 @@ class Harness {
   SessionState state_;
   LinkPort link_;
   FakeSerialPort port_;
+  PosixFileService files_;
   ScriptedOperator op_;
   RunReport report_;
 

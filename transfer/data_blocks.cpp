@@ -1,8 +1,6 @@
 // The session's data file, block by block: a raw image of 256-byte blocks whose first block is
 // the session's firstBlock.
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "transfer/engine_internal.h"
 
@@ -18,14 +16,10 @@ std::uint32_t blockOffset(const SessionState& state) {
 }
 
 // Reads the file's next block into `block`, zero-filling what lies past the end. A read error
-// is not the end of the file: the read is repeated from the block's start, with the stream's
-// error cleared first so that the repeat can succeed.
+// is not the end of the file: the read is repeated from the block's start.
 BlockRead readBlock(DataFile& file, std::uint32_t offset, Block block) {
   for (int attempt = 0; attempt < fileAttempts; ++attempt) {
-    if (attempt > 0) {
-      file.clearState();
-      file.seek(offset);
-    }
+    if (attempt > 0) file.seek(offset);
     const DataFile::ReadResult read = file.read(block);
     if (read.endOfFile) {
       std::fill(block.begin() + static_cast<std::ptrdiff_t>(read.count), block.end(), 0);
@@ -46,11 +40,11 @@ bool openDataFile(SessionState& state, Operator& op) {
   DataFile& file = directionFile(state);
   file.close();
   const bool reading = state.direction == Direction::ReadFromDevice;
-  std::error_code error;
-  // A directory opens as a stream on some systems, and then fails at every read.
-  const bool opened =
-      !std::filesystem::is_directory(state.fileName, error) &&
-      file.open(state.fileName, reading ? DataFile::Mode::Output : DataFile::Mode::Input);
+  // A directory opens on some systems, and then fails at every read.
+  const bool opened = state.files != nullptr &&
+                      state.files->inspect(state.fileName).kind != PathKind::Directory &&
+                      file.open(*state.files, state.fileName,
+                                reading ? DataFile::Mode::Output : DataFile::Mode::Input);
   if (!opened) {
     file.close();
     op.showMessage(failMessage("File open error !"));
@@ -89,10 +83,7 @@ bool readBlockToCompare(SessionState& state, Block block, bool& endOfFileMet, Op
 bool writeReceivedBlock(SessionState& state, LinkPort& link, Operator& op) {
   const auto block = std::span<const std::uint8_t>(link.ioBuffer).first(blockSize);
   for (int attempt = 0; attempt < fileAttempts; ++attempt) {
-    if (attempt > 0) {
-      state.targetFile.clearState();
-      state.targetFile.seek(blockOffset(state));
-    }
+    if (attempt > 0) state.targetFile.seek(blockOffset(state));
     // A block counts as written only once the OS has it: a stopped or killed session must
     // not lose what the device already sent.
     if (state.targetFile.write(block)) return true;

@@ -1,50 +1,53 @@
-// A data file: a raw image of 256-byte blocks, read or written strictly in block order.
-// Built on the C stream library because it tells a read error from the end of the file and
-// reports a failed flush, which a block that must reach the disk needs.
+// A data file: a raw image of 256-byte blocks, read or written strictly in block order, through
+// the OS's data-file service.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <span>
 #include <string>
+
+#include "transfer/file_service.h"
 
 namespace morva {
 
 class DataFile {
  public:
   enum class Mode { Input, Output };
+  using ReadResult = OpenFile::ReadResult;
 
   DataFile() = default;
   DataFile(const DataFile&) = delete;
   DataFile& operator=(const DataFile&) = delete;
   ~DataFile();
 
-  // Closes whatever was open, then opens `path`. Output never empties an existing file here
-  // (see truncate()); a missing output file is created. False when the stream is not usable.
-  bool open(const std::string& path, Mode mode);
-  // Closes the stream; false when buffered blocks could not be written out.
+  // Closes whatever was open, then opens `path` through `files`. Output never empties an
+  // existing file here (see truncate()); a missing output file is created. False (lastError())
+  // when the OS refused.
+  bool open(FileService& files, const std::string& path, Mode mode);
+  // Closes the file; false when the OS reported that its blocks could not be written out.
   bool close();
   bool isOpen() const { return file_ != nullptr; }
 
   // Empties the open output file and writes from its start again.
   bool truncate();
 
-  struct ReadResult {
-    std::size_t count = 0;
-    bool endOfFile = false;  // fewer bytes because the file has ended
-    bool error = false;      // a genuine read error, not the end
-  };
   ReadResult read(std::span<std::uint8_t> into);
-  // Writes and flushes; true only when the bytes reached the OS.
+  // True only when every byte reached the OS.
   bool write(std::span<const std::uint8_t> bytes);
   bool seek(std::uint32_t offset);
-  void clearState();
+
+  // Why the last open, read, write or close failed.
+  const OsError& lastError() const { return lastError_; }
 
  private:
-  std::FILE* file_ = nullptr;
+  bool failed();
+
+  std::unique_ptr<OpenFile> file_;
   std::string path_;
   Mode mode_ = Mode::Input;
+  OsError lastError_;
 };
 
 }  // namespace morva

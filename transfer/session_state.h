@@ -6,6 +6,7 @@
 #include <string>
 
 #include "transfer/data_file.h"
+#include "transfer/file_service.h"
 #include "transfer/kinds.h"
 #include "transfer/session_steps.h"
 
@@ -33,6 +34,8 @@ struct SessionState {
   // The kind the running session started with: the menus may be highlighted meanwhile.
   DataKind sessionKind = DataKind::FirmwareUpgrade;
 
+  // The OS's data files, lent by the front end; the session's files are reached only here.
+  FileService* files = nullptr;
   DataFile sourceFile;  // write and verify
   DataFile targetFile;  // read
   SessionOutcome outcome = SessionOutcome::None;

@@ -25,6 +25,7 @@ struct Run {
 
   Run(const Options& o, Environment& e) : options(o), env(e), op(e.console, e.err, o.yes, o.file) {
     link.port = &env.port;
+    state.files = &env.files;
     if (options.trace) {
       tracer = std::make_unique<TracingPort>(env.port, [this](const std::string& line) {
         env.err << line << '\n' << std::flush;

@@ -9,6 +9,7 @@
 #include "frontends/cli/options.h"
 #include "link/port_lister.h"
 #include "platform/console.h"
+#include "transfer/file_service.h"
 #include "transfer/operator.h"
 #include "transfer/serial_port.h"
 
@@ -17,6 +18,7 @@ namespace morva::cli {
 struct Environment {
   SerialPort& port;
   PortLister& lister;
+  FileService& files;
   Console& console;
   std::ostream& out;
   std::ostream& err;

@@ -4,6 +4,7 @@
 
 #include "frontends/cli/cli_app.h"
 #include "platform/posix/console.h"
+#include "platform/posix/file_service.h"
 #include "platform/posix/port_lister.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
@@ -19,8 +20,9 @@ int main(int argc, char** argv) {
   PosixConsole console;
   PosixSerialPort port;
   PosixPortLister lister;
+  PosixFileService files;
   std::unique_ptr<sim::Simulator> simulator;
-  cli::Environment env{port, lister, console, std::cout, std::cerr, [&] {
+  cli::Environment env{port, lister, files, console, std::cout, std::cerr, [&] {
                          simulator = std::make_unique<sim::Simulator>();
                          return simulator->portPath();
                        }};

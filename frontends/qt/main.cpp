@@ -8,6 +8,7 @@
 #include "frontends/qt/options.h"
 #include "frontends/qt/qt_canvas.h"
 #include "frontends/qt/screenshot.h"
+#include "platform/posix/file_service.h"
 #include "platform/posix/port_lister.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
   }
 
   PosixSerialPort port;
+  PosixFileService files;
   std::unique_ptr<sim::Simulator> simulator;
   if (options.simulate || !options.screenshot.empty()) {
     try {
@@ -56,9 +58,10 @@ int main(int argc, char** argv) {
     }
   }
   if (!options.screenshot.empty())
-    return qt::renderScreenshot(simulator->portPath(), options.screenshot, port);
+    return qt::renderScreenshot(simulator->portPath(), options.screenshot, port, files);
 
   ProgramOptions programOptions;
+  programOptions.files = &files;
   programOptions.extraPorts = options.ports;
   if (simulator) programOptions.extraPorts.push_back(simulator->portPath());
   programOptions.executableDir = QApplication::applicationDirPath().toStdString();

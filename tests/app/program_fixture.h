@@ -13,6 +13,7 @@
 
 #include "app/commands.h"
 #include "app/program.h"
+#include "platform/posix/file_service.h"
 #include "tests/app/fake_desktop.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/support/files.h"
@@ -32,11 +33,13 @@ class ProgramTest : public ::testing::Test {
   FakeDesktop desktop;
   std::set<std::string> devicesOn;
   int writePendingPolls = 0;  // polls a write stays pending
+  PosixFileService files;
   ProgramOptions options;
   std::optional<Program> program;
   ScratchDir dir;
 
   void SetUp() override {
+    options.files = &files;
     port.device = [this](const Operation& op) { return answer(op); };
   }
 

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "frontends/cli/cli_app.h"
+#include "platform/posix/file_service.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
 #include "tests/support/files.h"
@@ -50,7 +51,8 @@ class CliSession : public ::testing::Test {
     PosixSerialPort port;
     NoLister lister;
     QuietConsole console;
-    cli::Environment env{port, lister, console, out, err, {}};
+    PosixFileService files;
+    cli::Environment env{port, lister, files, console, out, err, {}};
     return cli::runCli(*parsed.options, env);
   }
 
@@ -171,7 +173,8 @@ TEST_F(CliSession, DetectPassesOverAPortThatDoesNotAnswer) {
   PosixSerialPort port;
   NoLister lister;
   QuietConsole console;
-  cli::Environment env{port, lister, console, out, err, {}};
+  PosixFileService files;
+  cli::Environment env{port, lister, files, console, out, err, {}};
   EXPECT_EQ(cli::runCli(*parsed.options, env), 0) << err.str();
   EXPECT_NE(out.str().find("Vk350 found on " + sim->portPath()), std::string::npos) << out.str();
   EXPECT_NE(out.str().find("Firmware version : 2.05 | 1.10"), std::string::npos);
@@ -212,7 +215,8 @@ TEST_F(CliSession, CtrlCOutsideTheStepsIsAStop) {
     testing::NoLister lister;
     StoppedConsole console;
     err.str("");
-    cli::Environment env{port, lister, console, out, err, {}};
+    PosixFileService files;
+    cli::Environment env{port, lister, files, console, out, err, {}};
     EXPECT_EQ(cli::runCli(*parsed.options, env), cli::exitStopped) << err.str();
     EXPECT_NE(err.str().find("Stopped.\n"), std::string::npos) << err.str();
   }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "link/link.h"
+#include "platform/posix/file_service.h"
 #include "platform/posix/serial_port.h"
 #include "tests/support/recording_operator.h"
 #include "transfer/engine.h"
@@ -38,6 +39,7 @@ struct EngineRig {
   explicit EngineRig(PosixSerialPort::NowFunction now = [] { return Clock::now(); })
       : clock(std::move(now)), port(std::make_unique<PosixSerialPort>(clock)) {
     link.port = port.get();
+    state.files = &files;
   }
   explicit EngineRig(const TestClock& testClock)
       : EngineRig([&testClock] { return testClock.now(); }) {}
@@ -104,6 +106,7 @@ struct EngineRig {
   PosixSerialPort::NowFunction clock;
   std::unique_ptr<PosixSerialPort> port;  // link.port, unless a test puts a wrapper between
   LinkPort link;
+  PosixFileService files;
   SessionState state;
   morva::testing::RecordingOperator op;
 };

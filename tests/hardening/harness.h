@@ -12,6 +12,7 @@
 
 #include "frontends/cli/cli_app.h"
 #include "platform/console.h"
+#include "platform/posix/file_service.h"
 #include "platform/posix/serial_port.h"
 #include "tests/support/files.h"
 #include "tests/support/quiet_console.h"
@@ -56,7 +57,8 @@ inline CliResult runCliOver(SerialPort& port, const std::string& portPath,
   std::ostringstream out, err;
   NoLister lister;
   QuietConsole console;
-  cli::Environment env{port, lister, console, out, err, {}};
+  PosixFileService files;
+  cli::Environment env{port, lister, files, console, out, err, {}};
   result.status = cli::runCli(*parsed.options, env);
   result.out = out.str();
   result.err = err.str();

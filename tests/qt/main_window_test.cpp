@@ -10,6 +10,7 @@
 
 #include "app/commands.h"
 #include "frontends/qt/front_end.h"
+#include "platform/posix/file_service.h"
 #include "tests/qt/qt_support.h"
 #include "tests/support/fake_serial_port.h"
 #include "transfer/frames.h"
@@ -27,6 +28,7 @@ class MainWindowTest : public ::testing::Test {
   FakeSerialPort port;
   ListedPorts lister;
   ScriptedDialogs dialogs;
+  PosixFileService files;
   std::optional<qt::FrontEnd> frontEnd;
 
   void SetUp() override {
@@ -43,7 +45,9 @@ class MainWindowTest : public ::testing::Test {
 
   int start(std::vector<std::string> ports = {"/dev/ttyUSB0", "/dev/ttyUSB1"}) {
     lister.names = std::move(ports);
-    frontEnd.emplace(dialogs, port, lister, ProgramOptions{});
+    ProgramOptions options;
+    options.files = &files;
+    frontEnd.emplace(dialogs, port, lister, options);
     return frontEnd->start();
   }
   qt::MainWindow& window() { return frontEnd->window(); }

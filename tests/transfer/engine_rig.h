@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/file_service.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/support/files.h"
 #include "tests/support/recording_operator.h"
@@ -36,12 +37,14 @@ struct Rig {
   SessionState state;
   LinkPort link;
   FakeSerialPort port;
+  PosixFileService files;
   RecordingOperator op;
   ScratchDir dir;
 
   Rig() {
     port.open("/dev/ttyFAKE0");
     link.port = &port;
+    state.files = &files;
   }
   StepResult step() { return performTransferStep(state.transferStep, state, link, op); }
   // Runs steps until the session ends; the number of steps taken.

@@ -67,8 +67,8 @@ struct StepRig : Rig {
     const std::string source = row.files == Files::SourceIsDirectory ? dir.path().string()
                                : row.files == Files::ShortSource     ? dir.file("s", &shortData)
                                                                      : dir.file("s", &fileData);
-    state.sourceFile.open(source, DataFile::Mode::Input);
-    state.targetFile.open(row.files == Files::TargetFull ? "/dev/full" : dir.file("t"),
+    state.sourceFile.open(files, source, DataFile::Mode::Input);
+    state.targetFile.open(files, row.files == Files::TargetFull ? "/dev/full" : dir.file("t"),
                           DataFile::Mode::Output);
     const Op polled = polledBy(row.step);
     if (row.reply) outstanding(polled.first, polled.second, *row.reply);
@@ -215,7 +215,7 @@ TEST(Steps, VerificationAsksAtEveryDifferenceUntilDeclined) {
   file[5] = 17;
   device[9] ^= 1;
   device[200] ^= 1;
-  s.state.sourceFile.open(s.dir.file("v", &file), DataFile::Mode::Input);
+  s.state.sourceFile.open(s.files, s.dir.file("v", &file), DataFile::Mode::Input);
   s.outstanding(true, dataFrameSize, frame(device));
   s.op.answers = {Answer::Yes, Answer::Yes, Answer::No};
   s.step();
