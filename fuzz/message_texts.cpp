@@ -216,8 +216,8 @@ bool allowedAtStep(const RecognisedText& r, TransferStep step) {
              (r.detail == Detail::Checksum || (r.detail == Detail::NoData && r.number < 257));
     case Text::ReadError:
       return step == AwaitCommandAnswer || step == AwaitDataFrame;
-    case Text::WriteError:
-      return step == AwaitDataFrame || step == CountBlock;
+    case Text::WriteError:  // at the identification: the target's path names another file
+      return step == AwaitIdentification || step == AwaitDataFrame || step == CountBlock;
     case Text::Verification:
       return step == AwaitDataFrame && r.position < 256 && r.fileByte < 256 && r.deviceByte < 256 &&
              r.fileByte != r.deviceByte;

@@ -138,6 +138,8 @@ StepResult blockCompleted(SessionState& state, LinkPort&, Operator& op) {
     state.transferStep = TransferStep::SendCommand;
   } else if (state.direction == Direction::Verify) {
     endSession(state, op, SessionOutcome::Completed);  // a verification keeps its file open
+  } else if (state.direction == Direction::ReadFromDevice && !targetStillNamed(state, op)) {
+    // Reported: the blocks are in a file the path no longer names.
   } else if (closeDataFile(state) || state.direction == Direction::WriteToDevice) {
     endSession(state, op, SessionOutcome::Completed);
   } else {

@@ -54,6 +54,30 @@ bool openDataFile(SessionState& state, Operator& op) {
   return true;
 }
 
+// The path, then the OS's text and what can be done about it.
+std::string reasonDetail(const std::string& path, const OsError& error) {
+  std::string detail =
+      path + ": " + (error.text.empty() ? "error " + std::to_string(error.number) : error.text);
+  if (!error.advice.empty()) detail += "\n" + error.advice;
+  return detail;
+}
+
+Message fileFailure(std::string text, const DataFile& file) {
+  Message message = failMessage(std::move(text));
+  message.detail = reasonDetail(file.path(), file.lastError());
+  return message;
+}
+
+bool targetStillNamed(SessionState& state, Operator& op) {
+  if (state.targetFile.stillAtPath()) return true;
+  Message message = failMessage("File write error !");
+  message.detail = state.targetFile.path() +
+                   ": another file was put in its place, or it was removed, while "
+                   "the device's blocks were being written into it";
+  failTransfer(message, true, state, op);
+  return false;
+}
+
 bool closeDataFile(SessionState& state) {
   return directionFile(state).close();
 }

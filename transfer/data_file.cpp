@@ -1,8 +1,5 @@
 #include "transfer/data_file.h"
 
-#include <filesystem>
-#include <system_error>
-
 namespace morva {
 
 DataFile::~DataFile() {
@@ -38,18 +35,14 @@ bool DataFile::close() {
 }
 
 bool DataFile::truncate() {
-  namespace fs = std::filesystem;
   if (file_ == nullptr || mode_ != Mode::Output) return false;
-  std::error_code error;
-  const fs::file_type type = fs::status(path_, error).type();
-  if (type != fs::file_type::regular) {
-    // A device or a pipe holds no content to lose (and may not be positioned); a file that
-    // vanished since it was opened cannot be emptied.
-    return type != fs::file_type::not_found && type != fs::file_type::none &&
-           type != fs::file_type::unknown;
-  }
-  fs::resize_file(path_, 0, error);
-  return !error && seek(0);
+  // A device or a pipe holds no content to lose, and may not be positioned.
+  if (file_->kind() != PathKind::Regular) return true;
+  return (file_->truncate(0) || failed()) && seek(0);
+}
+
+bool DataFile::stillAtPath() {
+  return file_ != nullptr && (file_->isAt(path_) || failed());
 }
 
 DataFile::ReadResult DataFile::read(std::span<std::uint8_t> into) {

@@ -30,8 +30,12 @@ class DataFile {
   bool close();
   bool isOpen() const { return file_ != nullptr; }
 
-  // Empties the open output file and writes from its start again.
+  // Empties the open output file through what the OS handed out, never by its path, and
+  // writes from its start again. A device or a pipe has nothing to empty.
   bool truncate();
+  // True while the path it was opened by still names the open file.
+  bool stillAtPath();
+  const std::string& path() const { return path_; }
 
   ReadResult read(std::span<std::uint8_t> into);
   // True only when every byte reached the OS.

@@ -82,6 +82,12 @@ bool readBlockToCompare(SessionState& state, Block block, bool& endOfFileMet, Op
 // ioBuffer's block into targetFile, flushed to the OS; closes targetFile on failure.
 bool writeReceivedBlock(SessionState& state, LinkPort& link, Operator& op);
 
+// False, after "File write error !" (the file closed), once the read's target path names
+// another file or none: the blocks would go where nobody can reach them.
+bool targetStillNamed(SessionState& state, Operator& op);
+// "Fail" with `text`, and the file's path and the OS's reason as the detail.
+Message fileFailure(std::string text, const DataFile& file);
+
 inline constexpr int fileAttempts = 20;
 
 }  // namespace morva

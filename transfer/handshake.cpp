@@ -104,8 +104,12 @@ Message question(std::string text) {
 }
 
 void failTransfer(const std::string& text, bool closeFile, SessionState& state, Operator& op) {
+  failTransfer(failMessage(text), closeFile, state, op);
+}
+
+void failTransfer(const Message& message, bool closeFile, SessionState& state, Operator& op) {
   // The box comes first: while it is up the session still stands at the failing step.
-  op.showMessage(failMessage(text));
+  op.showMessage(message);
   if (closeFile) closeDataFile(state);
   endSession(state, op, SessionOutcome::Failed);
 }
@@ -160,10 +164,12 @@ StepResult identificationArrived(SessionState& state, LinkPort& link, Operator& 
   state.firmwareVersionText = formatVersionText(reply[0], reply[1]);
   state.secondVersionText = formatVersionText(reply[2], reply[3]);
   state.transferStep = TransferStep::SendCommand;
-  // Only now, with the device known to answer, may an existing target lose its old content.
+  // Only now, with the device known to answer, may an existing target lose its old content:
+  // the file we hold, and only while its path still names it.
   if (state.targetAwaitsTruncate && state.direction == Direction::ReadFromDevice) {
     state.targetAwaitsTruncate = false;
-    if (!state.targetFile.truncate()) failTransfer("File open error !", true, state, op);
+    if (targetStillNamed(state, op) && !state.targetFile.truncate())
+      failTransfer(fileFailure("File open error !", state.targetFile), true, state, op);
   }
   op.invalidate(Area::Window, true);
   return StepResult::Advanced;

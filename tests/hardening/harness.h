@@ -8,6 +8,7 @@
 #include <span>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "frontends/cli/cli_app.h"
@@ -63,6 +64,26 @@ inline CliResult runCliOver(SerialPort& port, const std::string& portPath,
   result.out = out.str();
   result.err = err.str();
   return result;
+}
+
+// A port whose time-outs are ten times the line's: a device held while a test's other actor
+// does its part is not taken for a silent one, however loaded the machine is.
+struct PatientPort : PosixSerialPort {
+  bool configure(const Timeouts& line) override {
+    return PosixSerialPort::configure({line.perByte * 10, line.interval * 10});
+  }
+};
+
+// Runs `session` on a thread of its own; once `device` holds an answer, `meanwhile` plays the
+// other program, and the device is let go. False when the device never held.
+template <class Device, class Session, class Meanwhile>
+bool whileHeld(Device& device, Session session, Meanwhile meanwhile) {
+  std::thread running(session);
+  const bool held = device.awaitHold();
+  if (held) meanwhile();
+  device.release();
+  running.join();
+  return held;
 }
 
 // Reads and drops whatever a device still sends until the line has been silent for a whole
