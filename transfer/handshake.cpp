@@ -35,7 +35,9 @@ StepResult performTransferStep(TransferStep step, SessionState& state, LinkPort&
                                Operator& op) {
   const int number = stepNumber(step);
   if (number < 1 || number > 9 || step != state.transferStep) return StepResult::Ignored;
-  const StepResult result = steps[static_cast<std::size_t>(number)](state, link, op);
+  const StepResult result = state.quietCheckPending
+                                ? lineQuietAtEnd(state, link, op)
+                                : steps[static_cast<std::size_t>(number)](state, link, op);
   // Whatever a step did, the status line shows the step that follows.
   if (result == StepResult::Advanced) op.invalidate(Area::StatusLine, true);
   return result;
@@ -64,6 +66,15 @@ void startLinkRead(LinkPort& link, std::size_t size) {
   if (link.port == nullptr)
     link.failedStart = OsError{static_cast<int>(noPortError), "no port", FailureCause::Other};
   else if (!link.port->startRead(std::span(link.ioBuffer).first(size)))
+    link.failedStart = link.port->lastError();
+}
+
+void startLinkGapRead(LinkPort& link) {
+  link.failedStart.reset();
+  link.lineQuiet = false;
+  if (link.port == nullptr)
+    link.failedStart = OsError{static_cast<int>(noPortError), "no port", FailureCause::Other};
+  else if (!link.port->startGapRead(std::span(link.ioBuffer).first(1)))
     link.failedStart = link.port->lastError();
 }
 
@@ -116,6 +127,7 @@ void failTransfer(const Message& message, bool closeFile, SessionState& state, O
 
 void endSession(SessionState& state, Operator& op, SessionOutcome outcome) {
   state.transferStep = TransferStep::Idle;
+  state.quietCheckPending = false;
   state.outcome = outcome;
   op.sessionEnded(outcome);
 }

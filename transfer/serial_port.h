@@ -67,6 +67,15 @@ class SerialPort {
   // the per-byte time-out. Same failure rule as startRead.
   virtual bool startWrite(std::span<const std::uint8_t> bytes) = 0;
 
+  // Takes, without waiting, up to buffer.size() bytes that have arrived and that no read has
+  // taken: between two exchanges, input nothing asked for. 0 when there are none, while an
+  // operation is outstanding, or when the OS cannot tell (a gone device fails the next start).
+  virtual std::size_t takeUnasked(std::span<std::uint8_t> buffer) = 0;
+  // Starts a read like startRead() that waits one inter-byte gap (the interval given to
+  // configure()) from its start for a first byte: whether a device that owes nothing is
+  // still sending something.
+  virtual bool startGapRead(std::span<std::uint8_t> buffer) = 0;
+
   // Asks once, without waiting, how the outstanding operation stands. With nothing outstanding,
   // or on a closed port, it fails.
   virtual PollResult poll() = 0;

@@ -43,6 +43,9 @@ struct SessionState {
 
   // A read's existing target keeps its old content until the device has identified itself.
   bool targetAwaitsTruncate = false;
+  // The last answer is in; the session ends once the line has stayed quiet for one gap after
+  // it (the step that found the end stays current meanwhile).
+  bool quietCheckPending = false;
 };
 
 }  // namespace morva

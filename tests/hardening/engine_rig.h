@@ -27,6 +27,11 @@ class TestClock {
     frozen_ = true;
   }
   void advance(Clock::duration by) { at_ += by; }
+  // Runs on from where it stands, with the steady clock.
+  void thaw() {
+    offset_ = at_ - Clock::now();
+    frozen_ = false;
+  }
 
  private:
   bool frozen_ = false;

@@ -38,6 +38,14 @@ class PullablePort : public SerialPort {
     return real_.startWrite(bytes);
   }
 
+  std::size_t takeUnasked(std::span<std::uint8_t> buffer) override {
+    return real_.takeUnasked(buffer);
+  }
+  bool startGapRead(std::span<std::uint8_t> buffer) override {
+    ++started_;
+    lastIsWrite_ = false;
+    return real_.startGapRead(buffer);
+  }
   PollResult poll() override {
     if (!pulled_ && started_ == pullAt_) {
       pulled_ = true;

@@ -57,6 +57,10 @@ class StallingPort : public SerialPort {
     }
     return real_.startWrite(bytes);
   }
+  std::size_t takeUnasked(std::span<std::uint8_t> buffer) override {
+    return real_.takeUnasked(buffer);
+  }
+  bool startGapRead(std::span<std::uint8_t> buffer) override { return real_.startGapRead(buffer); }
   PollResult poll() override { return stalled_ ? PollResult::pending() : real_.poll(); }
   WaitHint waitHint() const override {
     return stalled_ ? WaitHint{-1, Clock::now() + 10ms} : real_.waitHint();

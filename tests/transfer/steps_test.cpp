@@ -56,6 +56,7 @@ struct Row {
   std::optional<Op> started = std::nullopt;
   Files files = Files::Normal;
   std::uint16_t blocksLeft = 5;
+  Bytes unasked = {};  // on the line before the step, asked for by nobody
 };
 
 struct StepRig : Rig {
@@ -72,6 +73,7 @@ struct StepRig : Rig {
                           DataFile::Mode::Output);
     const Op polled = polledBy(row.step);
     if (row.reply) outstanding(polled.first, polled.second, *row.reply);
+    port.unasked.assign(row.unasked.begin(), row.unasked.end());
   }
 };
 
@@ -123,8 +125,12 @@ TEST(Steps, EveryRowOfTheStateTables) {
       {"2 NAK first", W, 2, Reply::bytes({2, 5, 1, 10, 0xEF, NAK}), 0, init + "got NAK", "T"},
       {"3 write", W, 3, {}, 4, {}, "ST", {SL}, write4},
       {"3 verify", V, 3, {}, 4, {}, "ST", {SL}, write4},
+      {"3 unasked", R, 3, {}, 0, ackErr + "illegal ACK :  6", "S", {SL}, {}, Files::Normal, 5,
+       {ACK, ACK}},
       {"4 written", R, 4, Reply::written(), 5, {}, "ST", {SL}, read1},
       {"5 ack write", W, 5, answer(ACK), 6, {}, "ST", {SL}, frameOut},
+      {"5 ack, unasked", W, 5, answer(ACK), 0, sendErr + "illegal ACK : 41", "T", {SL}, {},
+       Files::Normal, 5, {0x41}},
       {"5 ack read", R, 5, answer(ACK), 8, {}, "ST", {SL}, frameIn},
       {"5 ack verify", V, 5, answer(ACK), 8, {}, "ST", {SL}, frameIn},
       {"5 unreadable", W, 5, answer(ACK), 0, "Fail: File read error !", "T", {SL}, {},
@@ -145,15 +151,41 @@ TEST(Steps, EveryRowOfTheStateTables) {
       {"8 unreadable", V, 8, frame(firstBlock()), 0, "Fail: File read error !", "ST", {SL}, {},
        Files::SourceIsDirectory},
       {"8 same", V, 8, frame(firstBlock()), 9},
-      {"8 file ended", V, 8, frame(firstBlock(100)), 0, {}, "ST", {SL}, {}, Files::ShortSource},
+      {"8 file ended", V, 8, frame(firstBlock(100)), 8, {}, "ST", {SL}, read1, Files::ShortSource},
       {"8 declined", V, 8, frame(mismatch), 0, prompt, "T"},
-      {"9 write done", W, 9, {}, 0, {}, "T", {BL, SL}, {}, Files::Normal, 1},
-      {"9 read done", R, 9, {}, 0, {}, "S", {BL, SL}, {}, Files::Normal, 1},
-      {"9 verify done", V, 9, {}, 0, {}, "ST", {BL, SL}, {}, Files::Normal, 1},
+      {"9 write done", W, 9, {}, 9, {}, "ST", {BL, SL}, read1, Files::Normal, 1},
+      {"9 read done", R, 9, {}, 9, {}, "ST", {BL, SL}, read1, Files::Normal, 1},
+      {"9 verify done", V, 9, {}, 9, {}, "ST", {BL, SL}, read1, Files::Normal, 1},
       {"9 more", R, 9, {}, 3, {}, "ST", {BL, SL}, {}, Files::Normal, 2},
   };
   // clang-format on
   for (const Row& row : rows) expectRow(row);
+}
+
+// After the last answer the step that found the end waits one gap on the line: quiet, the
+// session completes; a byte then, and the last answer is not to be trusted.
+TEST(Steps, ASessionWithAllItsAnswersEndsOnceTheLineStaysQuiet) {
+  for (Direction d : {W, R, V}) {
+    for (const Bytes& unasked : {Bytes{}, Bytes{ACK}}) {
+      StepRig s({"done", d, 9, {}, 9, {}, "ST", {}, {}, Files::Normal, 1});
+      ASSERT_EQ(s.step(), StepResult::Advanced);
+      s.port.unasked.assign(unasked.begin(), unasked.end());
+      s.op.clear();
+      EXPECT_EQ(s.step(), StepResult::Advanced);
+      EXPECT_EQ(s.state.transferStep, TransferStep::Idle);
+      EXPECT_EQ(s.port.operations.back().gap, true);
+      const bool quiet = unasked.empty();
+      EXPECT_EQ(s.state.outcome, quiet ? SessionOutcome::Completed : SessionOutcome::Failed);
+      EXPECT_EQ(s.op.shown(),
+                quiet ? std::vector<std::string>{}
+                      : std::vector<std::string>{"Fail: Transmission error : illegal ACK :  6"});
+      EXPECT_EQ(s.link.lineQuiet, quiet);
+      // The direction's file is closed, but a verification's after a clean end.
+      const bool kept = d == V && quiet;
+      EXPECT_EQ(std::pair(s.state.sourceFile.isOpen(), s.state.targetFile.isOpen()),
+                std::pair(d == R || kept, d != R));
+    }
+  }
 }
 
 // Which file a poll failure closes, per step and direction; and a pending poll changes nothing.
