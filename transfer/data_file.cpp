@@ -1,5 +1,7 @@
 #include "transfer/data_file.h"
 
+#include <algorithm>
+
 namespace morva {
 
 DataFile::~DataFile() {
@@ -10,8 +12,13 @@ bool DataFile::open(FileService& files, const std::string& path, Mode mode) {
   close();
   path_ = path;
   mode_ = mode;
+  position_ = 0;
+  length_.reset();
   if (mode == Mode::Input) {
     file_ = files.open(path, OpenMode::Read, lastError_);
+    if (file_ != nullptr) length_ = file_->length();
+    // Files of the kernel's (/proc) report 0 whatever they hold: read as the OS gives them.
+    if (length_ == 0u) length_.reset();
     return file_ != nullptr;
   }
   // An existing file is opened for update so that its content survives until truncate(); a
@@ -47,8 +54,22 @@ bool DataFile::stillAtPath() {
 
 DataFile::ReadResult DataFile::read(std::span<std::uint8_t> into) {
   if (file_ == nullptr) return ReadResult{0, false, true};
-  const ReadResult result = file_->read(into);
-  if (result.error) failed();
+  std::size_t wanted = into.size();
+  if (length_) {
+    const std::uint64_t left = *length_ > position_ ? *length_ - position_ : 0;
+    wanted = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, left));
+  }
+  ReadResult result = wanted > 0 ? file_->read(into.first(wanted)) : ReadResult{0, true, false};
+  position_ += result.count;
+  if (result.error) {
+    failed();
+  } else if (length_ && result.count < wanted) {
+    lastError_ = OsError{0, "the file became shorter while it was being read", FailureCause::Other};
+    result.endOfFile = false;
+    result.error = true;
+  } else if (wanted < into.size()) {
+    result.endOfFile = true;
+  }
   return result;
 }
 
@@ -57,7 +78,20 @@ bool DataFile::write(std::span<const std::uint8_t> bytes) {
 }
 
 bool DataFile::seek(std::uint32_t offset) {
-  return file_ != nullptr && (file_->seek(offset) || failed());
+  if (file_ == nullptr || !(file_->seek(offset) || failed())) return false;
+  position_ = offset;
+  return true;
+}
+
+bool DataFile::lock() {
+  if (file_ == nullptr) return false;
+  const PathKind kind = file_->kind();
+  if (kind != PathKind::Regular && kind != PathKind::BlockDevice) return true;
+  return file_->lock(mode_ == Mode::Input ? LockKind::Shared : LockKind::Exclusive) || failed();
+}
+
+void DataFile::unlock() {
+  if (file_ != nullptr) file_->unlock();
 }
 
 bool DataFile::failed() {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -24,7 +25,7 @@ class DataFile {
 
   // Closes whatever was open, then opens `path` through `files`. Output never empties an
   // existing file here (see truncate()); a missing output file is created. False (lastError())
-  // when the OS refused.
+  // when the OS refused. Input is read at the length it has now: see read().
   bool open(FileService& files, const std::string& path, Mode mode);
   // Closes the file; false when the OS reported that its blocks could not be written out.
   bool close();
@@ -37,10 +38,18 @@ class DataFile {
   bool stillAtPath();
   const std::string& path() const { return path_; }
 
+  // An input file ends where it ended when opened, whatever has been added since; an end met
+  // before that (the file shrank under us) is an error, not the end.
   ReadResult read(std::span<std::uint8_t> into);
   // True only when every byte reached the OS.
   bool write(std::span<const std::uint8_t> bytes);
   bool seek(std::uint32_t offset);
+
+  // The advisory lock of a session (shared for a source, exclusive for a target), taken on a
+  // file or a disk; a pipe or a device has nothing two sessions could mix up. False
+  // (lastError()) while another session of ours holds the file.
+  bool lock();
+  void unlock();
 
   // Why the last open, read, write or close failed.
   const OsError& lastError() const { return lastError_; }
@@ -51,6 +60,8 @@ class DataFile {
   std::unique_ptr<OpenFile> file_;
   std::string path_;
   Mode mode_ = Mode::Input;
+  std::optional<std::uint64_t> length_;  // an input's length when opened
+  std::uint64_t position_ = 0;
   OsError lastError_;
 };
 

@@ -128,6 +128,10 @@ void failTransfer(const Message& message, bool closeFile, SessionState& state, O
 void endSession(SessionState& state, Operator& op, SessionOutcome outcome) {
   state.transferStep = TransferStep::Idle;
   state.quietCheckPending = false;
+  // A file that stays open after its session (a verification's, a stopped one's) is no
+  // longer the session's: another may use it.
+  state.sourceFile.unlock();
+  state.targetFile.unlock();
   state.outcome = outcome;
   op.sessionEnded(outcome);
 }

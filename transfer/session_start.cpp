@@ -84,6 +84,8 @@ StartResult sendWakeUp(SessionState& state, LinkPort& link, Operator& op) {
   link.failedStart.reset();
   link.lineQuiet = false;
   if (!link.port->startWrite(std::span<const std::uint8_t>(link.ioBuffer).first(1))) {
+    state.sourceFile.unlock();  // the file stays open, but no session holds it
+    state.targetFile.unlock();
     op.showMessage(failMessage("Communication error : " + std::to_string(static_cast<unsigned>(
                                                               link.port->lastError().number))));
     return refuse(state, StartResult::Failed);

@@ -66,12 +66,20 @@ inline CliResult runCliOver(SerialPort& port, const std::string& portPath,
   return result;
 }
 
-// A port whose time-outs are ten times the line's: a device held while a test's other actor
-// does its part is not taken for a silent one, however loaded the machine is.
+// A port that gives each answer a hundred times the line's time: a device held while a test's
+// other actor does its part is not taken for a silent one, however loaded the machine is. The
+// gap between two bytes, and the quiet wait before a session, stay the line's.
 struct PatientPort : PosixSerialPort {
   bool configure(const Timeouts& line) override {
-    return PosixSerialPort::configure({line.perByte * 10, line.interval * 10});
+    line_ = line;
+    return PosixSerialPort::configure({line.perByte * 100, line.interval});
   }
+  void discardUntilQuiet(Clock::time_point limit) override {
+    PosixSerialPort::configure(line_);
+    PosixSerialPort::discardUntilQuiet(limit);
+    configure(line_);
+  }
+  Timeouts line_ = lineTimeouts;
 };
 
 // Runs `session` on a thread of its own; once `device` holds an answer, `meanwhile` plays the
