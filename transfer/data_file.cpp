@@ -16,10 +16,21 @@ bool DataFile::open(FileService& files, const std::string& path, Mode mode) {
   length_.reset();
   if (mode == Mode::Input) {
     file_ = files.open(path, OpenMode::Read, lastError_);
-    if (file_ != nullptr) length_ = file_->length();
+    if (file_ == nullptr) return false;
+    // A pipe or a terminal may keep a read waiting for ever, and the loop with it.
+    const PathKind kind = file_->kind();
+    if (kind != PathKind::Regular && kind != PathKind::BlockDevice) {
+      lastError_ = OsError{
+          0,
+          kind == PathKind::Directory ? "a folder, not a file" : "a pipe or a device, not a file",
+          FailureCause::Other};
+      file_.reset();
+      return false;
+    }
+    length_ = file_->length();
     // Files of the kernel's (/proc) report 0 whatever they hold: read as the OS gives them.
     if (length_ == 0u) length_.reset();
-    return file_ != nullptr;
+    return true;
   }
   // An existing file is opened for update so that its content survives until truncate(); a
   // missing one is created, refusing to clobber one that appeared meanwhile. A device or a

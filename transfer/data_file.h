@@ -25,7 +25,9 @@ class DataFile {
 
   // Closes whatever was open, then opens `path` through `files`. Output never empties an
   // existing file here (see truncate()); a missing output file is created. False (lastError())
-  // when the OS refused. Input is read at the length it has now: see read().
+  // when the OS refused. Input must be a file or a disk, whose reads end: anything else is
+  // refused once open (lastError()), before a byte is read. It is read at the length it has
+  // now: see read().
   bool open(FileService& files, const std::string& path, Mode mode);
   // Closes the file; false when the OS reported that its blocks could not be written out.
   bool close();

@@ -31,7 +31,7 @@ struct PathInfo {
 
 // How a session opens its data file.
 enum class OpenMode {
-  Read,       // a source: read only
+  Read,       // a source: read only; opening never waits (for a pipe's writer)
   Update,     // an existing target: read and write, its content kept until emptied
   CreateNew,  // a missing target: created, refused when something appeared there meanwhile
   WriteOnly,  // a device or a pipe as a target: write only, nothing created or emptied

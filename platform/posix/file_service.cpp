@@ -28,7 +28,8 @@ OsError fileError(int number) {
 int openFlags(OpenMode mode) {
   switch (mode) {
     case OpenMode::Read:
-      return O_RDONLY;
+      // A pipe would wait here for a writer; a file or a disk never waits, whatever the flag.
+      return O_RDONLY | O_NONBLOCK;
     case OpenMode::Update:
       return O_RDWR;
     case OpenMode::CreateNew:

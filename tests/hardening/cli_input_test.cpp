@@ -68,15 +68,33 @@ std::string explain(const ProgramResult& r) {
          "\nstderr:\n" + r.err + "stdout:\n" + r.out;
 }
 
-TEST_F(CliProgram, AFileThatIsADirectoryIsRefusedAndLeftAlone) {
+// A folder, a named pipe (no writer: its read would wait for ever) or a device that never ends
+// (/dev/zero) is no file to send or read into: refused with the path and the reason on the
+// next line, before the device is woken, and left as it was.
+TEST_F(CliProgram, WhatIsNotAFileIsRefusedWithItsReasonAndLeftAlone) {
   fs::create_directory(dir / "images.upg");
   writeFile(dir / "images.upg" / "inside", {1, 2, 3});
+  ASSERT_EQ(mkfifo((dir / "pipe.upg").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", dir / "zero.upg");
   const auto before = treeOf(dir.path());
-  for (const char* direction : {"write", "verify", "read"}) {
-    SCOPED_TRACE(direction);
-    const ProgramResult r = run({direction, "program", dir / "images.upg"}, true);
-    EXPECT_EQ(r.status, exitNotStarted) << explain(r);
-    EXPECT_TRUE(contains(r.err, "Fail: File open error !\n")) << explain(r);
+  struct Row {
+    const char* name;
+    std::vector<const char*> directions;
+    const char* reason;
+  };
+  const Row rows[] = {{"images.upg", {"write", "verify", "read"}, "a folder, not a file"},
+                      {"pipe.upg", {"write", "verify"}, "a pipe or a device, not a file"},
+                      {"zero.upg", {"write", "verify"}, "a pipe or a device, not a file"}};
+  for (const Row& row : rows) {
+    for (const char* direction : row.directions) {
+      SCOPED_TRACE(std::string(direction) + " " + row.name);
+      const fs::path path = dir / row.name;
+      const ProgramResult r = run({direction, "program", path}, true);
+      EXPECT_EQ(r.status, exitNotStarted) << explain(r);
+      EXPECT_TRUE(
+          contains(r.err, "Fail: File open error !\n" + path.string() + ": " + row.reason + "\n"))
+          << explain(r);
+    }
   }
   EXPECT_EQ(treeOf(dir.path()), before);
   EXPECT_EQ(readFile(dir / "images.upg" / "inside"), (std::vector<std::uint8_t>{1, 2, 3}));

@@ -11,7 +11,8 @@ constexpr Direction W = Direction::WriteToDevice, R = Direction::ReadFromDevice,
                     V = Direction::Verify;
 const Invalidation SL{Area::StatusLine, true}, BL{Area::BlockLine, true}, WIN{Area::Window, true};
 
-enum class Files { Normal, ShortSource, SourceIsDirectory, TargetFull };
+// An unreadable source is a file the OS fails to read: /proc/self/mem at offset 0.
+enum class Files { Normal, ShortSource, UnreadableSource, TargetFull };
 using Op = std::pair<bool, std::size_t>;  // is a read, size
 const Op write4{false, 4}, read1{true, 1}, read6{true, 6}, frameIn{true, 257}, frameOut{false, 257};
 
@@ -65,9 +66,9 @@ struct StepRig : Rig {
     state.transferStep = static_cast<TransferStep>(row.step);
     state.blocksLeft = row.blocksLeft;
     Bytes shortData = firstBlock(100);
-    const std::string source = row.files == Files::SourceIsDirectory ? dir.path().string()
-                               : row.files == Files::ShortSource     ? dir.file("s", &shortData)
-                                                                     : dir.file("s", &fileData);
+    const std::string source = row.files == Files::UnreadableSource ? std::string("/proc/self/mem")
+                               : row.files == Files::ShortSource    ? dir.file("s", &shortData)
+                                                                    : dir.file("s", &fileData);
     state.sourceFile.open(files, source, DataFile::Mode::Input);
     state.targetFile.open(files, row.files == Files::TargetFull ? "/dev/full" : dir.file("t"),
                           DataFile::Mode::Output);
@@ -134,7 +135,7 @@ TEST(Steps, EveryRowOfTheStateTables) {
       {"5 ack read", R, 5, answer(ACK), 8, {}, "ST", {SL}, frameIn},
       {"5 ack verify", V, 5, answer(ACK), 8, {}, "ST", {SL}, frameIn},
       {"5 unreadable", W, 5, answer(ACK), 0, "Fail: File read error !", "T", {SL}, {},
-       Files::SourceIsDirectory},
+       Files::UnreadableSource},
       {"5 NAK", R, 5, answer(NAK), 0, ackErr + "got NAK", "S"},
       {"5 illegal", W, 5, answer(0x41), 0, ackErr + "illegal ACK : 41", "T"},
       {"5 silent", V, 5, Reply::bytes({}), 0, ackErr + "no data : 0", "T"},
@@ -149,7 +150,7 @@ TEST(Steps, EveryRowOfTheStateTables) {
       {"8 unwritable", R, 8, frame(firstBlock()), 0, "Fail: File write error !", "S", {SL}, {},
        Files::TargetFull},
       {"8 unreadable", V, 8, frame(firstBlock()), 0, "Fail: File read error !", "ST", {SL}, {},
-       Files::SourceIsDirectory},
+       Files::UnreadableSource},
       {"8 same", V, 8, frame(firstBlock()), 9},
       {"8 file ended", V, 8, frame(firstBlock(100)), 8, {}, "ST", {SL}, read1, Files::ShortSource},
       {"8 declined", V, 8, frame(mismatch), 0, prompt, "T"},
