@@ -120,6 +120,9 @@ bool writeReceivedBlock(SessionState& state, LinkPort& link, Operator& op) {
     // not lose what the device already sent.
     if (state.targetFile.write(block)) return true;
   }
+  // A write that failed part-way (a full disk, a size limit) leaves part of the block behind:
+  // the file ends at the last whole block received.
+  state.targetFile.cutTo(blockOffset(state));
   failTransfer("File write error !", true, state, op);
   return false;
 }

@@ -59,6 +59,12 @@ bool DataFile::truncate() {
   return (file_->truncate(0) || failed()) && seek(0);
 }
 
+bool DataFile::cutTo(std::uint64_t length) {
+  if (file_ == nullptr || mode_ != Mode::Output) return false;
+  if (file_->kind() != PathKind::Regular) return true;
+  return file_->truncate(length) || failed();
+}
+
 bool DataFile::stillAtPath() {
   return file_ != nullptr && (file_->isAt(path_) || failed());
 }

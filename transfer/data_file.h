@@ -36,6 +36,8 @@ class DataFile {
   // Empties the open output file through what the OS handed out, never by its path, and
   // writes from its start again. A device or a pipe has nothing to empty.
   bool truncate();
+  // Cuts an output file back to `length` bytes (a device or a pipe keeps what it was given).
+  bool cutTo(std::uint64_t length);
   // True while the path it was opened by still names the open file.
   bool stillAtPath();
   const std::string& path() const { return path_; }

@@ -1,6 +1,10 @@
 #include "frontends/cli/cli_app.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
 #include <memory>
 
 #include "display/texts.h"
@@ -171,6 +175,22 @@ struct Run {
 };
 
 }  // namespace
+
+int closeStandardOutput(int status, std::ostream& err) {
+  errno = 0;
+  std::cout.flush();
+  int number = errno;
+  bool failed = !std::cout.good();
+  errno = 0;
+  if (std::fclose(stdout) != 0) {
+    failed = true;
+    if (number == 0) number = errno;
+  }
+  if (!failed) return status;
+  err << "morva-cli: write error" << (number != 0 ? std::string(": ") + std::strerror(number) : "")
+      << '\n';
+  return exitTransferFailed;
+}
 
 int runCli(const Options& options, Environment& env) {
   Run run(options, env);

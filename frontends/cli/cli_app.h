@@ -28,4 +28,9 @@ struct Environment {
 
 int runCli(const Options& options, Environment& env);
 
+// Flushes and closes standard output as GNU tools do: when that fails (a full disk, a closed
+// pipe), "morva-cli: write error: REASON" goes to `err` and the exit status is 1, whatever
+// `status` was; otherwise `status`.
+int closeStandardOutput(int status, std::ostream& err);
+
 }  // namespace morva::cli

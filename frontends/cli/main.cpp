@@ -26,11 +26,12 @@ int main(int argc, char** argv) {
                          simulator = std::make_unique<sim::Simulator>();
                          return simulator->portPath();
                        }};
+  int status = cli::exitNoDevice;
   try {
-    return cli::runCli(*parsed.options, env);
+    status = cli::runCli(*parsed.options, env);
   } catch (const std::exception& e) {
     // Only the simulator throws: it could not get a pseudo-terminal.
     std::cerr << "morva-cli: " << e.what() << '\n';
-    return cli::exitNoDevice;
   }
+  return cli::closeStandardOutput(status, std::cerr);
 }

@@ -29,5 +29,5 @@ int main(int argc, char** argv) {
   Win32FileService files;
   cli::Environment env{
       port, lister, files, console, std::cout, std::cerr, [] { return std::string(); }};
-  return cli::runCli(*parsed.options, env);
+  return cli::closeStandardOutput(cli::runCli(*parsed.options, env), std::cerr);
 }

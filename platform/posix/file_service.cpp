@@ -1,6 +1,7 @@
 #include "platform/posix/file_service.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -160,6 +161,10 @@ class PosixOpenFile : public OpenFile {
 };
 
 }  // namespace
+
+PosixFileService::PosixFileService() {
+  ::signal(SIGXFSZ, SIG_IGN);
+}
 
 PathInfo PosixFileService::inspect(const std::string& path) {
   PathInfo info;

@@ -8,6 +8,9 @@ namespace morva {
 
 class PosixFileService : public FileService {
  public:
+  // A file size limit (RLIMIT_FSIZE) then fails a write with EFBIG, which the session reports,
+  // instead of killing the program with SIGXFSZ part-way through a block.
+  PosixFileService();
   PathInfo inspect(const std::string& path) override;
   std::unique_ptr<OpenFile> open(const std::string& path, OpenMode mode, OsError& error) override;
 };

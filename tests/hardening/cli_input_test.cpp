@@ -101,6 +101,27 @@ TEST_F(CliProgram, WhatIsNotAFileIsRefusedWithItsReasonAndLeftAlone) {
   EXPECT_EQ(device->stats().wakeUps, 0u) << "the device was woken for a file that cannot serve";
 }
 
+// A file size limit cuts the target in the middle of block 10: the read fails, and the file
+// ends at the last whole block received.
+TEST_F(CliProgram, ATargetWriteThatFailsPartWayLeavesOnlyWholeBlocks) {
+  const fs::path target = dir / "limited.upg";
+  const ProgramResult r = runProgram(
+      "/usr/bin/prlimit", {"--fsize=" + std::to_string(10 * block + 100), MORVA_CLI_PROGRAM, "read",
+                           "program", target, "--port", device->portPath(), "-q"});
+  EXPECT_EQ(r.status, exitTransferFailed) << explain(r);
+  EXPECT_TRUE(contains(r.err, "Fail: File write error !\n")) << explain(r);
+  EXPECT_EQ(readFile(target), slice(memory, 0, 10 * block));
+}
+
+// As with GNU tools, output that cannot be written is a failed run, not a quiet success.
+TEST_F(CliProgram, StandardOutputThatCannotBeWrittenFailsTheRun) {
+  const ProgramResult r = runProgram(
+      "/bin/sh",
+      {"-c", "exec \"$0\" detect --port \"$1\" >/dev/full", MORVA_CLI_PROGRAM, device->portPath()});
+  EXPECT_EQ(r.status, exitTransferFailed) << explain(r);
+  EXPECT_TRUE(contains(r.err, "morva-cli: write error: No space left on device\n")) << explain(r);
+}
+
 TEST_F(CliProgram, APathInAMissingDirectoryCreatesNothing) {
   const fs::path missing = dir / "no-such-dir" / "fw.upg";
   const ProgramResult write = run({"write", "program", missing});
@@ -111,7 +132,9 @@ TEST_F(CliProgram, APathInAMissingDirectoryCreatesNothing) {
   EXPECT_EQ(verify.status, exitNotStarted) << explain(verify);
   const ProgramResult read = run({"read", "program", missing}, true);
   EXPECT_EQ(read.status, exitNotStarted) << explain(read);
-  EXPECT_TRUE(contains(read.err, "Fail: File open error !\n")) << explain(read);
+  EXPECT_TRUE(contains(read.err, "Fail: File open error !\n" + missing.string() +
+                                     ": No such file or directory\n"))
+      << explain(read);
   EXPECT_FALSE(fs::exists(dir / "no-such-dir"));
   EXPECT_EQ(device->stats().wakeUps, 0u);
 }
