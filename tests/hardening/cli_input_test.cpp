@@ -132,8 +132,8 @@ TEST_F(CliProgram, APathInAMissingDirectoryCreatesNothing) {
   EXPECT_EQ(verify.status, exitNotStarted) << explain(verify);
   const ProgramResult read = run({"read", "program", missing}, true);
   EXPECT_EQ(read.status, exitNotStarted) << explain(read);
-  EXPECT_TRUE(contains(read.err, "Fail: File open error !\n" + missing.string() +
-                                     ": No such file or directory\n"))
+  EXPECT_TRUE(contains(
+      read.err, "Fail: File open error !\n" + missing.string() + ": No such file or directory\n"))
       << explain(read);
   EXPECT_FALSE(fs::exists(dir / "no-such-dir"));
   EXPECT_EQ(device->stats().wakeUps, 0u);
