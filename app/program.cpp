@@ -39,6 +39,7 @@ Message helpMissingMessage() {
 Program::Program(Desktop& desktop, SerialPort& port, PortLister& lister, ProgramOptions options)
     : desktop_(desktop), lister_(lister), options_(std::move(options)) {
   link_.port = &port;
+  state_.files = options_.files;
 }
 
 int Program::start() {

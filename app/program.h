@@ -14,6 +14,7 @@
 #include "display/canvas.h"
 #include "link/link.h"
 #include "transfer/engine.h"
+#include "transfer/file_service.h"
 #include "transfer/link_port.h"
 #include "transfer/operator.h"
 #include "transfer/serial_port.h"
@@ -28,6 +29,7 @@ struct ProgramOptions {
   std::vector<std::string> extraPorts;  // ports the lister cannot see (--port, the simulator)
   std::filesystem::path executableDir;  // the manual is looked up from here
   TimeSource now = Clock::now;          // the clock of the device search
+  FileService* files = nullptr;         // the data files' OS service; the caller keeps it
 };
 
 // "Morva 1.0.0": the program's name and version.

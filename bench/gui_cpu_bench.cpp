@@ -11,6 +11,7 @@
 #include "app/commands.h"
 #include "bench/cpu_time.h"
 #include "frontends/qt/front_end.h"
+#include "platform/posix/file_service.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
 #include "tests/support/files.h"
@@ -61,7 +62,9 @@ int main(int argc, char** argv) {
   dialogs.file = testing::writeFile(folder / "fw.upg", testing::Bytes(131072, 0x5a));
   PosixSerialPort port;
   testing::ListedPorts lister;
+  PosixFileService files;
   ProgramOptions programOptions;
+  programOptions.files = &files;
   programOptions.extraPorts = {device.portPath()};
   qt::FrontEnd frontEnd(dialogs, port, lister, programOptions);
   if (frontEnd.start() != 0) return 1;

@@ -19,6 +19,7 @@
 
 #include "bench/cpu_time.h"
 #include "frontends/cli/cli_app.h"
+#include "platform/posix/file_service.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
 #include "tests/support/files.h"
@@ -42,8 +43,9 @@ bool runCli(const std::vector<std::string>& args, double& wall, double& cpu,
   ListedPorts lister;  // empty (ports named with --port), or as on a machine listing the device
   lister.names = std::move(listed);
   QuietConsole console;
+  PosixFileService files;
   std::ostringstream out, err;
-  cli::Environment env{port, lister, console, out, err, {}};
+  cli::Environment env{port, lister, files, console, out, err, {}};
   double w0 = wallSeconds(), c0 = threadCpuSeconds();
   int status = cli::runCli(*parsed.options, env);
   wall = wallSeconds() - w0;

@@ -78,6 +78,7 @@ Reply deviceReply(const Operation& operation, const Action& a,
   }
   if (operation.isRead) {
     r.data = readAnswer(operation.size, a, memory);
+    if (a.mode == Mode::Twice) r.unasked = r.data;
   } else if (a.mode == Mode::FlipResealed || a.mode == Mode::Flip || a.mode == Mode::Short) {
     // The engine does not look at a write's count; a short one must not matter.
     r.writeCount = a.arg1 % operation.size;

@@ -16,7 +16,7 @@ constexpr std::uint8_t oddityBit = 0x80;
 constexpr std::array<Mode, 16> modeByNibble{
     Mode::Correct,   Mode::Correct,      Mode::Correct, Mode::Correct, Mode::Correct, Mode::Correct,
     Mode::Correct,   Mode::FlipResealed, Mode::Flip,    Mode::Short,   Mode::Nak,     Mode::Noise,
-    Mode::PollFails, Mode::StartFails,   Mode::Silent,  Mode::Correct};
+    Mode::PollFails, Mode::StartFails,   Mode::Silent,  Mode::Twice};
 constexpr std::array<int, 4> pendingByBits{0, 0, 1, 3};
 
 int argumentCount(Mode mode) {

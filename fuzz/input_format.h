@@ -89,7 +89,8 @@ enum class Mode : std::uint8_t {
   Noise,         // bytes from a generator
   PollFails,     // the poll reports an OS error
   StartFails,    // the port refuses to start the operation
-  Silent         // completes with no byte (a read's timeout)
+  Silent,        // completes with no byte (a read's timeout)
+  Twice          // a read's answer sent two times over: the copy waits, asked for by nobody
 };
 
 // What the operator does right after the step that started the operation.

@@ -208,16 +208,20 @@ bool allowedAtStep(const RecognisedText& r, TransferStep step) {
               stepNumber(step) <= stepNumber(AwaitDataFrame));
     case Text::InitializationError:
       return step == AwaitIdentification && (r.detail == Detail::Checksum || isAnswerDetail(r, 6));
-    case Text::AcknowledgmentError:
-      return step == AwaitCommandAnswer && isAnswerDetail(r, 1);
+    case Text::AcknowledgmentError:  // before a command: input nobody asked for
+      return (step == AwaitCommandAnswer && isAnswerDetail(r, 1)) ||
+             (step == SendCommand && r.detail == Detail::IllegalAck);
     case Text::TransmissionError:
       if (step == AwaitDataAnswer) return isAnswerDetail(r, 1);
+      // Before a data frame, and after the session's last answer: input nobody asked for.
+      if (step == AwaitCommandAnswer || step == CountBlock) return r.detail == Detail::IllegalAck;
       return step == AwaitDataFrame &&
-             (r.detail == Detail::Checksum || (r.detail == Detail::NoData && r.number < 257));
+             (r.detail == Detail::Checksum || r.detail == Detail::IllegalAck ||
+              (r.detail == Detail::NoData && r.number < 257));
     case Text::ReadError:
       return step == AwaitCommandAnswer || step == AwaitDataFrame;
-    case Text::WriteError:
-      return step == AwaitDataFrame || step == CountBlock;
+    case Text::WriteError:  // at the identification: the target's path names another file
+      return step == AwaitIdentification || step == AwaitDataFrame || step == CountBlock;
     case Text::Verification:
       return step == AwaitDataFrame && r.position < 256 && r.fileByte < 256 && r.deviceByte < 256 &&
              r.fileByte != r.deviceByte;

@@ -12,6 +12,7 @@
 #include "fuzz/device_reply.h"
 #include "fuzz/input_format.h"
 #include "fuzz/message_texts.h"
+#include "platform/posix/file_service.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/support/recording_operator.h"
 #include "transfer/engine.h"
@@ -86,7 +87,7 @@ constexpr unsigned orEnd(TransferStep step) {
 constexpr std::array<unsigned, 10> writeNext{0,
                                              orEnd(AwaitIdentification),
                                              orEnd(SendCommand),
-                                             bit(AwaitCommandSent),
+                                             orEnd(AwaitCommandSent),
                                              orEnd(AwaitCommandAnswer),
                                              orEnd(AwaitDataSent),
                                              orEnd(AwaitDataAnswer),
@@ -96,7 +97,7 @@ constexpr std::array<unsigned, 10> writeNext{0,
 constexpr std::array<unsigned, 10> readNext{0,
                                             orEnd(AwaitIdentification),
                                             orEnd(SendCommand),
-                                            bit(AwaitCommandSent),
+                                            orEnd(AwaitCommandSent),
                                             orEnd(AwaitCommandAnswer),
                                             orEnd(AwaitDataFrame),
                                             0,
@@ -182,6 +183,7 @@ class Harness {
   RunReport play() {
     port_.open(portName);
     link_.port = &port_;
+    state_.files = &files_;
     port_.device = [this](const Operation& op) { return onOperation(op); };
     while (!input_.exhausted() && sessionIndex_ < sessionsPerInput && report_.violations.empty()) {
       config_ = decodeConfig(input_);
@@ -210,6 +212,7 @@ class Harness {
     answersLeft_ = answersBeforeSilence;
     yesLeft_ = config_.verifyYes;
     delivered_.clear();
+    exchanges_.clear();
     identified_ = cleanEnd_ = declined_ = false;
     interruptedAt_ = Idle;
     kind_ = nullptr;
@@ -334,6 +337,7 @@ class Harness {
     const Snapshot before = snapshot();
     shown_.clear();
     currentStep_ = s;
+    quietWait_ = state_.quietCheckPending;
     const StepResult result = performTransferStep(s, state_, link_, op_);
     ++report_.steps;
     if (result != StepResult::Waiting) record_.lastStep = stepNumber(s);
@@ -358,7 +362,25 @@ class Harness {
     staleOffset_ = action.arg1 + action.pendingPolls;
     stop_ = stop_ || action.interference == Interference::Stop;
     restart_ = restart_ || action.interference == Interference::Restart;
-    return replyFor(op, action);
+    Reply reply = replyFor(op, action);
+    countExchange(op, reply);
+    return reply;
+  }
+
+  // What each block's exchange moved: the frames sent, and the answers read with whether each
+  // was exactly the one ACK due and came alone.
+  void countExchange(const Operation& op, const Reply& reply) {
+    if (currentStep_ == Idle || currentStep_ == AwaitWakeUpSent) return;
+    Exchange& e = exchanges_[blockIndex()];
+    if (!op.isRead && op.size == dataFrameSize) ++e.framesSent;
+    if (op.isRead && op.size == 1) {
+      ++e.answersRead;
+      if (!reply.fails && !reply.startFails && reply.data == Bytes{ACK} && reply.unasked.empty())
+        ++e.soundAnswers;
+    }
+    if (op.isRead && op.size == dataFrameSize && !reply.fails && !reply.startFails &&
+        reply.data.size() == dataFrameSize && sumMod256(reply.data) == 0 && reply.unasked.empty())
+      ++e.soundFrames;
   }
 
   Action nextAction() {
@@ -613,7 +635,12 @@ class Harness {
     if (op_.invalidations.size() == before.invalidations ||
         op_.invalidations.back() != Invalidation{Area::StatusLine, true})
       violation("step " + number(s) + " did not end by invalidating the status line");
-    if (!transitionAllowed(s, t, state_.direction))
+    // The step that found the session's end stays current while the line must stay quiet;
+    // performed again, it ends the session.
+    const bool endFound =
+        !quietWait_ && state_.quietCheckPending && t == s &&
+        (s == CountBlock || (s == AwaitDataFrame && state_.direction == Direction::Verify));
+    if (quietWait_ ? t != Idle : !transitionAllowed(s, t, state_.direction) && !endFound)
       violation("step " + number(s) + " went on to " + number(t));
     if (port_.overlappingStarts != 0)
       violation("an operation started while another was outstanding");
@@ -621,14 +648,15 @@ class Harness {
     checkBlockRange();
     checkVersions(s, before);
     checkStepMessages(s, t);
-    if (s == AwaitDataFrame && state_.direction == Direction::Verify && failShown() == nullptr)
+    if (s == AwaitDataFrame && state_.direction == Direction::Verify && failShown() == nullptr &&
+        !quietWait_)
       checkComparison();
     checkFiles(s, t);
     if (s == AwaitIdentification && t == SendCommand) identified_ = true;
   }
 
   void checkCounters(TransferStep s, const Snapshot& before) {
-    if (s == CountBlock) {
+    if (s == CountBlock && !quietWait_) {
       if (state_.currentBlock != before.currentBlock + 1 ||
           state_.blocksLeft != before.blocksLeft - 1)
         violation("step 9 did not count exactly one block");
@@ -657,7 +685,7 @@ class Harness {
         state_.blocksLeft > kind->blockCount || done + state_.blocksLeft > kind->blockCount)
       violation("block counters out of range: current " + std::to_string(state_.currentBlock) +
                 ", left " + std::to_string(state_.blocksLeft));
-    if (sessionRunning(state_.transferStep) && state_.blocksLeft == 0)
+    if (sessionRunning(state_.transferStep) && state_.blocksLeft == 0 && !state_.quietCheckPending)
       violation("a running session has no block left");
   }
 
@@ -778,6 +806,31 @@ class Harness {
     if (done != expected)
       violation("a complete session did " + std::to_string(done) + " blocks, not " +
                 std::to_string(expected));
+    checkCompleteExchanges(expected);
+  }
+
+  // A complete write sent every block of its range once and read exactly one sound answer to
+  // its command and one to its frame, nothing more; a complete read holds every block of the
+  // kind, each received once in a sound frame with nothing after it.
+  void checkCompleteExchanges(std::size_t expected) {
+    if (state_.outcome != SessionOutcome::Completed || state_.direction == Direction::Verify)
+      return;
+    const bool write = state_.direction == Direction::WriteToDevice;
+    for (unsigned b = 0; b < expected; ++b) {
+      const Exchange& e = exchanges_[b];
+      const bool sound = write ? e.framesSent == 1 && e.answersRead == 2 && e.soundAnswers == 2
+                               : e.answersRead == 1 && e.soundAnswers == 1 && e.soundFrames == 1;
+      if (!sound) {
+        violation("a complete session's block " + std::to_string(b) + " had " +
+                  std::to_string(e.framesSent) + " frames sent, " + std::to_string(e.soundAnswers) +
+                  " of " + std::to_string(e.answersRead) + " answers sound, " +
+                  std::to_string(e.soundFrames) + " sound frames");
+        return;
+      }
+    }
+    if (exchanges_.size() > expected) violation("a complete session exchanged blocks past its end");
+    if (!write && sizeOf(state_.fileName) != expected * blockSize)
+      violation("a complete read's file does not hold every block of the kind");
   }
 
   void checkTarget(unsigned done) {
@@ -805,6 +858,7 @@ class Harness {
   SessionState state_;
   LinkPort link_;
   FakeSerialPort port_;
+  PosixFileService files_;
   ScriptedOperator op_;
   RunReport report_;
 
@@ -817,6 +871,11 @@ class Harness {
   std::string previousName_;             // fileName before the session's start
   bool regularFile_ = true;              // the session's data file is not a device
   std::map<unsigned, Bytes> delivered_;  // blocks sent in valid frames, by index in the session
+  struct Exchange {
+    unsigned framesSent = 0, answersRead = 0, soundAnswers = 0, soundFrames = 0;
+  };
+  std::map<unsigned, Exchange> exchanges_;  // by index in the session
+  bool quietWait_ = false;                  // the step performed waits for a quiet line
   std::uintmax_t targetSizeAtStart_ = 0;
   bool otherOpenAtStart_ = false;
   bool identified_ = false, cleanEnd_ = false, declined_ = false;

@@ -60,12 +60,59 @@ void verifyReceivedBlock(SessionState& state, LinkPort& link, Operator& op) {
     return;
   }
   // The file ended inside the range: nothing more to compare, and the file stays open.
+  awaitQuietLine(state, link);
+}
+
+// What a session that has all its answers does at its end: a read's target must still be at
+// its path and close cleanly; a verification keeps its file open.
+void completeSession(SessionState& state, Operator& op) {
+  if (state.direction == Direction::ReadFromDevice) {
+    if (!targetStillNamed(state, op)) return;
+    // A target that cannot be closed cleanly may have lost its last blocks.
+    if (!closeDataFile(state)) return failTransfer("File write error !", false, state, op);
+  } else if (state.direction == Direction::WriteToDevice) {
+    closeDataFile(state);
+  }
   endSession(state, op, SessionOutcome::Completed);
 }
 
 }  // namespace
 
-StepResult sendBlockCommand(SessionState& state, LinkPort& link, Operator&) {
+std::optional<std::uint8_t> unaskedInput(LinkPort& link) {
+  std::array<std::uint8_t, 16> stray{};
+  if (link.port == nullptr || link.port->takeUnasked(stray) == 0) return std::nullopt;
+  link.lineQuiet = false;  // more of it may follow
+  return stray[0];
+}
+
+void awaitQuietLine(SessionState& state, LinkPort& link) {
+  startLinkGapRead(link);
+  state.quietCheckPending = true;
+}
+
+StepResult lineQuietAtEnd(SessionState& state, LinkPort& link, Operator& op) {
+  std::uint32_t count = 0;
+  const PollOutcome outcome = pollPending(link, count);
+  if (outcome.status == PollOutcome::Status::Pending) return StepResult::Waiting;
+  state.quietCheckPending = false;
+  if (outcome.status == PollOutcome::Status::Completed && count > 0) {
+    // The device sent its last answer again, or more: that answer cannot be trusted.
+    failTransfer("Transmission error : " + illegalAckDetail(link.ioBuffer[0]), true, state, op);
+    return StepResult::Advanced;
+  }
+  // A port that fails the wait tells nothing about answers that all came in whole.
+  link.lineQuiet = outcome.status == PollOutcome::Status::Completed;
+  completeSession(state, op);
+  return StepResult::Advanced;
+}
+
+StepResult sendBlockCommand(SessionState& state, LinkPort& link, Operator& op) {
+  // Bytes after the last answer, before anything was asked again: the device answered twice,
+  // and the copy would be taken for this command's acknowledgment.
+  if (const auto stray = unaskedInput(link)) {
+    failTransfer("Acknowledgment error : " + illegalAckDetail(*stray), true, state, op);
+    return StepResult::Advanced;
+  }
   const auto command = buildBlockCommand(state.direction, state.currentBlock);
   std::copy(command.begin(), command.end(), link.ioBuffer.begin());
   startLinkWrite(link, blockCommandSize);
@@ -89,6 +136,11 @@ StepResult blockCommandAnswered(SessionState& state, LinkPort& link, Operator& o
   if (state.direction != Direction::WriteToDevice) {
     startLinkRead(link, dataFrameSize);
     state.transferStep = TransferStep::AwaitDataFrame;
+    return StepResult::Advanced;
+  }
+  // The acknowledgment came twice: the copy would be taken for the data frame's answer.
+  if (const auto stray = unaskedInput(link)) {
+    failTransfer("Transmission error : " + illegalAckDetail(*stray), true, state, op);
     return StepResult::Advanced;
   }
   if (!readBlockToSend(state, link, op)) return StepResult::Advanced;
@@ -135,20 +187,15 @@ StepResult dataFrameReceived(SessionState& state, LinkPort& link, Operator& op) 
   return StepResult::Advanced;
 }
 
-StepResult blockCompleted(SessionState& state, LinkPort&, Operator& op) {
+StepResult blockCompleted(SessionState& state, LinkPort& link, Operator& op) {
   ++state.currentBlock;
   --state.blocksLeft;
   const unsigned done = state.currentBlock - state.firstBlock;
   op.blockCompleted(done, done + state.blocksLeft);
   if (state.blocksLeft != 0) {
     state.transferStep = TransferStep::SendCommand;
-  } else if (state.direction == Direction::Verify) {
-    endSession(state, op, SessionOutcome::Completed);  // a verification keeps its file open
-  } else if (closeDataFile(state) || state.direction == Direction::WriteToDevice) {
-    endSession(state, op, SessionOutcome::Completed);
   } else {
-    // A read target that cannot be closed cleanly may have lost its last blocks.
-    failTransfer("File write error !", false, state, op);
+    awaitQuietLine(state, link);
   }
   op.invalidate(Area::BlockLine, true);
   return StepResult::Advanced;

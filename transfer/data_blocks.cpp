@@ -1,8 +1,6 @@
 // The session's data file, block by block: a raw image of 256-byte blocks whose first block is
 // the session's firstBlock.
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "transfer/engine_internal.h"
 
@@ -18,14 +16,10 @@ std::uint32_t blockOffset(const SessionState& state) {
 }
 
 // Reads the file's next block into `block`, zero-filling what lies past the end. A read error
-// is not the end of the file: the read is repeated from the block's start, with the stream's
-// error cleared first so that the repeat can succeed.
+// is not the end of the file: the read is repeated from the block's start.
 BlockRead readBlock(DataFile& file, std::uint32_t offset, Block block) {
   for (int attempt = 0; attempt < fileAttempts; ++attempt) {
-    if (attempt > 0) {
-      file.clearState();
-      file.seek(offset);
-    }
+    if (attempt > 0) file.seek(offset);
     const DataFile::ReadResult read = file.read(block);
     if (read.endOfFile) {
       std::fill(block.begin() + static_cast<std::ptrdiff_t>(read.count), block.end(), 0);
@@ -40,24 +34,56 @@ DataFile& directionFile(SessionState& state) {
   return state.direction == Direction::ReadFromDevice ? state.targetFile : state.sourceFile;
 }
 
+// The path, then the OS's text and what can be done about it.
+std::string reasonDetail(const std::string& path, const OsError& error) {
+  std::string detail =
+      path + ": " + (error.text.empty() ? "error " + std::to_string(error.number) : error.text);
+  if (!error.advice.empty()) detail += "\n" + error.advice;
+  return detail;
+}
+
+// "File open error !" with the path and the reason; the file is left closed.
+bool refuseOpen(DataFile& file, Operator& op, const std::string& detail) {
+  file.close();
+  Message message = failMessage("File open error !");
+  message.detail = detail;
+  op.showMessage(message);
+  return false;
+}
+
 }  // namespace
 
 bool openDataFile(SessionState& state, Operator& op) {
   DataFile& file = directionFile(state);
   file.close();
   const bool reading = state.direction == Direction::ReadFromDevice;
-  std::error_code error;
-  // A directory opens as a stream on some systems, and then fails at every read.
-  const bool opened =
-      !std::filesystem::is_directory(state.fileName, error) &&
-      file.open(state.fileName, reading ? DataFile::Mode::Output : DataFile::Mode::Input);
-  if (!opened) {
-    file.close();
-    op.showMessage(failMessage("File open error !"));
-    return false;
-  }
+  const std::string& path = state.fileName;
+  if (state.files == nullptr) return refuseOpen(file, op, path + ": no access to files");
+  // A directory opens on some systems, and then fails at every read.
+  if (state.files->inspect(path).kind == PathKind::Directory)
+    return refuseOpen(file, op, path + ": a folder, not a file");
+  if (!file.open(*state.files, path, reading ? DataFile::Mode::Output : DataFile::Mode::Input))
+    return refuseOpen(file, op, reasonDetail(path, file.lastError()));
+  // Two sessions of ours never read and write one file at once.
+  if (!file.lock()) return refuseOpen(file, op, reasonDetail(path, file.lastError()));
   state.targetAwaitsTruncate = reading;
   return true;
+}
+
+Message fileFailure(std::string text, const DataFile& file) {
+  Message message = failMessage(std::move(text));
+  message.detail = reasonDetail(file.path(), file.lastError());
+  return message;
+}
+
+bool targetStillNamed(SessionState& state, Operator& op) {
+  if (state.targetFile.stillAtPath()) return true;
+  Message message = failMessage("File write error !");
+  message.detail = state.targetFile.path() +
+                   ": another file was put in its place, or it was removed, while "
+                   "the device's blocks were being written into it";
+  failTransfer(message, true, state, op);
+  return false;
 }
 
 bool closeDataFile(SessionState& state) {
@@ -89,14 +115,14 @@ bool readBlockToCompare(SessionState& state, Block block, bool& endOfFileMet, Op
 bool writeReceivedBlock(SessionState& state, LinkPort& link, Operator& op) {
   const auto block = std::span<const std::uint8_t>(link.ioBuffer).first(blockSize);
   for (int attempt = 0; attempt < fileAttempts; ++attempt) {
-    if (attempt > 0) {
-      state.targetFile.clearState();
-      state.targetFile.seek(blockOffset(state));
-    }
+    if (attempt > 0) state.targetFile.seek(blockOffset(state));
     // A block counts as written only once the OS has it: a stopped or killed session must
     // not lose what the device already sent.
     if (state.targetFile.write(block)) return true;
   }
+  // A write that failed part-way (a full disk, a size limit) leaves part of the block behind:
+  // the file ends at the last whole block received.
+  state.targetFile.cutTo(blockOffset(state));
   failTransfer("File write error !", true, state, op);
   return false;
 }

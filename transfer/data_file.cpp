@@ -1,7 +1,6 @@
 #include "transfer/data_file.h"
 
-#include <filesystem>
-#include <system_error>
+#include <algorithm>
 
 namespace morva {
 
@@ -9,79 +8,112 @@ DataFile::~DataFile() {
   close();
 }
 
-bool DataFile::open(const std::string& path, Mode mode) {
+bool DataFile::open(FileService& files, const std::string& path, Mode mode) {
   close();
   path_ = path;
   mode_ = mode;
+  position_ = 0;
+  length_.reset();
   if (mode == Mode::Input) {
-    file_ = std::fopen(path.c_str(), "rb");
-    return file_ != nullptr;
+    file_ = files.open(path, OpenMode::Read, lastError_);
+    if (file_ == nullptr) return false;
+    // A pipe or a terminal may keep a read waiting for ever, and the loop with it.
+    const PathKind kind = file_->kind();
+    if (kind != PathKind::Regular && kind != PathKind::BlockDevice) {
+      lastError_ = OsError{
+          0,
+          kind == PathKind::Directory ? "a folder, not a file" : "a pipe or a device, not a file",
+          FailureCause::Other};
+      file_.reset();
+      return false;
+    }
+    length_ = file_->length();
+    // Files of the kernel's (/proc) report 0 whatever they hold: read as the OS gives them.
+    if (length_ == 0u) length_.reset();
+    return true;
   }
-  // An existing file is opened for update so that its content survives until truncate();
-  // "x" creates a missing one and refuses to clobber one that appeared meanwhile. A device or
-  // a pipe has no content to keep, and opened for reading too, a pipe would have us as its
-  // own reader: it is opened for writing only, so that it waits for a real reader.
-  std::error_code error;
-  const bool regularOrMissing =
-      std::filesystem::is_regular_file(path, error) || !std::filesystem::exists(path, error);
-  file_ = std::fopen(path.c_str(), regularOrMissing ? "r+b" : "wb");
-  if (file_ == nullptr && regularOrMissing) file_ = std::fopen(path.c_str(), "wbx");
-  if (file_ == nullptr) return false;
-  // Unbuffered: each block goes to the OS in one write, and a failed write leaves nothing
-  // behind in the stream that a later retry or seek could stumble over.
-  std::setvbuf(file_, nullptr, _IONBF, 0);
-  return true;
+  // An existing file is opened for update so that its content survives until truncate(); a
+  // missing one is created, refusing to clobber one that appeared meanwhile. A device or a
+  // pipe has no content to keep, and opened for reading too, a pipe would have us as its own
+  // reader: it is opened for writing only, so that it waits for a real reader.
+  const PathKind kind = files.inspect(path).kind;
+  const bool regularOrMissing = kind == PathKind::Regular || kind == PathKind::Missing;
+  file_ = files.open(path, regularOrMissing ? OpenMode::Update : OpenMode::WriteOnly, lastError_);
+  if (file_ == nullptr && regularOrMissing)
+    file_ = files.open(path, OpenMode::CreateNew, lastError_);
+  return file_ != nullptr;
 }
 
 bool DataFile::close() {
   if (file_ == nullptr) return true;
-  const int result = std::fclose(file_);
-  file_ = nullptr;
-  return result == 0;
+  const bool closed = file_->close();
+  if (!closed) lastError_ = file_->lastError();
+  file_.reset();
+  return closed;
 }
 
 bool DataFile::truncate() {
-  namespace fs = std::filesystem;
-  if (file_ == nullptr || mode_ != Mode::Output || std::fflush(file_) != 0) return false;
-  std::error_code error;
-  const fs::file_type type = fs::status(path_, error).type();
-  if (type != fs::file_type::regular) {
-    // A device or a pipe holds no content to lose (and may not be positioned); a file that
-    // vanished since it was opened cannot be emptied.
-    return type != fs::file_type::not_found && type != fs::file_type::none &&
-           type != fs::file_type::unknown;
-  }
-  fs::resize_file(path_, 0, error);
-  return !error && std::fseek(file_, 0, SEEK_SET) == 0;
+  if (file_ == nullptr || mode_ != Mode::Output) return false;
+  // A device or a pipe holds no content to lose, and may not be positioned.
+  if (file_->kind() != PathKind::Regular) return true;
+  return (file_->truncate(0) || failed()) && seek(0);
+}
+
+bool DataFile::cutTo(std::uint64_t length) {
+  if (file_ == nullptr || mode_ != Mode::Output) return false;
+  if (file_->kind() != PathKind::Regular) return true;
+  return file_->truncate(length) || failed();
+}
+
+bool DataFile::stillAtPath() {
+  return file_ != nullptr && (file_->isAt(path_) || failed());
 }
 
 DataFile::ReadResult DataFile::read(std::span<std::uint8_t> into) {
-  ReadResult result;
-  if (file_ == nullptr) {
-    result.error = true;
-    return result;
+  if (file_ == nullptr) return ReadResult{0, false, true};
+  std::size_t wanted = into.size();
+  if (length_) {
+    const std::uint64_t left = *length_ > position_ ? *length_ - position_ : 0;
+    wanted = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, left));
   }
-  result.count = std::fread(into.data(), 1, into.size(), file_);
-  if (result.count < into.size()) {
-    result.error = std::ferror(file_) != 0;
-    result.endOfFile = !result.error && std::feof(file_) != 0;
+  ReadResult result = wanted > 0 ? file_->read(into.first(wanted)) : ReadResult{0, true, false};
+  position_ += result.count;
+  if (result.error) {
+    failed();
+  } else if (length_ && result.count < wanted) {
+    lastError_ = OsError{0, "the file became shorter while it was being read", FailureCause::Other};
+    result.endOfFile = false;
+    result.error = true;
+  } else if (wanted < into.size()) {
+    result.endOfFile = true;
   }
   return result;
 }
 
 bool DataFile::write(std::span<const std::uint8_t> bytes) {
-  if (file_ == nullptr) return false;
-  const std::size_t count = std::fwrite(bytes.data(), 1, bytes.size(), file_);
-  const bool flushed = std::fflush(file_) == 0;
-  return count == bytes.size() && flushed;
+  return file_ != nullptr && (file_->write(bytes) || failed());
 }
 
 bool DataFile::seek(std::uint32_t offset) {
-  return file_ != nullptr && std::fseek(file_, static_cast<long>(offset), SEEK_SET) == 0;
+  if (file_ == nullptr || !(file_->seek(offset) || failed())) return false;
+  position_ = offset;
+  return true;
 }
 
-void DataFile::clearState() {
-  if (file_ != nullptr) std::clearerr(file_);
+bool DataFile::lock() {
+  if (file_ == nullptr) return false;
+  const PathKind kind = file_->kind();
+  if (kind != PathKind::Regular && kind != PathKind::BlockDevice) return true;
+  return file_->lock(mode_ == Mode::Input ? LockKind::Shared : LockKind::Exclusive) || failed();
+}
+
+void DataFile::unlock() {
+  if (file_ != nullptr) file_->unlock();
+}
+
+bool DataFile::failed() {
+  lastError_ = file_->lastError();
+  return false;
 }
 
 }  // namespace morva

@@ -1,50 +1,72 @@
-// A data file: a raw image of 256-byte blocks, read or written strictly in block order.
-// Built on the C stream library because it tells a read error from the end of the file and
-// reports a failed flush, which a block that must reach the disk needs.
+// A data file: a raw image of 256-byte blocks, read or written strictly in block order, through
+// the OS's data-file service.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
+
+#include "transfer/file_service.h"
 
 namespace morva {
 
 class DataFile {
  public:
   enum class Mode { Input, Output };
+  using ReadResult = OpenFile::ReadResult;
 
   DataFile() = default;
   DataFile(const DataFile&) = delete;
   DataFile& operator=(const DataFile&) = delete;
   ~DataFile();
 
-  // Closes whatever was open, then opens `path`. Output never empties an existing file here
-  // (see truncate()); a missing output file is created. False when the stream is not usable.
-  bool open(const std::string& path, Mode mode);
-  // Closes the stream; false when buffered blocks could not be written out.
+  // Closes whatever was open, then opens `path` through `files`. Output never empties an
+  // existing file here (see truncate()); a missing output file is created. False (lastError())
+  // when the OS refused. Input must be a file or a disk, whose reads end: anything else is
+  // refused once open (lastError()), before a byte is read. It is read at the length it has
+  // now: see read().
+  bool open(FileService& files, const std::string& path, Mode mode);
+  // Closes the file; false when the OS reported that its blocks could not be written out.
   bool close();
   bool isOpen() const { return file_ != nullptr; }
 
-  // Empties the open output file and writes from its start again.
+  // Empties the open output file through what the OS handed out, never by its path, and
+  // writes from its start again. A device or a pipe has nothing to empty.
   bool truncate();
+  // Cuts an output file back to `length` bytes (a device or a pipe keeps what it was given).
+  bool cutTo(std::uint64_t length);
+  // True while the path it was opened by still names the open file.
+  bool stillAtPath();
+  const std::string& path() const { return path_; }
 
-  struct ReadResult {
-    std::size_t count = 0;
-    bool endOfFile = false;  // fewer bytes because the file has ended
-    bool error = false;      // a genuine read error, not the end
-  };
+  // An input file ends where it ended when opened, whatever has been added since; an end met
+  // before that (the file shrank under us) is an error, not the end.
   ReadResult read(std::span<std::uint8_t> into);
-  // Writes and flushes; true only when the bytes reached the OS.
+  // True only when every byte reached the OS.
   bool write(std::span<const std::uint8_t> bytes);
   bool seek(std::uint32_t offset);
-  void clearState();
+
+  // The advisory lock of a session (shared for a source, exclusive for a target), taken on a
+  // file or a disk; a pipe or a device has nothing two sessions could mix up. False
+  // (lastError()) while another session of ours holds the file.
+  bool lock();
+  void unlock();
+
+  // Why the last open, read, write or close failed.
+  const OsError& lastError() const { return lastError_; }
 
  private:
-  std::FILE* file_ = nullptr;
+  bool failed();
+
+  std::unique_ptr<OpenFile> file_;
   std::string path_;
   Mode mode_ = Mode::Input;
+  std::optional<std::uint64_t> length_;  // an input's length when opened
+  std::uint64_t position_ = 0;
+  OsError lastError_;
 };
 
 }  // namespace morva

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -29,6 +30,8 @@ PollOutcome pollPending(LinkPort& link, std::uint32_t& count);
 // Start a read of `size` bytes into ioBuffer, or a write of ioBuffer's first `size` bytes.
 // A start the port refuses is remembered, so that the step polling it fails.
 void startLinkRead(LinkPort& link, std::size_t size);
+// Starts waiting one inter-byte gap for a byte into ioBuffer.
+void startLinkGapRead(LinkPort& link);
 void startLinkWrite(LinkPort& link, std::size_t size);
 
 // The common end of a poll inside a step. Pending: nothing has changed (the step waits).
@@ -47,6 +50,14 @@ StepResult readAnswerAfterWrite(SessionState& state, LinkPort& link, Operator& o
 
 // Every end of a session: no step follows, the outcome is kept, the front end is told.
 void endSession(SessionState& state, Operator& op, SessionOutcome outcome);
+
+// Input that came when no answer was due, taken without waiting: its first byte, or none when
+// the line held nothing. Such input means a device that answered more than it was asked.
+std::optional<std::uint8_t> unaskedInput(LinkPort& link);
+// The session has every answer it asked for: it completes once the line stays quiet for one
+// gap (the current step is performed again meanwhile, see lineQuietAtEnd).
+void awaitQuietLine(SessionState& state, LinkPort& link);
+StepResult lineQuietAtEnd(SessionState& state, LinkPort& link, Operator& op);
 
 Message makeMessage(std::string text, std::string caption, Icon icon,
                     Buttons buttons = Buttons::Ok);
@@ -81,6 +92,12 @@ bool readBlockToSend(SessionState& state, LinkPort& link, Operator& op);
 bool readBlockToCompare(SessionState& state, Block block, bool& endOfFileMet, Operator& op);
 // ioBuffer's block into targetFile, flushed to the OS; closes targetFile on failure.
 bool writeReceivedBlock(SessionState& state, LinkPort& link, Operator& op);
+
+// False, after "File write error !" (the file closed), once the read's target path names
+// another file or none: the blocks would go where nobody can reach them.
+bool targetStillNamed(SessionState& state, Operator& op);
+// "Fail" with `text`, and the file's path and the OS's reason as the detail.
+Message fileFailure(std::string text, const DataFile& file);
 
 inline constexpr int fileAttempts = 20;
 

@@ -35,7 +35,9 @@ StepResult performTransferStep(TransferStep step, SessionState& state, LinkPort&
                                Operator& op) {
   const int number = stepNumber(step);
   if (number < 1 || number > 9 || step != state.transferStep) return StepResult::Ignored;
-  const StepResult result = steps[static_cast<std::size_t>(number)](state, link, op);
+  const StepResult result = state.quietCheckPending
+                                ? lineQuietAtEnd(state, link, op)
+                                : steps[static_cast<std::size_t>(number)](state, link, op);
   // Whatever a step did, the status line shows the step that follows.
   if (result == StepResult::Advanced) op.invalidate(Area::StatusLine, true);
   return result;
@@ -64,6 +66,15 @@ void startLinkRead(LinkPort& link, std::size_t size) {
   if (link.port == nullptr)
     link.failedStart = OsError{static_cast<int>(noPortError), "no port", FailureCause::Other};
   else if (!link.port->startRead(std::span(link.ioBuffer).first(size)))
+    link.failedStart = link.port->lastError();
+}
+
+void startLinkGapRead(LinkPort& link) {
+  link.failedStart.reset();
+  link.lineQuiet = false;
+  if (link.port == nullptr)
+    link.failedStart = OsError{static_cast<int>(noPortError), "no port", FailureCause::Other};
+  else if (!link.port->startGapRead(std::span(link.ioBuffer).first(1)))
     link.failedStart = link.port->lastError();
 }
 
@@ -104,14 +115,23 @@ Message question(std::string text) {
 }
 
 void failTransfer(const std::string& text, bool closeFile, SessionState& state, Operator& op) {
+  failTransfer(failMessage(text), closeFile, state, op);
+}
+
+void failTransfer(const Message& message, bool closeFile, SessionState& state, Operator& op) {
   // The box comes first: while it is up the session still stands at the failing step.
-  op.showMessage(failMessage(text));
+  op.showMessage(message);
   if (closeFile) closeDataFile(state);
   endSession(state, op, SessionOutcome::Failed);
 }
 
 void endSession(SessionState& state, Operator& op, SessionOutcome outcome) {
   state.transferStep = TransferStep::Idle;
+  state.quietCheckPending = false;
+  // A file that stays open after its session (a verification's, a stopped one's) is no
+  // longer the session's: another may use it.
+  state.sourceFile.unlock();
+  state.targetFile.unlock();
   state.outcome = outcome;
   op.sessionEnded(outcome);
 }
@@ -160,10 +180,12 @@ StepResult identificationArrived(SessionState& state, LinkPort& link, Operator& 
   state.firmwareVersionText = formatVersionText(reply[0], reply[1]);
   state.secondVersionText = formatVersionText(reply[2], reply[3]);
   state.transferStep = TransferStep::SendCommand;
-  // Only now, with the device known to answer, may an existing target lose its old content.
+  // Only now, with the device known to answer, may an existing target lose its old content:
+  // the file we hold, and only while its path still names it.
   if (state.targetAwaitsTruncate && state.direction == Direction::ReadFromDevice) {
     state.targetAwaitsTruncate = false;
-    if (!state.targetFile.truncate()) failTransfer("File open error !", true, state, op);
+    if (targetStillNamed(state, op) && !state.targetFile.truncate())
+      failTransfer(fileFailure("File open error !", state.targetFile), true, state, op);
   }
   op.invalidate(Area::Window, true);
   return StepResult::Advanced;

@@ -11,26 +11,12 @@
 #include <string>
 #include <utility>
 
+#include "transfer/os_error.h"
 #include "transfer/timeouts.h"
 
 namespace morva {
 
 using Clock = std::chrono::steady_clock;
-
-// Why an OS call failed. The number is what "Error code : N" shows; the cause lets the front
-// ends explain the common cases (another program holds the port, no permission).
-enum class FailureCause { None, Busy, PermissionDenied, NotFound, NotATerminal, Vanished, Other };
-
-struct OsError {
-  OsError() = default;
-  OsError(int number, std::string text, FailureCause cause, std::string advice = {})
-      : number(number), text(std::move(text)), cause(cause), advice(std::move(advice)) {}
-
-  int number = 0;
-  std::string text;
-  FailureCause cause = FailureCause::None;
-  std::string advice;  // what the person at the machine can do about it, where the OS knows
-};
 
 // The closed set of answers a poll can give.
 struct PollResult {
@@ -80,6 +66,15 @@ class SerialPort {
   // Starts a write; it completes once the bytes have left (where the OS can tell), bounded by
   // the per-byte time-out. Same failure rule as startRead.
   virtual bool startWrite(std::span<const std::uint8_t> bytes) = 0;
+
+  // Takes, without waiting, up to buffer.size() bytes that have arrived and that no read has
+  // taken: between two exchanges, input nothing asked for. 0 when there are none, while an
+  // operation is outstanding, or when the OS cannot tell (a gone device fails the next start).
+  virtual std::size_t takeUnasked(std::span<std::uint8_t> buffer) = 0;
+  // Starts a read like startRead() that waits one inter-byte gap (the interval given to
+  // configure()) from its start for a first byte: whether a device that owes nothing is
+  // still sending something.
+  virtual bool startGapRead(std::span<std::uint8_t> buffer) = 0;
 
   // Asks once, without waiting, how the outstanding operation stands. With nothing outstanding,
   // or on a closed port, it fails.

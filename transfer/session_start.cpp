@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <system_error>
 
 #include "transfer/engine_internal.h"
 
@@ -22,14 +21,6 @@ bool equalsIgnoringCase(const std::string& a, std::string_view b) {
     return std::tolower(static_cast<unsigned char>(x)) ==
            std::tolower(static_cast<unsigned char>(y));
   });
-}
-
-// Like a read-only attribute: nobody may write to it, whoever runs the program.
-bool writeProtected(const std::filesystem::path& path) {
-  using std::filesystem::perms;
-  std::error_code error;
-  const perms p = std::filesystem::status(path, error).permissions();
-  return (p & (perms::owner_write | perms::group_write | perms::others_write)) == perms::none;
 }
 
 StartResult refuse(SessionState& state, StartResult result,
@@ -85,8 +76,12 @@ bool repeatAllowed(const SessionState& state, Operator& op) {
 
 // The check of the chosen file against the direction; Started when it may be opened.
 StartResult checkDataFile(SessionState& state, Operator& op) {
-  std::error_code error;
-  const bool exists = std::filesystem::exists(state.fileName, error);
+  if (state.files == nullptr) {
+    op.showMessage(failMessage("File open error !"));
+    return refuse(state, StartResult::Failed);
+  }
+  const PathInfo path = state.files->inspect(state.fileName);
+  const bool exists = path.kind != PathKind::Missing;
   if (state.direction != Direction::ReadFromDevice) {
     if (exists) return StartResult::Started;
     op.showMessage(warning("File " + state.fileName + " doesn't exist !", Icon::Error));
@@ -100,7 +95,7 @@ StartResult checkDataFile(SessionState& state, Operator& op) {
   question.secondIsDefault = true;
   if (op.showMessage(question) != Answer::Yes)
     return refuse(state, StartResult::Declined, SessionOutcome::Declined);
-  if (!writeProtected(state.fileName)) return StartResult::Started;
+  if (!path.writeProtected) return StartResult::Started;
   op.showMessage(failMessage(state.fileName + " :\nWrite access denied !"));
   return refuse(state, StartResult::Failed);
 }
@@ -110,6 +105,8 @@ StartResult sendWakeUp(SessionState& state, LinkPort& link, Operator& op) {
   link.failedStart.reset();
   link.lineQuiet = false;
   if (!link.port->startWrite(std::span<const std::uint8_t>(link.ioBuffer).first(1))) {
+    state.sourceFile.unlock();  // the file stays open, but no session holds it
+    state.targetFile.unlock();
     op.showMessage(failMessage("Communication error : " + std::to_string(static_cast<unsigned>(
                                                               link.port->lastError().number))));
     return refuse(state, StartResult::Failed);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "transfer/data_file.h"
+#include "transfer/file_service.h"
 #include "transfer/kinds.h"
 #include "transfer/session_steps.h"
 
@@ -36,6 +37,8 @@ struct SessionState {
   // The kind the running session started with: the menus may be highlighted meanwhile.
   DataKind sessionKind = DataKind::FirmwareUpgrade;
 
+  // The OS's data files, lent by the front end; the session's files are reached only here.
+  FileService* files = nullptr;
   DataFile sourceFile;  // write and verify
   DataFile targetFile;  // read
   SessionOutcome outcome = SessionOutcome::None;
@@ -48,6 +51,9 @@ struct SessionState {
 
   // A read's existing target keeps its old content until the device has identified itself.
   bool targetAwaitsTruncate = false;
+  // The last answer is in; the session ends once the line has stayed quiet for one gap after
+  // it (the step that found the end stays current meanwhile).
+  bool quietCheckPending = false;
 };
 
 }  // namespace morva

@@ -1,8 +1,12 @@
 #include "frontends/cli/cli_app.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <system_error>
 
@@ -28,6 +32,7 @@ struct Run {
 
   Run(const Options& o, Environment& e) : options(o), env(e), op(e.console, e.err, o.yes, o.file) {
     link.port = &env.port;
+    state.files = &env.files;
     if (options.trace) {
       tracer = std::make_unique<TracingPort>(env.port, [this](const std::string& line) {
         env.err << line << '\n' << std::flush;
@@ -241,6 +246,22 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& err,
     return exitUsage;
   }
   return run(*parsed.options);
+}
+
+int closeStandardOutput(int status, std::ostream& err) {
+  errno = 0;
+  std::cout.flush();
+  int number = errno;
+  bool failed = !std::cout.good();
+  errno = 0;
+  if (std::fclose(stdout) != 0) {
+    failed = true;
+    if (number == 0) number = errno;
+  }
+  if (!failed) return status;
+  err << "morva-cli: write error" << (number != 0 ? std::string(": ") + std::strerror(number) : "")
+      << '\n';
+  return exitTransferFailed;
 }
 
 int runCli(const Options& options, Environment& env) {

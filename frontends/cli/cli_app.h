@@ -9,6 +9,7 @@
 #include "frontends/cli/options.h"
 #include "link/port_lister.h"
 #include "platform/console.h"
+#include "transfer/file_service.h"
 #include "transfer/operator.h"
 #include "transfer/serial_port.h"
 
@@ -17,6 +18,7 @@ namespace morva::cli {
 struct Environment {
   SerialPort& port;
   PortLister& lister;
+  FileService& files;
   Console& console;
   std::ostream& out;
   std::ostream& err;
@@ -30,5 +32,10 @@ int runCli(const Options& options, Environment& env);
 // exitUsage; otherwise `run` does the work with the options.
 int runCommandLine(const std::vector<std::string>& args, std::ostream& err,
                    const std::function<int(const Options&)>& run);
+
+// Flushes and closes standard output as GNU tools do: when that fails (a full disk, a closed
+// pipe), "morva-cli: write error: REASON" goes to `err` and the exit status is 1, whatever
+// `status` was; otherwise `status`.
+int closeStandardOutput(int status, std::ostream& err);
 
 }  // namespace morva::cli

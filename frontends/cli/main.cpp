@@ -7,6 +7,7 @@
 
 #include "frontends/cli/cli_app.h"
 #include "platform/posix/console.h"
+#include "platform/posix/file_service.h"
 #include "platform/posix/port_lister.h"
 #include "platform/posix/serial_port.h"
 #include "platform/posix/user_state.h"
@@ -57,16 +58,18 @@ int main(int argc, char** argv) {
     PosixConsole console;
     PosixSerialPort port;
     PosixPortLister lister;
+    PosixFileService files;
     SimulatedDevice simulated;
-    cli::Environment env{port,      lister,
-                         console,   std::cout,
-                         std::cerr, [&] { return simulated.start(options.simulateReset); }};
+    cli::Environment env{port, lister, files, console, std::cout, std::cerr, [&] {
+                           return simulated.start(options.simulateReset);
+                         }};
+    int status = cli::exitNoDevice;
     try {
-      return cli::runCli(options, env);
+      status = cli::runCli(options, env);
     } catch (const std::exception& e) {
       // Only the simulated device throws: no pseudo-terminal, or its memory unusable.
       std::cerr << "morva-cli: " << e.what() << '\n';
-      return cli::exitNoDevice;
     }
+    return cli::closeStandardOutput(status, std::cerr);
   });
 }

@@ -5,6 +5,7 @@
 
 #include "frontends/cli/cli_app.h"
 #include "platform/win32/console.h"
+#include "platform/win32/file_service.h"
 #include "platform/win32/port_lister.h"
 #include "platform/win32/serial_port.h"
 
@@ -21,7 +22,9 @@ int main(int argc, char** argv) {
     Win32Console console;
     Win32SerialPort port;
     Win32PortLister lister;
-    cli::Environment env{port, lister, console, std::cout, std::cerr, [] { return std::string(); }};
-    return cli::runCli(options, env);
+    Win32FileService files;
+    cli::Environment env{
+        port, lister, files, console, std::cout, std::cerr, [] { return std::string(); }};
+    return cli::closeStandardOutput(cli::runCli(options, env), std::cerr);
   });
 }

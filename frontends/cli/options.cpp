@@ -164,7 +164,8 @@ No, is taken. With --yes a verification lists its first 10 differences, then cou
 
 Exit status:
   0    the session completed (verify: and no difference was found)
-  1    the transfer failed, was declined, or verify found differences
+  1    the transfer failed, was declined, or verify found differences; or the
+       output could not be written
   2    bad usage
   3    no serial port, or the Vk350 was not found
   4    the session could not start (file missing, wrong extension, not overwritten, ...)

@@ -42,6 +42,18 @@ bool TracingPort::startWrite(std::span<const std::uint8_t> bytes) {
   return inner_.startWrite(bytes);
 }
 
+std::size_t TracingPort::takeUnasked(std::span<std::uint8_t> buffer) {
+  const std::size_t n = inner_.takeUnasked(buffer);
+  if (n > 0) sink_(traceLine("<-", buffer.first(n)) + " (nobody asked)");
+  return n;
+}
+
+bool TracingPort::startGapRead(std::span<std::uint8_t> buffer) {
+  readBuffer_ = buffer;
+  reading_ = true;
+  return inner_.startGapRead(buffer);
+}
+
 void TracingPort::discardUntilQuiet(Clock::time_point limit) {
   reading_ = false;
   sink_("waiting for a quiet line");

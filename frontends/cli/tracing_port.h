@@ -25,6 +25,8 @@ class TracingPort : public SerialPort {
   bool transmitPriority(std::uint8_t byte) override;
   bool startRead(std::span<std::uint8_t> buffer) override;
   bool startWrite(std::span<const std::uint8_t> bytes) override;
+  std::size_t takeUnasked(std::span<std::uint8_t> buffer) override;
+  bool startGapRead(std::span<std::uint8_t> buffer) override;
   PollResult poll() override;
   WaitHint waitHint() const override { return inner_.waitHint(); }
   void waitForProgress(Clock::time_point until) override { inner_.waitForProgress(until); }

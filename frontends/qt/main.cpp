@@ -10,6 +10,7 @@
 #include "frontends/qt/options.h"
 #include "frontends/qt/qt_canvas.h"
 #include "frontends/qt/screenshot.h"
+#include "platform/posix/file_service.h"
 #include "platform/posix/port_lister.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
   const qt::GuiOptions& options = *parsed.options;
 
   PosixSerialPort port;
+  PosixFileService files;
   std::unique_ptr<sim::Simulator> simulator;
   if (options.simulate || !options.screenshot.empty()) {
     try {
@@ -72,9 +74,10 @@ int main(int argc, char** argv) {
     }
   }
   if (!options.screenshot.empty())
-    return qt::renderScreenshot(simulator->portPath(), options.screenshot, port);
+    return qt::renderScreenshot(simulator->portPath(), options.screenshot, port, files);
 
   ProgramOptions programOptions;
+  programOptions.files = &files;
   programOptions.extraPorts = options.ports;
   if (simulator) programOptions.extraPorts.push_back(simulator->portPath());
   programOptions.executableDir = QApplication::applicationDirPath().toStdString();

@@ -49,7 +49,7 @@ bool writeImage(const QString& path) {
 }  // namespace
 
 int renderScreenshot(const std::string& simulatorPort, const std::string& file, SerialPort& port,
-                     int block) {
+                     FileService& files, int block) {
   QTemporaryDir folder;
   const QString image = folder.filePath("firmware.upg");
   if (!folder.isValid() || !writeImage(image)) {
@@ -60,6 +60,7 @@ int renderScreenshot(const std::string& simulatorPort, const std::string& file, 
   NoListedPorts lister;
   ProgramOptions options;
   options.extraPorts = {simulatorPort};
+  options.files = &files;
   FrontEnd frontEnd(dialogs, port, lister, options);
   if (frontEnd.start() != 0) return 1;
   MainWindow& window = frontEnd.window();

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "transfer/file_service.h"
 #include "transfer/serial_port.h"
 
 namespace morva::qt {
@@ -12,6 +13,6 @@ namespace morva::qt {
 // image from the menus, and at block `block` the main window is rendered into the PNG `file`.
 // 0 when the picture was written; failures are told on stderr.
 int renderScreenshot(const std::string& simulatorPort, const std::string& file, SerialPort& port,
-                     int block = 187);
+                     FileService& files, int block = 187);
 
 }  // namespace morva::qt

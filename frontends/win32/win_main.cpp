@@ -8,6 +8,7 @@
 #include "frontends/win32/dialogs.h"
 #include "frontends/win32/main_window.h"
 #include "frontends/win32/message_loop.h"
+#include "platform/win32/file_service.h"
 #include "platform/win32/port_lister.h"
 #include "platform/win32/serial_port.h"
 
@@ -37,7 +38,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   Win32PortLister lister;
   Win32Dialogs dialogs;
   MainWindow window(instance, dialogs, picture, showCommand);
+  Win32FileService files;
   ProgramOptions options;
+  options.files = &files;
   options.executableDir = programDirectory();
   Program program(window, port, lister, options);
   window.attach(program);

@@ -180,6 +180,21 @@ bool PosixSerialPort::startWrite(std::span<const std::uint8_t> bytes) {
   return true;
 }
 
+std::size_t PosixSerialPort::takeUnasked(std::span<std::uint8_t> buffer) {
+  int waiting = 0;
+  if (fd_ < 0 || op_ || buffer.empty() || ioctl(fd_, FIONREAD, &waiting) != 0 || waiting <= 0)
+    return 0;
+  const ssize_t n =
+      ::read(fd_, buffer.data(), std::min(buffer.size(), static_cast<std::size_t>(waiting)));
+  return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+bool PosixSerialPort::startGapRead(std::span<std::uint8_t> buffer) {
+  if (!startRead(buffer)) return false;
+  op_->deadline = now_() + timeouts_.interval;
+  return true;
+}
+
 bool PosixSerialPort::beginOperation(Operation op) {
   if (fd_ < 0) return refuseStart(badDescriptor());
   if (op_) {

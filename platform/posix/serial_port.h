@@ -54,6 +54,9 @@ class PosixSerialPort : public PortSkeleton {
   // the time runs out first, the write completes with the count the driver took: the device
   // got those bytes and never sees the rest, as with a port whose write time-out expired.
   bool startWrite(std::span<const std::uint8_t> bytes) override;
+  // FIONREAD, then a read of what is there.
+  std::size_t takeUnasked(std::span<std::uint8_t> buffer) override;
+  bool startGapRead(std::span<std::uint8_t> buffer) override;
 
   // While a read is pending: the descriptor (readable when bytes come or the device is gone)
   // and the read's next time-out. While a write is pending: no descriptor, and a re-check

@@ -127,6 +127,7 @@ bool Win32SerialPort::configure(const Timeouts& timeouts) {
   chain.take(SetCommState(h, &dcb));
   chain.take(SetupComm(h, queueSize, queueSize));
   chain.take(SetCommTimeouts(h, &limits));
+  gapTimeouts_ = false;
   if (chain.ok) return true;
   // A call may fail without setting an error; the number must still say something went wrong.
   return fail(portError(chain.firstError != 0 ? chain.firstError : ERROR_INVALID_FUNCTION));
@@ -173,6 +174,52 @@ bool Win32SerialPort::startWrite(std::span<const std::uint8_t> bytes) {
                           nullptr, &record));
 }
 
+std::size_t Win32SerialPort::takeUnasked(std::span<std::uint8_t> buffer) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!isOpen() || outstanding_ != Operation::None || buffer.empty() ||
+      !ClearCommError(asHandle(handle_), &errors, &status) || status.cbInQue == 0)
+    return 0;
+  restoreLineTimeouts();
+  OVERLAPPED& record = records_->prepare(Operation::Read);
+  const DWORD want = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(buffer.size()));
+  DWORD count = 0;
+  if (!ReadFile(asHandle(handle_), buffer.data(), want, nullptr, &record) &&
+      GetLastError() != ERROR_IO_PENDING)
+    return 0;
+  // The bytes are in the driver's queue already: the read ends without waiting on the line.
+  if (!GetOverlappedResult(asHandle(handle_), &record, &count, TRUE) &&
+      GetLastError() != ERROR_TIMEOUT)
+    return 0;
+  return count;
+}
+
+bool Win32SerialPort::startGapRead(std::span<std::uint8_t> buffer) {
+  if (!beginOperation(Operation::Read, buffer.size())) return false;
+  const auto interval = static_cast<DWORD>(timeouts_.interval.count());
+  if (!setTimeouts(interval, 0, interval)) {
+    outstanding_ = Operation::None;
+    return refuseStart(portError(GetLastError()));
+  }
+  gapTimeouts_ = true;
+  deadline_ = Clock::now() + timeouts_.interval;
+  OVERLAPPED& record = records_->prepare(Operation::Read);
+  return issued(ReadFile(asHandle(handle_), buffer.data(), static_cast<DWORD>(buffer.size()),
+                         nullptr, &record));
+}
+
+bool Win32SerialPort::setTimeouts(unsigned long interval, unsigned long perByte,
+                                  unsigned long total) {
+  COMMTIMEOUTS limits{interval, perByte, total, perByte, 0};
+  return SetCommTimeouts(asHandle(handle_), &limits) != FALSE;
+}
+
+void Win32SerialPort::restoreLineTimeouts() {
+  if (!gapTimeouts_ || !isOpen()) return;
+  const auto perByte = static_cast<DWORD>(timeouts_.perByte.count());
+  gapTimeouts_ = !setTimeouts(static_cast<DWORD>(timeouts_.interval.count()), perByte, 0);
+}
+
 bool Win32SerialPort::beginOperation(Operation operation, std::size_t size) {
   if (!isOpen()) return refuseStart(notOpen());
   if (outstanding_ != Operation::None) {
@@ -180,6 +227,7 @@ bool Win32SerialPort::beginOperation(Operation operation, std::size_t size) {
     return refuseStart(win32Error(ERROR_BUSY, FailureCause::Other));
   }
   forgetFailedStart();  // an unreported failed start is overtaken by this one
+  restoreLineTimeouts();
   outstanding_ = operation;
   deadline_ = Clock::now() + timeouts_.perByte * size;
   return true;

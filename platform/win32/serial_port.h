@@ -45,6 +45,11 @@ class Win32SerialPort : public PortSkeleton {
   // fail with its error.
   bool startRead(std::span<std::uint8_t> buffer) override;
   bool startWrite(std::span<const std::uint8_t> bytes) override;
+  // ClearCommError's cbInQue, then a read of what is there (which the driver ends at once).
+  std::size_t takeUnasked(std::span<std::uint8_t> buffer) override;
+  // A read under time-outs of its own: none per byte, the interval in total; the line's
+  // time-outs are set again before the next operation.
+  bool startGapRead(std::span<std::uint8_t> buffer) override;
 
   // While an operation is outstanding: its event handle (an intptr_t) and the end of its total
   // time-out (120 ms per byte), or a short re-check once that has passed. After a failed
@@ -68,6 +73,8 @@ class Win32SerialPort : public PortSkeleton {
   PollResult pollOutstanding() override;
   bool beginOperation(Operation operation, std::size_t size);
   bool issued(bool ok);
+  bool setTimeouts(unsigned long interval, unsigned long perByte, unsigned long total);
+  void restoreLineTimeouts();
   void abandonOutstanding();
   void awaitRelease();
 
@@ -76,6 +83,7 @@ class Win32SerialPort : public PortSkeleton {
   Operation outstanding_ = Operation::None;
   Clock::time_point deadline_;
   Timeouts timeouts_ = lineTimeouts;
+  bool gapTimeouts_ = false;  // the driver holds a gap read's time-outs, not the line's
 };
 
 }  // namespace morva

@@ -12,6 +12,7 @@
 
 #include "app/commands.h"
 #include "app/program.h"
+#include "platform/posix/file_service.h"
 #include "tests/app/fake_desktop.h"
 #include "tests/support/files.h"
 #include "tests/support/scripted_machine.h"
@@ -25,6 +26,8 @@ class ProgramTest : public ::testing::Test, protected ScriptedMachine {
   ProgramOptions options;
   std::optional<Program> program;
   ScratchDir dir;
+
+  void SetUp() override { options.files = &files; }
 
   int start(std::vector<std::string> ports) {
     lister.names = std::move(ports);

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "frontends/cli/cli_app.h"
+#include "platform/posix/file_service.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
 #include "tests/support/cli_run.h"

@@ -189,5 +189,37 @@ TEST_F(Replay, AVerifyOfAStoppedReadComparesTheBlocksItKept) {
   EXPECT_EQ(report.sessions[1].blocksDone, 2u);
 }
 
+// An answer sent twice leaves its copy waiting, asked for by nobody: found before the next
+// command, before the frame or after the last answer, it ends the session there.
+TEST_F(Replay, AnAnswerSentTwiceNeverLetsASessionComplete) {
+  Action twice;
+  twice.mode = Mode::Twice;
+  struct Row {
+    Direction direction;
+    int cleanBlocks, correct;  // what goes right before the answer sent twice
+    const char* message;
+  };
+  constexpr auto W = Direction::WriteToDevice;
+  const Row rows[] = {
+      {W, 0, 1, "Fail: Transmission error : illegal ACK :  6"},
+      {W, 0, 3, "Fail: Acknowledgment error : illegal ACK :  6"},
+      {W, 1, 3, "Fail: Transmission error : illegal ACK :  6"},
+      {Direction::ReadFromDevice, 383, 2, "Fail: Transmission error : illegal ACK : "}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message() << row.cleanBlocks << " blocks, " << row.correct);
+    const RunReport report =
+        run(InputBuilder()
+                .session(configFor(row.direction, DataKind::FixtureLibraries, FileSize::Bytes300))
+                .cleanBlocks(row.direction, row.cleanBlocks)
+                .correct(row.correct)
+                .action(twice)
+                .bytes());
+    EXPECT_THAT(report.violations, IsEmpty());
+    ASSERT_EQ(report.sessions.size(), 1u);
+    EXPECT_EQ(report.sessions[0].outcome, SessionOutcome::Failed);
+    EXPECT_THAT(report.messages, ElementsAre(::testing::StartsWith(row.message)));
+  }
+}
+
 }  // namespace
 }  // namespace morva::fuzz

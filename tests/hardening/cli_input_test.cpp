@@ -71,19 +71,58 @@ std::string explain(const ProgramResult& r) {
          "\nstderr:\n" + r.err + "stdout:\n" + r.out;
 }
 
-TEST_F(CliProgram, AFileThatIsADirectoryIsRefusedAndLeftAlone) {
+// A folder, a named pipe (no writer: its read would wait for ever) or a device that never ends
+// (/dev/zero) is no file to send or read into: refused with the path and the reason on the
+// next line, before the device is woken, and left as it was.
+TEST_F(CliProgram, WhatIsNotAFileIsRefusedWithItsReasonAndLeftAlone) {
   fs::create_directory(dir / "images.upg");
   writeFile(dir / "images.upg" / "inside", {1, 2, 3});
+  ASSERT_EQ(mkfifo((dir / "pipe.upg").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", dir / "zero.upg");
   const auto before = treeOf(dir.path());
-  for (const char* direction : {"write", "verify", "read"}) {
-    SCOPED_TRACE(direction);
-    const ProgramResult r = run({direction, "program", dir / "images.upg"}, true);
-    EXPECT_EQ(r.status, exitNotStarted) << explain(r);
-    EXPECT_TRUE(contains(r.err, "Fail: File open error !\n")) << explain(r);
+  struct Row {
+    const char* name;
+    std::vector<const char*> directions;
+    const char* reason;
+  };
+  const Row rows[] = {{"images.upg", {"write", "verify", "read"}, "a folder, not a file"},
+                      {"pipe.upg", {"write", "verify"}, "a pipe or a device, not a file"},
+                      {"zero.upg", {"write", "verify"}, "a pipe or a device, not a file"}};
+  for (const Row& row : rows) {
+    for (const char* direction : row.directions) {
+      SCOPED_TRACE(std::string(direction) + " " + row.name);
+      const fs::path path = dir / row.name;
+      const ProgramResult r = run({direction, "program", path}, true);
+      EXPECT_EQ(r.status, exitNotStarted) << explain(r);
+      EXPECT_TRUE(
+          contains(r.err, "Fail: File open error !\n" + path.string() + ": " + row.reason + "\n"))
+          << explain(r);
+    }
   }
   EXPECT_EQ(treeOf(dir.path()), before);
   EXPECT_EQ(readFile(dir / "images.upg" / "inside"), (std::vector<std::uint8_t>{1, 2, 3}));
   EXPECT_EQ(device->stats().wakeUps, 0u) << "the device was woken for a file that cannot serve";
+}
+
+// A file size limit cuts the target in the middle of block 10: the read fails, and the file
+// ends at the last whole block received.
+TEST_F(CliProgram, ATargetWriteThatFailsPartWayLeavesOnlyWholeBlocks) {
+  const fs::path target = dir / "limited.upg";
+  const ProgramResult r = runProgram(
+      "/usr/bin/prlimit", {"--fsize=" + std::to_string(10 * block + 100), MORVA_CLI_PROGRAM, "read",
+                           "program", target, "--port", device->portPath(), "-q"});
+  EXPECT_EQ(r.status, exitTransferFailed) << explain(r);
+  EXPECT_TRUE(contains(r.err, "Fail: File write error !\n")) << explain(r);
+  EXPECT_EQ(readFile(target), slice(memory, 0, 10 * block));
+}
+
+// As with GNU tools, output that cannot be written is a failed run, not a quiet success.
+TEST_F(CliProgram, StandardOutputThatCannotBeWrittenFailsTheRun) {
+  const ProgramResult r = runProgram(
+      "/bin/sh",
+      {"-c", "exec \"$0\" detect --port \"$1\" >/dev/full", MORVA_CLI_PROGRAM, device->portPath()});
+  EXPECT_EQ(r.status, exitTransferFailed) << explain(r);
+  EXPECT_TRUE(contains(r.err, "morva-cli: write error: No space left on device\n")) << explain(r);
 }
 
 TEST_F(CliProgram, APathInAMissingDirectoryCreatesNothing) {
@@ -96,7 +135,9 @@ TEST_F(CliProgram, APathInAMissingDirectoryCreatesNothing) {
   EXPECT_EQ(verify.status, exitNotStarted) << explain(verify);
   const ProgramResult read = run({"read", "program", missing}, true);
   EXPECT_EQ(read.status, exitNotStarted) << explain(read);
-  EXPECT_TRUE(contains(read.err, "Fail: File open error !\n")) << explain(read);
+  EXPECT_TRUE(contains(
+      read.err, "Fail: File open error !\n" + missing.string() + ": No such file or directory\n"))
+      << explain(read);
   EXPECT_FALSE(fs::exists(dir / "no-such-dir"));
   EXPECT_EQ(device->stats().wakeUps, 0u);
 }

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/posix/serial_port.h"
@@ -58,6 +59,34 @@ inline void expectProgramComplete(const std::string& direction, const fs::path& 
     padded.resize((source.size() + 255) / 256 * 256, 0);
     EXPECT_EQ(slice(device.memory().snapshot(), 0, padded.size()), padded);
   }
+}
+
+// A port that gives each answer a hundred times the line's time: a device held while a test's
+// other actor does its part is not taken for a silent one, however loaded the machine is. The
+// gap between two bytes, and the quiet wait before a session, stay the line's.
+struct PatientPort : PosixSerialPort {
+  bool configure(const Timeouts& line) override {
+    line_ = line;
+    return PosixSerialPort::configure({line.perByte * 100, line.interval});
+  }
+  void discardUntilQuiet(Clock::time_point limit) override {
+    PosixSerialPort::configure(line_);
+    PosixSerialPort::discardUntilQuiet(limit);
+    configure(line_);
+  }
+  Timeouts line_ = lineTimeouts;
+};
+
+// Runs `session` on a thread of its own; once `device` holds an answer, `meanwhile` plays the
+// other program, and the device is let go. False when the device never held.
+template <class Device, class Session, class Meanwhile>
+bool whileHeld(Device& device, Session session, Meanwhile meanwhile) {
+  std::thread running(session);
+  const bool held = device.awaitHold();
+  if (held) meanwhile();
+  device.release();
+  running.join();
+  return held;
 }
 
 // Reads and drops whatever a device still sends until the line has been silent for a whole

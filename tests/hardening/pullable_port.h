@@ -31,6 +31,11 @@ class PullablePort : public testing::ForwardingPort {
     return real().startWrite(bytes);
   }
 
+  bool startGapRead(std::span<std::uint8_t> buffer) override {
+    ++started_;
+    lastIsWrite_ = false;
+    return real().startGapRead(buffer);
+  }
   PollResult poll() override {
     if (!pulled_ && started_ == pullAt_) {
       pulled_ = true;

@@ -9,6 +9,7 @@
 
 #include "app/commands.h"
 #include "frontends/qt/front_end.h"
+#include "platform/posix/file_service.h"
 #include "tests/qt/qt_support.h"
 #include "tests/support/files.h"
 #include "tests/support/scripted_machine.h"
@@ -20,6 +21,7 @@ namespace {
 class MainWindowTest : public ::testing::Test, protected ScriptedMachine {
  protected:
   ScriptedDialogs dialogs;
+  PosixFileService files;
   std::optional<qt::FrontEnd> frontEnd;
 
   void SetUp() override {
@@ -29,7 +31,9 @@ class MainWindowTest : public ::testing::Test, protected ScriptedMachine {
 
   int start(std::vector<std::string> ports = {"/dev/ttyUSB0", "/dev/ttyUSB1"}) {
     lister.names = std::move(ports);
-    frontEnd.emplace(dialogs, port, lister, ProgramOptions{});
+    ProgramOptions options;
+    options.files = &files;
+    frontEnd.emplace(dialogs, port, lister, options);
     return frontEnd->start();
   }
   qt::MainWindow& window() { return frontEnd->window(); }

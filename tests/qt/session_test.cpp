@@ -11,6 +11,7 @@
 
 #include "app/commands.h"
 #include "frontends/qt/front_end.h"
+#include "platform/posix/file_service.h"
 #include "platform/posix/serial_port.h"
 #include "sim/simulator.h"
 #include "tests/qt/qt_support.h"
@@ -36,6 +37,7 @@ class SessionTest : public ::testing::Test {
  protected:
   sim::Simulator simulator;
   UnhurriedPort port;
+  PosixFileService files;
   ListedPorts lister;
   ScratchDir dir;
   std::optional<qt::FrontEnd> frontEnd;
@@ -48,6 +50,7 @@ class SessionTest : public ::testing::Test {
   void start(qt::Dialogs& dialogs) {
     ProgramOptions options;
     options.extraPorts = {simulator.portPath()};
+    options.files = &files;
     frontEnd.emplace(dialogs, port, lister, options);
     ASSERT_EQ(frontEnd->start(), 0);
     ASSERT_TRUE(port.isOpen()) << "the simulated device was not found";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frontends/cli/cli_app.h"
+#include "platform/posix/file_service.h"
 #include "tests/support/quiet_console.h"
 #include "transfer/serial_port.h"
 
@@ -40,7 +41,8 @@ inline CliResult runCliOver(SerialPort& port, const std::string& portPath,
   std::ostringstream out, err;
   ListedPorts lister;
   QuietConsole quiet;
-  cli::Environment env{port, lister, console != nullptr ? *console : quiet, out, err, {}};
+  PosixFileService files;
+  cli::Environment env{port, lister, files, console != nullptr ? *console : quiet, out, err, {}};
   result.status = cli::runCli(*parsed.options, env);
   result.out = out.str();
   result.err = err.str();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "link/link.h"
+#include "platform/posix/file_service.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/support/files.h"
 #include "tests/support/recording_operator.h"
@@ -30,16 +31,22 @@ using NowFunction = std::function<Clock::time_point()>;
 // however the machine schedules the test and the simulated device.
 class TestClock {
  public:
-  Clock::time_point now() const { return frozen_ ? at_ : Clock::now(); }
+  Clock::time_point now() const { return frozen_ ? at_ : Clock::now() + offset_; }
   void freeze() {
     at_ = now();
     frozen_ = true;
   }
   void advance(Clock::duration by) { at_ += by; }
+  // Runs on from where it stands, with the steady clock.
+  void thaw() {
+    offset_ = at_ - Clock::now();
+    frozen_ = false;
+  }
 
  private:
   bool frozen_ = false;
   Clock::time_point at_;
+  Clock::duration offset_{0};
 };
 
 template <typename Port = FakeSerialPort>
@@ -49,6 +56,7 @@ struct EngineRig {
   explicit EngineRig(NowFunction now = [] { return Clock::now(); })
       : clock(std::move(now)), port(portOn(clock)) {
     link.port = &port;
+    state.files = &files;
     if constexpr (scripted) port.open("/dev/ttyFAKE0");
   }
   explicit EngineRig(const TestClock& testClock)
@@ -125,6 +133,7 @@ struct EngineRig {
   NowFunction clock;
   Port port;
   LinkPort link;
+  PosixFileService files;
   SessionState state;
   RecordingOperator op;
   ScratchDir dir;

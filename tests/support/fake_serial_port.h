@@ -24,6 +24,7 @@ struct Reply {
   bool startFails = false;                // the start itself fails (with `error`)
   std::vector<std::uint8_t> data;         // a read's bytes (their count is the read's count)
   std::optional<std::size_t> writeCount;  // a write's count; all bytes when absent
+  std::vector<std::uint8_t> unasked;      // arrive after this reply, for nobody (a copy of it)
 
   static Reply bytes(std::vector<std::uint8_t> d, int pending = 0) {
     Reply r;
@@ -49,6 +50,7 @@ struct Operation {
   bool isRead = false;
   std::size_t size = 0;               // bytes asked for (read) or given (write)
   std::vector<std::uint8_t> written;  // a write's bytes
+  bool gap = false;                   // a read that waits one gap for input nobody asked for
 };
 
 class FakeSerialPort : public SerialPort {
@@ -60,7 +62,10 @@ class FakeSerialPort : public SerialPort {
   bool priorityFails = false;
 
   std::deque<Reply> script;                       // used when no device is set
-  std::function<Reply(const Operation&)> device;  // sees every started operation
+  std::function<Reply(const Operation&)> device;  // sees every started operation but gap reads
+  // Bytes that arrived when no read was asking: takeUnasked() and a gap read take them. A gap
+  // read ends at its first poll, with the bytes there are, if any.
+  std::deque<std::uint8_t> unasked;
 
   // What happened, for the test to look at.
   std::vector<Operation> operations;
@@ -99,6 +104,7 @@ class FakeSerialPort : public SerialPort {
     if (open_) ++closes;
     open_ = false;
     outstanding_.reset();
+    unasked.clear();
   }
   bool isOpen() const override { return open_; }
   const std::string& name() const { return name_; }
@@ -106,6 +112,7 @@ class FakeSerialPort : public SerialPort {
   bool purge() override {
     ++purges;
     outstanding_.reset();
+    unasked.clear();
     return open_;
   }
   bool transmitPriority(std::uint8_t byte) override {
@@ -123,6 +130,19 @@ class FakeSerialPort : public SerialPort {
     return start(op, {});
   }
 
+  std::size_t takeUnasked(std::span<std::uint8_t> buffer) override {
+    if (!open_ || outstanding_) return 0;
+    return takeFromUnasked(buffer);
+  }
+  bool startGapRead(std::span<std::uint8_t> buffer) override {
+    Operation op{true, buffer.size(), {}, true};
+    operations.push_back(op);
+    if (outstanding_) ++overlappingStarts;
+    if (!open_) return false;
+    outstanding_ = Pending{op, Reply{}, buffer};
+    return true;
+  }
+
   PollResult poll() override {
     if (!open_) return PollResult::failed({9, "Bad file descriptor", FailureCause::Other});
     if (!outstanding_) return PollResult::failed({22, "Invalid argument", FailureCause::Other});
@@ -132,7 +152,9 @@ class FakeSerialPort : public SerialPort {
       return PollResult::pending();
     }
     PollResult result;
-    if (p.reply.fails || p.reply.startFails) {
+    if (p.op.gap) {
+      result = PollResult::completed(takeFromUnasked(p.buffer));
+    } else if (p.reply.fails || p.reply.startFails) {
       result = PollResult::failed({p.reply.error, "scripted failure", FailureCause::Other});
     } else if (p.op.isRead) {
       std::size_t n = std::min(p.reply.data.size(), p.buffer.size());
@@ -141,6 +163,8 @@ class FakeSerialPort : public SerialPort {
     } else {
       result = PollResult::completed(p.reply.writeCount.value_or(p.op.size));
     }
+    if (result.isCompleted())
+      unasked.insert(unasked.end(), p.reply.unasked.begin(), p.reply.unasked.end());
     outstanding_.reset();
     return result;
   }
@@ -166,6 +190,13 @@ class FakeSerialPort : public SerialPort {
   }
 
  private:
+  std::size_t takeFromUnasked(std::span<std::uint8_t> buffer) {
+    const std::size_t n = std::min(buffer.size(), unasked.size());
+    std::copy_n(unasked.begin(), n, buffer.begin());
+    unasked.erase(unasked.begin(), unasked.begin() + static_cast<std::ptrdiff_t>(n));
+    return n;
+  }
+
   struct Pending {
     Operation op;
     Reply reply;

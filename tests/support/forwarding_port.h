@@ -22,6 +22,10 @@ class ForwardingPort : public SerialPort {
   bool transmitPriority(std::uint8_t byte) override { return real_.transmitPriority(byte); }
   bool startRead(std::span<std::uint8_t> buffer) override { return real_.startRead(buffer); }
   bool startWrite(std::span<const std::uint8_t> bytes) override { return real_.startWrite(bytes); }
+  std::size_t takeUnasked(std::span<std::uint8_t> buffer) override {
+    return real_.takeUnasked(buffer);
+  }
+  bool startGapRead(std::span<std::uint8_t> buffer) override { return real_.startGapRead(buffer); }
   PollResult poll() override { return real_.poll(); }
   WaitHint waitHint() const override { return real_.waitHint(); }
   void waitForProgress(Clock::time_point until) override { real_.waitForProgress(until); }

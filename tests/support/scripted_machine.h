@@ -1,10 +1,11 @@
-// The machine a program runs on in a test: a port list the test gives and a scripted port,
-// behind which a Vk350 answers the probe on the ports named in devicesOn.
+// The machine a program runs on in a test: its own files, a port list the test gives and a
+// scripted port, behind which a Vk350 answers the probe on the ports named in devicesOn.
 #pragma once
 
 #include <set>
 #include <string>
 
+#include "platform/posix/file_service.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/support/quiet_console.h"
 
@@ -13,6 +14,7 @@ namespace morva::testing {
 struct ScriptedMachine {
   FakeSerialPort port;
   ListedPorts lister;
+  PosixFileService files;
   std::set<std::string> devicesOn;
   int writePendingPolls = 0;  // polls a write stays pending
 

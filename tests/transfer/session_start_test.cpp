@@ -153,5 +153,21 @@ TEST(StartSession, AStartFixesTheRangeAsksTheChooserAndSendsTheWakeUp) {
   }
 }
 
+// The lock on a data file is its session's: a read stopped with its target still open leaves
+// the file free for the next session to send.
+TEST(StartSession, AFileLeftOpenByAStoppedSessionIsFreeForTheNext) {
+  EngineRig<> r;
+  const Bytes data = pattern(600);
+  const std::string path = r.dir.file("x.upg", &data);
+  for (const Direction d : {R, W}) {
+    r.state.direction = d;
+    r.op.fileChoices.push_back(FileChoice{path, false});
+    r.op.answers = {Answer::Yes};
+    ASSERT_EQ(startSession(r.state, r.link, r.op), StartResult::Started) << r.op.shown().back();
+    stopSession(r.state, r.link, r.op);
+  }
+  EXPECT_TRUE(r.state.targetFile.isOpen() && r.state.sourceFile.isOpen());
+}
+
 }  // namespace
 }  // namespace morva::testing

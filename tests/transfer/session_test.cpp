@@ -130,14 +130,16 @@ TEST(Session, ReadTargetIsEmptiedOnlyOnceTheDeviceAnswers) {
   EXPECT_TRUE(s.state.targetFile.isOpen());
 }
 
-TEST(Session, ReadTargetThatCannotBeEmptiedFails) {
+// The path no longer names the file held open: nothing is emptied, and nothing is read into a
+// file nobody can reach.
+TEST(Session, ReadTargetRemovedBeforeItIsEmptiedFails) {
   ScratchDir dir;
   const Bytes old = pattern(10);
   SessionRig s(R, USR, dir.file("image", &old));
   ASSERT_EQ(startSession(s.state, s.link, s.op), StartResult::Started);
   std::filesystem::remove(dir.file("image"));
   ASSERT_TRUE(s.runToEnd());
-  EXPECT_EQ(s.op.shown().back(), "Fail: File open error !");
+  EXPECT_EQ(s.op.shown().back(), "Fail: File write error !");
   EXPECT_EQ(s.state.outcome, SessionOutcome::Failed);
   EXPECT_TRUE(s.device.commands.empty());
   EXPECT_FALSE(s.state.targetFile.isOpen());

@@ -11,7 +11,8 @@ namespace {
 using namespace short_names;
 const Invalidation SL{Area::StatusLine, true}, BL{Area::BlockLine, true}, WIN{Area::Window, true};
 
-enum class Files { Normal, ShortSource, SourceIsDirectory, TargetFull };
+// An unreadable source is a file the OS fails to read: /proc/self/mem at offset 0.
+enum class Files { Normal, ShortSource, UnreadableSource, TargetFull };
 using Op = std::pair<bool, std::size_t>;  // is a read, size
 const Op write4{false, 4}, read1{true, 1}, read6{true, 6}, frameIn{true, 257}, frameOut{false, 257};
 
@@ -56,6 +57,7 @@ struct Row {
   std::optional<Op> started = std::nullopt;
   Files files = Files::Normal;
   std::uint16_t blocksLeft = 5;
+  Bytes unasked = {};  // on the line before the step, asked for by nobody
 };
 
 struct StepRig : EngineRig<> {
@@ -64,14 +66,15 @@ struct StepRig : EngineRig<> {
     state.transferStep = static_cast<TransferStep>(row.step);
     state.blocksLeft = row.blocksLeft;
     Bytes shortData = firstBlock(100);
-    const std::string source = row.files == Files::SourceIsDirectory ? dir.path().string()
-                               : row.files == Files::ShortSource     ? dir.file("s", &shortData)
-                                                                     : dir.file("s", &fileData);
-    state.sourceFile.open(source, DataFile::Mode::Input);
-    state.targetFile.open(row.files == Files::TargetFull ? "/dev/full" : dir.file("t"),
+    const std::string source = row.files == Files::UnreadableSource ? std::string("/proc/self/mem")
+                               : row.files == Files::ShortSource    ? dir.file("s", &shortData)
+                                                                    : dir.file("s", &fileData);
+    state.sourceFile.open(files, source, DataFile::Mode::Input);
+    state.targetFile.open(files, row.files == Files::TargetFull ? "/dev/full" : dir.file("t"),
                           DataFile::Mode::Output);
     const Op polled = polledBy(row.step);
     if (row.reply) outstanding(polled.first, polled.second, *row.reply);
+    port.unasked.assign(row.unasked.begin(), row.unasked.end());
   }
 };
 
@@ -123,12 +126,16 @@ TEST(Steps, EveryRowOfTheStateTables) {
       {"2 NAK first", W, 2, Reply::bytes({2, 5, 1, 10, 0xEF, NAK}), 0, init + "got NAK", "T"},
       {"3 write", W, 3, {}, 4, {}, "ST", {SL}, write4},
       {"3 verify", V, 3, {}, 4, {}, "ST", {SL}, write4},
+      {"3 unasked", R, 3, {}, 0, ackErr + "illegal ACK :  6", "S", {SL}, {}, Files::Normal, 5,
+       {ACK, ACK}},
       {"4 written", R, 4, Reply::written(), 5, {}, "ST", {SL}, read1},
       {"5 ack write", W, 5, answer(ACK), 6, {}, "ST", {SL}, frameOut},
+      {"5 ack, unasked", W, 5, answer(ACK), 0, sendErr + "illegal ACK : 41", "T", {SL}, {},
+       Files::Normal, 5, {0x41}},
       {"5 ack read", R, 5, answer(ACK), 8, {}, "ST", {SL}, frameIn},
       {"5 ack verify", V, 5, answer(ACK), 8, {}, "ST", {SL}, frameIn},
       {"5 unreadable", W, 5, answer(ACK), 0, "Fail: File read error !", "T", {SL}, {},
-       Files::SourceIsDirectory},
+       Files::UnreadableSource},
       {"5 NAK", R, 5, answer(NAK), 0, ackErr + "got NAK", "S"},
       {"5 illegal", W, 5, answer(0x41), 0, ackErr + "illegal ACK : 41", "T"},
       {"5 silent", V, 5, Reply::bytes({}), 0, ackErr + "no data : 0", "T"},
@@ -143,17 +150,43 @@ TEST(Steps, EveryRowOfTheStateTables) {
       {"8 unwritable", R, 8, frame(firstBlock()), 0, "Fail: File write error !", "S", {SL}, {},
        Files::TargetFull},
       {"8 unreadable", V, 8, frame(firstBlock()), 0, "Fail: File read error !", "ST", {SL}, {},
-       Files::SourceIsDirectory},
+       Files::UnreadableSource},
       {"8 same", V, 8, frame(firstBlock()), 9},
-      {"8 file ended", V, 8, frame(firstBlock(100)), 0, {}, "ST", {SL}, {}, Files::ShortSource},
+      {"8 file ended", V, 8, frame(firstBlock(100)), 8, {}, "ST", {SL}, read1, Files::ShortSource},
       {"8 declined", V, 8, frame(mismatch), 0, prompt, "T"},
-      {"9 write done", W, 9, {}, 0, {}, "T", {BL, SL}, {}, Files::Normal, 1},
-      {"9 read done", R, 9, {}, 0, {}, "S", {BL, SL}, {}, Files::Normal, 1},
-      {"9 verify done", V, 9, {}, 0, {}, "ST", {BL, SL}, {}, Files::Normal, 1},
+      {"9 write done", W, 9, {}, 9, {}, "ST", {BL, SL}, read1, Files::Normal, 1},
+      {"9 read done", R, 9, {}, 9, {}, "ST", {BL, SL}, read1, Files::Normal, 1},
+      {"9 verify done", V, 9, {}, 9, {}, "ST", {BL, SL}, read1, Files::Normal, 1},
       {"9 more", R, 9, {}, 3, {}, "ST", {BL, SL}, {}, Files::Normal, 2},
   };
   // clang-format on
   for (const Row& row : rows) expectRow(row);
+}
+
+// After the last answer the step that found the end waits one gap on the line: quiet, the
+// session completes; a byte then, and the last answer is not to be trusted.
+TEST(Steps, ASessionWithAllItsAnswersEndsOnceTheLineStaysQuiet) {
+  for (Direction d : {W, R, V}) {
+    for (const Bytes& unasked : {Bytes{}, Bytes{ACK}}) {
+      StepRig s({"done", d, 9, {}, 9, {}, "ST", {}, {}, Files::Normal, 1});
+      ASSERT_EQ(s.step(), StepResult::Advanced);
+      s.port.unasked.assign(unasked.begin(), unasked.end());
+      s.op.clear();
+      EXPECT_EQ(s.step(), StepResult::Advanced);
+      EXPECT_EQ(s.state.transferStep, TransferStep::Idle);
+      EXPECT_EQ(s.port.operations.back().gap, true);
+      const bool quiet = unasked.empty();
+      EXPECT_EQ(s.state.outcome, quiet ? SessionOutcome::Completed : SessionOutcome::Failed);
+      EXPECT_EQ(s.op.shown(),
+                quiet ? std::vector<std::string>{}
+                      : std::vector<std::string>{"Fail: Transmission error : illegal ACK :  6"});
+      EXPECT_EQ(s.link.lineQuiet, quiet);
+      // The direction's file is closed, but a verification's after a clean end.
+      const bool kept = d == V && quiet;
+      EXPECT_EQ(std::pair(s.state.sourceFile.isOpen(), s.state.targetFile.isOpen()),
+                std::pair(d == R || kept, d != R));
+    }
+  }
 }
 
 // Which file a poll failure closes, per step and direction; and a pending poll changes nothing.
@@ -215,7 +248,7 @@ TEST(Steps, VerificationAsksAtEveryDifferenceUntilDeclined) {
   file[5] = 17;
   device[9] ^= 1;
   device[200] ^= 1;
-  s.state.sourceFile.open(s.dir.file("v", &file), DataFile::Mode::Input);
+  s.state.sourceFile.open(s.files, s.dir.file("v", &file), DataFile::Mode::Input);
   s.outstanding(true, dataFrameSize, frame(device));
   s.op.answers = {Answer::Yes, Answer::Yes, Answer::No};
   s.step();

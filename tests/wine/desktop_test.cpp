@@ -17,6 +17,7 @@
 #include "frontends/win32/main_window.h"
 #include "frontends/win32/menu_bar.h"
 #include "frontends/win32/message_loop.h"
+#include "platform/win32/file_service.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/support/files.h"
 #include "tests/support/quiet_console.h"
@@ -393,6 +394,7 @@ void CALLBACK onTimer(HWND, UINT, UINT_PTR, DWORD) {
 class DesktopTest : public ::testing::Test {
  protected:
   PromptPort port;
+  Win32FileService files;
   ListedPorts lister;
   ScriptedDialogs dialogs;
   std::optional<MainWindow> window;
@@ -426,7 +428,9 @@ class DesktopTest : public ::testing::Test {
   int start(std::vector<std::string> ports = {"COM1", "COM2"}) {
     lister.names = std::move(ports);
     window.emplace(GetModuleHandleA(nullptr), dialogs, nullptr, SW_SHOWNOACTIVATE);
-    program.emplace(*window, port, lister, ProgramOptions{});
+    ProgramOptions options;
+    options.files = &files;
+    program.emplace(*window, port, lister, options);
     window->attach(*program);
     return program->start();
   }

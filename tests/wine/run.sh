@@ -363,6 +363,9 @@ failure_case short@data:3=200 read "Transmission error : no data : 200"
 # The device sends half of block 2's frame and keeps the rest: the PC's read ends 100 ms after
 # the last byte came, with 128, however loaded the machine is.
 failure_case hold@data:2=128 read "Transmission error : no data : 128"
+# Block 3's answer comes twice: its copy waits where nothing was asked, and ends the session
+# before the next command could take it for its own acknowledgment.
+failure_case twice@data:3 write "Acknowledgment error : illegal ACK :  6"
 
 # The line closing in the middle of a write: the OS error number (Wine: 109, broken pipe).
 if start_sim --fault vanish@command:7; then
