@@ -1,5 +1,7 @@
-// A thousand short sessions back to back in one process, as a production line flashing devices
-// would run them: every session completes, and neither descriptors nor memory pile up.
+// Hundreds of short sessions back to back in one process, as a production line flashing
+// devices would run them: every session completes, and neither descriptors nor memory pile up.
+// (Every session waits 100 ms at its end for a stray byte, and a port named by hand 120 ms for
+// a quiet line first: 400 sessions keep the run within a few minutes.)
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -60,19 +62,19 @@ SoakSession soakSession(int i) {
   return s;
 }
 
-constexpr int soakSessions = 1000;
+constexpr int soakSessions = 400;
 
-void report(const char* what, double seconds, const Sample& at100, const Sample& at1000) {
+void report(const char* what, double seconds, const Sample& at100, const Sample& atEnd) {
   std::cout << what << ": " << soakSessions << " sessions in " << seconds << " s; descriptors "
-            << at100.descriptors << " after 100, " << at1000.descriptors << " after 1000; resident "
-            << at100.residentKiB << " KiB after 100, " << at1000.residentKiB << " KiB after 1000\n";
-  EXPECT_EQ(at1000.descriptors, at100.descriptors);
+            << at100.descriptors << " after 100, " << atEnd.descriptors << " at the end; resident "
+            << at100.residentKiB << " KiB after 100, " << atEnd.residentKiB << " KiB at the end\n";
+  EXPECT_EQ(atEnd.descriptors, at100.descriptors);
 #if defined(__SANITIZE_ADDRESS__)
   // AddressSanitizer keeps freed memory in quarantine, so resident memory grows without a
   // leak; its leak check at exit stands in for this bound.
   std::cout << "(resident memory not judged under AddressSanitizer)\n";
 #else
-  EXPECT_LT(at1000.residentKiB - at100.residentKiB, 8 * 1024);
+  EXPECT_LT(atEnd.residentKiB - at100.residentKiB, 4 * 1024);
 #endif
 }
 
@@ -88,7 +90,7 @@ class Soak : public ::testing::Test {
 };
 
 // The command-line tool, a fresh port and a fresh session record for every session.
-TEST_F(Soak, AThousandCommandLineSessionsLeakNothing) {
+TEST_F(Soak, ManyCommandLineSessionsLeakNothing) {
   Sample at100;
   const auto started = std::chrono::steady_clock::now();
   for (int i = 1; i <= soakSessions; ++i) {
@@ -109,16 +111,16 @@ TEST_F(Soak, AThousandCommandLineSessionsLeakNothing) {
     if (s.fault) device.setFaults({});
     if (i == 100) at100 = {openDescriptors(), residentKiB()};
   }
-  const Sample at1000{openDescriptors(), residentKiB()};
+  const Sample atEnd{openDescriptors(), residentKiB()};
   report("soak (morva-cli)",
          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), at100,
-         at1000);
+         atEnd);
   EXPECT_EQ(readFile(target), slice(device.memory().snapshot(), 512 * block, 384 * block));
 }
 
 // The desktop program's way: one session record and one port for the whole run, reopened by
 // every start, with the files that some ends leave open until the next start.
-TEST_F(Soak, AThousandSessionsOnOneLongLivedStateLeakNothing) {
+TEST_F(Soak, ManySessionsOnOneLongLivedStateLeakNothing) {
   PosixRig rig;
   ASSERT_TRUE(rig.openPort(device.portPath()));
   Sample at100;
@@ -144,10 +146,10 @@ TEST_F(Soak, AThousandSessionsOnOneLongLivedStateLeakNothing) {
     rig.op.answers.clear();
     if (i == 100) at100 = {openDescriptors(), residentKiB()};
   }
-  const Sample at1000{openDescriptors(), residentKiB()};
+  const Sample atEnd{openDescriptors(), residentKiB()};
   report("soak (one session record)",
          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), at100,
-         at1000);
+         atEnd);
 }
 
 }  // namespace
