@@ -2,8 +2,7 @@
 # Installs the Debian packages the build and the tests need, when any is missing; with
 # arguments, those packages instead (the fuzzing and Windows scripts name theirs).
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev python3)
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev python3)
 [ $# -gt 0 ] && packages=("$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Draws the program's own art into res/: the main window's background picture (a calm stage
 # with lamps on a truss and soft coloured beams) and the window icons (a spotlight and its
-# beam), plus the copies a Windows build embeds (a 24-bit BMP and a two-size ICO).
+# beam) in the sizes and the SVG a Linux desktop takes, plus the copies a Windows build embeds
+# (a 24-bit BMP and a two-size ICO).
 # Needs ImageMagick 6. Usage: tools/make_art.sh [output directory, default res/]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -75,18 +76,35 @@ $im "$work/sky.png" "$work/floor.png" -compose over -composite \
     -alpha off -strip -depth 8 -define png:compression-level=9 "$out/background.png"
 $im "$out/background.png" -dither FloydSteinberg -colors 256 -type Palette -compress None BMP3:"$out/background.bmp"
 
-# Icon: a spotlight at the top pointing down, its warm beam widening below it. Drawn at four
-# times the size and reduced, so that the edges come out smooth.
+# Icon: a spotlight at the top pointing down, its warm beam widening below it, on a 128 x 128
+# plan. Each shape is given once and drawn twice: by ImageMagick at four times the size or more
+# and reduced, so that the edges come out smooth, and as the scalable SVG the Linux desktop
+# uses (beam, inner beam, housing, its bracket, lens).
+beam='50,58 78,58 118,124 10,124'
+inner='56,58 72,58 92,124 36,124'
 icon() {  # size, output
-  local big=128
-  $im -size ${big}x$big xc:none \
-      -fill 'rgba(255,214,90,0.85)' -draw "polygon 50,58 78,58 118,124 10,124" \
-      -fill 'rgba(255,240,170,0.9)' -draw "polygon 56,58 72,58 92,124 36,124" \
-      -fill '#2f3a45' -draw "roundrectangle 36,10 92,54 10,10" \
-      -fill '#2f3a45' -draw "rectangle 58,0 70,12" \
-      -fill '#fff6c8' -draw "ellipse 64,56 22,7 0,360" \
+  local k=$((($1 + 31) / 32))  # the plan's scale: 1 up to 32 px, more for the larger sizes
+  local big=$((128 * k))
+  $im -size ${big}x$big xc:none -draw "scale $k,$k
+        fill rgba(255,214,90,0.85) polygon $beam
+        fill rgba(255,240,170,0.9) polygon $inner
+        fill #2f3a45 roundrectangle 36,10 92,54 10,10
+        fill #2f3a45 rectangle 58,0 70,12
+        fill #fff6c8 ellipse 64,56 22,7 0,360" \
       -filter Triangle -resize "$1x$1" -strip -depth 8 "$2"
 }
+icon 256 "$out/icon-256.png"
+icon 48 "$out/icon-48.png"
 icon 32 "$out/icon-32.png"
 icon 16 "$out/icon-16.png"
 $im "$out/icon-16.png" "$out/icon-32.png" "$out/morva.ico"
+# ImageMagick's rectangles take both corners in; SVG's take a width, hence the +1.
+cat >"$out/morva.svg" <<SVG
+<svg xmlns="http://www.w3.org/2000/svg" width="128" height="128" viewBox="0 0 128 128">
+  <polygon points="$beam" fill="#ffd65a" fill-opacity="0.85"/>
+  <polygon points="$inner" fill="#fff0aa" fill-opacity="0.9"/>
+  <rect x="36" y="10" width="57" height="45" rx="10" fill="#2f3a45"/>
+  <rect x="58" y="0" width="13" height="13" fill="#2f3a45"/>
+  <ellipse cx="64" cy="56" rx="22" ry="7" fill="#fff6c8"/>
+</svg>
+SVG

@@ -50,6 +50,9 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   QApplication::setApplicationName("morva");
+  // The desktop entry the package installs (packaging/org.morva.Morva.desktop): a Wayland
+  // desktop matches the window to its menu entry and icon by this name.
+  QGuiApplication::setDesktopFileName("org.morva.Morva");
   qt::installFontSubstitutes();
 
   std::vector<std::string> args;

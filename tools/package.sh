@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the release packages into dist/:
+#   morva_<version>_amd64.deb     the Debian package: a Release build (build-release) installed
+#                                 under /usr, its run-time dependencies read from the programs
+#   morva-<version>-win64.zip     morva.exe and morva-cli.exe for 64-bit Windows, with the
+#   morva-<version>-win32.zip     manual, the licence and a README (tools/windows.sh --zips)
+# The version is the one of project() in CMakeLists.txt. Build trees are reused: a second run
+# only builds what changed.
+#
+# The Linux package is the plain `cmake -DCMAKE_BUILD_TYPE=Release` build of a fresh clone,
+# with warnings made errors so that a warning there fails the run, and without the tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/deps.sh cmake ninja-build g++ qt6-base-dev dpkg-dev file
+
+build=${MORVA_RELEASE_BUILD:-build-release}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVA_WERROR=ON \
+  -DCMAKE_INSTALL_PREFIX=/usr -DMORVA_TESTS=OFF -DMORVA_BENCH=OFF >/dev/null
+cmake --build "$build" -j2
+mkdir -p dist
+(cd "$build" && cpack -B "$PWD/_cpack" >/dev/null)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+deb=morva_${version}_$(dpkg --print-architecture).deb
+mv "$build/_cpack/$deb" dist/
+
+bash tools/windows.sh --zips
+
+ls -l "dist/$deb" "dist/morva-$version-win64.zip" "dist/morva-$version-win32.zip"
