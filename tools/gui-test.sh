@@ -35,12 +35,8 @@ cannot_run() {
   exit 0
 }
 
-serial_nodes() {
-  local dev
-  for dev in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* /dev/ttyAMA* /dev/rfcomm*; do
-    [ -e "$dev" ] && echo "$dev"
-  done
-}
+# shellcheck source=tools/lib/stage.sh
+source "$(dirname "$0")/lib/stage.sh"
 
 if [ -z "${MORVA_GUI_ISOLATED:-}" ]; then
   started=$SECONDS
@@ -54,17 +50,12 @@ if [ -z "${MORVA_GUI_ISOLATED:-}" ]; then
   fi
   cmake --build "$build" --target morva vk350-sim >/dev/null || cannot_run "the build failed"
   echo "gui stage: packages and build took $((SECONDS - started)) s"
-  unshare --mount --propagation private true 2>/dev/null ||
+  enter_namespace_without_ports MORVA_GUI_ISOLATED "$0" ||
     cannot_run "no mount namespace (unshare) to hide the real serial ports"
-  exec unshare --mount --propagation private env MORVA_GUI_ISOLATED=1 bash "$0"
 fi
 
 # Inside the namespace: every real serial device is /dev/null for everything started here.
-for dev in $(serial_nodes); do
-  if ! mount --bind /dev/null "$dev" || [ "$(stat -L -c %t:%T "$dev")" != "1:3" ]; then
-    cannot_run "cannot hide $dev"
-  fi
-done
+hide_serial_ports || cannot_run "a real serial port could not be hidden"
 
 morva=$(realpath "$build/frontends/qt/morva")
 sim=$(realpath "$build/sim/vk350-sim")
@@ -72,18 +63,6 @@ rm -rf "$work"
 mkdir -p "$work/home" "$work/runtime"
 chmod 700 "$work/runtime"
 started=$(date +%s%N)
-passed=0 failed=0
-pass() {
-  passed=$((passed + 1))
-  echo "PASS $1"
-}
-fail() {
-  failed=$((failed + 1))
-  echo "FAIL $1"
-  shift
-  local line
-  for line in "$@"; do echo "     $line"; done
-}
 check() {  # check NAME COMMAND...: passes when the command succeeds, and returns its status
   local name=$1
   shift

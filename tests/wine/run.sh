@@ -54,50 +54,29 @@ desktop_tests_exe=$(full "$desktop_tests_exe")
 [ -z "$screenshot" ] || screenshot=$(realpath -m "$screenshot")
 work=$(realpath "$work")
 
-serial_nodes() {
-  local dev
-  for dev in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* /dev/ttyAMA* /dev/rfcomm*; do
-    [ -e "$dev" ] && echo "$dev"
-  done
-}
+# shellcheck source=tools/lib/stage.sh
+source "$(dirname "$0")/../../tools/lib/stage.sh"
 
 if [ -z "${MORVA_WINE_ISOLATED:-}" ]; then
-  if ! unshare --mount --propagation private true 2>/dev/null; then
-    echo "wine tests: cannot make a mount namespace (unshare) to keep Wine off the real serial" \
-      "ports; not run"
-    echo "0 passed, 1 failed"
-    exit 1
-  fi
-  exec unshare --mount --propagation private env MORVA_WINE_ISOLATED=1 bash "$0" \
+  enter_namespace_without_ports MORVA_WINE_ISOLATED "$0" \
     ${cli_exe:+--cli "$cli_exe" --unit "$unit_exe"} \
     ${gui_exe:+--gui "$gui_exe" --driver "$driver_exe" --desktop-tests "$desktop_tests_exe"} \
     ${screenshot:+--screenshot "$screenshot"} --sim "$sim" --work "$work"
+  echo "wine tests: cannot make a mount namespace (unshare) to keep Wine off the real serial" \
+    "ports; not run"
+  echo "0 passed, 1 failed"
+  exit 1
 fi
 
 # Inside the namespace: every real serial device becomes /dev/null for everything started
 # from here, the wineserver (which opens the devices) included.
-for dev in $(serial_nodes); do
-  if ! mount --bind /dev/null "$dev" || [ "$(stat -L -c %t:%T "$dev")" != "1:3" ]; then
-    echo "wine tests: cannot hide $dev; not run"
-    echo "0 passed, 1 failed"
-    exit 1
-  fi
-done
+if ! hide_serial_ports; then
+  echo "wine tests: a real serial port could not be hidden; not run"
+  echo "0 passed, 1 failed"
+  exit 1
+fi
 
 started=$(date +%s%N)
-passed=0
-failed=0
-pass() {
-  passed=$((passed + 1))
-  echo "PASS $1"
-}
-fail() {
-  failed=$((failed + 1))
-  echo "FAIL $1"
-  shift
-  local line
-  for line in "$@"; do echo "     $line"; done
-}
 
 export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine=/usr/lib/wine/wine64
