@@ -95,6 +95,19 @@ wait_until() {
   done
 }
 
+# exit_status PID: sets status to PID's exit status once it has ended (and gone to "" when so),
+# or to "still running after 30 s".
+exit_status() {
+  local pid=$1
+  ended() { ! kill -0 "$pid" 2>/dev/null; }
+  status="still running after 30 s" gone=""
+  if wait_until 30 ended; then
+    status=0
+    wait "$pid" || status=$?
+    gone=yes
+  fi
+}
+
 finish() {
   local pid
   for pid in "$gui_pid" "$sim_pid" "$wm_pid" "$xvfb_pid"; do
@@ -321,13 +334,9 @@ about_box() {
 check "Help > About shows its box over the main window; Return closes it" about_box
 
 menu a e
-gui_rc="still running after 30 s"
-gui_gone() { ! kill -0 "$gui_pid" 2>/dev/null; }
-if wait_until 30 gui_gone; then
-  wait "$gui_pid"
-  gui_rc=$?
-  gui_pid=""
-fi
+exit_status "$gui_pid"
+gui_rc=$status
+[ -z "$gone" ] || gui_pid=""
 check "Action > Exit ends the program with status 0" [ "$gui_rc" = 0 ]
 
 after "$stopped" "Stop had stopped the read: the PC asked for nothing after block 1000" \
@@ -338,13 +347,9 @@ kept_ok() {
 after "$stopped" "  ... and the file keeps the 104 blocks read before it" kept_ok
 
 kill -TERM "$sim_pid"
-sim_rc="still running after 30 s"
-sim_gone() { ! kill -0 "$sim_pid" 2>/dev/null; }
-if wait_until 30 sim_gone; then
-  wait "$sim_pid"
-  sim_rc=$?
-  sim_pid=""
-fi
+exit_status "$sim_pid"
+sim_rc=$status
+[ -z "$gone" ] || sim_pid=""
 saved_ok() {
   [ "$sim_rc" = 0 ] && same_bytes "$firmware" "$memory" 131072 0 &&
     same_bytes "$held_libs" "$memory" 98304 $((512 * 256))
