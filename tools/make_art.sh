@@ -2,7 +2,7 @@
 # Draws the program's own art into res/: the main window's background picture (a calm stage
 # with lamps on a truss and soft coloured beams) and the window icons (a spotlight and its
 # beam) in the sizes and the SVG a Linux desktop takes, plus the copies a Windows build embeds
-# (a 24-bit BMP and a two-size ICO).
+# (a 24-bit BMP and an ICO of the four sizes).
 # Needs ImageMagick 6. Usage: tools/make_art.sh [output directory, default res/]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -97,7 +97,7 @@ icon 256 "$out/icon-256.png"
 icon 48 "$out/icon-48.png"
 icon 32 "$out/icon-32.png"
 icon 16 "$out/icon-16.png"
-$im "$out/icon-16.png" "$out/icon-32.png" "$out/morva.ico"
+$im "$out/icon-16.png" "$out/icon-32.png" "$out/icon-48.png" "$out/icon-256.png" "$out/morva.ico"
 # ImageMagick's rectangles take both corners in; SVG's take a width, hence the +1.
 cat >"$out/morva.svg" <<SVG
 <svg xmlns="http://www.w3.org/2000/svg" width="128" height="128" viewBox="0 0 128 128">

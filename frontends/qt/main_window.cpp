@@ -66,9 +66,10 @@ void ClientArea::paintEvent(QPaintEvent*) {
 MainWindow::MainWindow(Dialogs& dialogs) : dialogs_(dialogs), client_(new ClientArea(this)) {
   initialiseResources();
   setWindowTitle(mainWindowTitle);
+  // Task bars and window switchers pick the larger sizes; the title bar the small ones.
   QIcon icon;
-  icon.addFile(":/morva/icon-32.png", QSize(32, 32));
-  icon.addFile(":/morva/icon-16.png", QSize(16, 16));
+  for (const int size : {256, 48, 32, 16})
+    icon.addFile(QString(":/morva/icon-%1.png").arg(size), QSize(size, size));
   setWindowIcon(icon);
   setCentralWidget(client_);
   resize(640, 498);
