@@ -21,9 +21,9 @@ PathKind kindOf(mode_t mode) {
 }
 
 OsError fileError(int number) {
-  return errnoError(number, number == EACCES || number == EPERM ? FailureCause::PermissionDenied
-                            : number == ENOENT                  ? FailureCause::NotFound
-                                                                : FailureCause::Other);
+  return fileErrnoError(number, number == EACCES || number == EPERM ? FailureCause::PermissionDenied
+                                : number == ENOENT                  ? FailureCause::NotFound
+                                                                    : FailureCause::Other);
 }
 
 int openFlags(OpenMode mode) {
@@ -129,7 +129,7 @@ class PosixOpenFile : public OpenFile {
     if (::flock(fd_, operation) == 0) return true;
     const int number = errno;
     if (number == EWOULDBLOCK) {
-      lastError_ = errnoError(number, FailureCause::Busy);
+      lastError_ = fileErrnoError(number, FailureCause::Busy);
       lastError_.advice = "Another transfer is using the file; let it end, then try again.";
       return false;
     }

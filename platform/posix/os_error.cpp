@@ -27,6 +27,10 @@ OsError errnoError(int number, FailureCause cause) {
   return OsError{number, std::strerror(number), cause, adviceFor(cause)};
 }
 
+OsError fileErrnoError(int number, FailureCause cause) {
+  return OsError{number, std::strerror(number), cause, {}};
+}
+
 FailureCause openFailureCause(int number) {
   switch (number) {
     case EACCES:

@@ -6,8 +6,12 @@
 
 namespace morva {
 
-// The error `number` (an errno value) with the system's text for it.
+// The error `number` (an errno value) of a port, with the system's text for it and, for a
+// refused or busy port, what a person can do about it.
 OsError errnoError(int number, FailureCause cause);
+
+// The same for a file: the advice about ports does not apply to it.
+OsError fileErrnoError(int number, FailureCause cause);
 
 // What a failed open(2) of a port means to the person choosing ports.
 FailureCause openFailureCause(int number);

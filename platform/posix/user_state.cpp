@@ -36,13 +36,14 @@ std::optional<std::filesystem::path> userStateFolder(std::string& why) {
 std::optional<HeldFile> HeldFile::take(const std::filesystem::path& path, OsError& error) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) {
-    error = errnoError(errno, FailureCause::Other);
+    error = fileErrnoError(errno, FailureCause::Other);
     return std::nullopt;
   }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int number = errno;
     ::close(fd);
-    error = errnoError(number, number == EWOULDBLOCK ? FailureCause::Busy : FailureCause::Other);
+    error =
+        fileErrnoError(number, number == EWOULDBLOCK ? FailureCause::Busy : FailureCause::Other);
     return std::nullopt;
   }
   return HeldFile(fd);

@@ -18,7 +18,9 @@ OsError fileError(DWORD number) {
     cause = FailureCause::NotFound;
   if (number == ERROR_SHARING_VIOLATION || number == ERROR_LOCK_VIOLATION)
     cause = FailureCause::Busy;
-  return win32Error(number, cause);
+  OsError error = win32Error(number, cause);
+  error.advice.clear();  // the advice is about ports, not files
+  return error;
 }
 
 // What an open handle is: a file or a directory on a disk, a disk itself (a device path such
@@ -45,7 +47,7 @@ HANDLE openForQuery(const std::string& path) {
 
 class Win32OpenFile : public OpenFile {
  public:
-  explicit Win32OpenFile(HANDLE h) : handle_(h) {}
+  Win32OpenFile(HANDLE h, std::string path) : handle_(h), path_(std::move(path)) {}
   ~Win32OpenFile() override { close(); }
   Win32OpenFile(const Win32OpenFile&) = delete;
   Win32OpenFile& operator=(const Win32OpenFile&) = delete;
@@ -113,7 +115,7 @@ class Win32OpenFile : public OpenFile {
     return SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN) || fail(GetLastError());
   }
 
-  PathKind kind() override { return kindOfHandle(handle_, {}); }
+  PathKind kind() override { return kindOfHandle(handle_, path_); }
 
   bool isAt(const std::string& path) override {
     BY_HANDLE_FILE_INFORMATION held{}, named{};
@@ -172,6 +174,7 @@ class Win32OpenFile : public OpenFile {
   }
 
   HANDLE handle_;
+  std::string path_;  // a disk opened by its device path tells what it is only by the path
   bool locked_ = false;
   OsError lastError_;
 };
@@ -220,7 +223,7 @@ std::unique_ptr<OpenFile> Win32FileService::open(const std::string& path, OpenMo
     error = fileError(GetLastError());
     return nullptr;
   }
-  return std::make_unique<Win32OpenFile>(h);
+  return std::make_unique<Win32OpenFile>(h, path);
 }
 
 }  // namespace morva
