@@ -13,8 +13,10 @@ Answer TerminalOperator::showMessage(const Message& message) {
   messages_.push_back(message);
   const bool difference = message.text.starts_with(verificationQuestion);
   if (difference && yes_ && ++differencesAnswered_ > differencesShown) {
-    if (differencesAnswered_ == differencesShown + 1)
+    if (differencesAnswered_ == differencesShown + 1) {
+      if (beforeMessage_) beforeMessage_();  // ends a progress line drawn since the last one
       err_ << "(further differences are counted, not shown)\n";
+    }
     return Answer::Yes;
   }
   if (beforeMessage_) beforeMessage_();

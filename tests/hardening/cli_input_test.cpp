@@ -324,10 +324,12 @@ TEST_F(CliProgram, AFileThatMayNotBeOpenedIsRefusedAndLeftAlone) {
     const ProgramResult r = runAs({direction, "program", dir / "secret.upg"});
     EXPECT_EQ(r.status, exitNotStarted) << explain(r);
     EXPECT_TRUE(contains(r.err, "Fail: File open error !\n")) << explain(r);
+    EXPECT_FALSE(contains(r.err, "dialout")) << "advice for ports, not files: " << explain(r);
   }
   const ProgramResult read = runAs({"read", "program", dir / "theirs.upg"});
   EXPECT_EQ(read.status, exitNotStarted) << explain(read);
   EXPECT_TRUE(contains(read.err, "Fail: File open error !\n")) << explain(read);
+  EXPECT_FALSE(contains(read.err, "dialout")) << explain(read);
 
   fs::permissions(dir / "secret.upg", fs::perms::owner_read | fs::perms::owner_write);
   fs::permissions(dir / "theirs.upg", fs::perms::owner_read | fs::perms::owner_write);
@@ -410,6 +412,23 @@ TEST_F(CliProgram, TheProgressFitsTheTerminalAndFollowsItsWidth) {
     from = at + 1;
   }
   EXPECT_LE(lines, 3u) << "the progress wrapped or scrolled:\n" << r.output;
+}
+
+// Past the tenth difference the note that the rest are only counted starts a line of its
+// own, though the progress was redrawn since (the device answers a block late in between).
+TEST_F(CliProgram, TheNoteOnUnshownDifferencesIsNotGluedToTheProgress) {
+  auto image = slice(memory, 0, 32 * block);
+  for (std::size_t b : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 30}) image[b * block] ^= 0xFF;
+  writeFile(dir / "p.upg", image);
+  device->setFaults({*sim::parseFault("late@data:20=150")});
+  const TerminalResult r =
+      runInTerminal(MORVA_CLI_PROGRAM,
+                    {"verify", "program", dir / "p.upg", "--port", device->portPath(), "--yes"},
+                    80, [](const std::string&, int) {});
+  EXPECT_EQ(r.status, exitTransferFailed) << r.output;
+  const std::size_t note = r.output.find("(further differences are counted, not shown)");
+  ASSERT_NE(note, std::string::npos) << r.output;
+  EXPECT_EQ(r.output[note - 1], '\n') << r.output;
 }
 
 // --simulate keeps the simulated device's memory between runs, one run at a time;
