@@ -19,14 +19,6 @@ Message warning(std::string text, std::string detail) {
   return message;
 }
 
-// The OS reason, with what the operator can do about it where the OS layer knows.
-std::string reasonText(const std::string& portName, const OsError& error) {
-  std::string reason = portName + ": ";
-  reason += error.text.empty() ? "error " + std::to_string(error.number) : error.text;
-  if (!error.advice.empty()) reason += "\n" + error.advice;
-  return reason;
-}
-
 bool indexListed(const LinkPort& link) {
   return link.portIndex >= 0 &&
          static_cast<std::size_t>(link.portIndex) < link.portNameTable.size();
@@ -41,9 +33,11 @@ std::optional<Message> openQuietly(LinkPort& link) {
     return warning("Port open error !", link.portNameTable.empty() ? "No serial port is listed."
                                                                    : "No port is selected.");
   const std::string& name = link.portNameTable[static_cast<std::size_t>(link.portIndex)];
-  if (!port.open(name)) return warning("Port open error !", reasonText(name, port.lastError()));
+  if (!port.open(name))
+    return warning("Port open error !", describeFailure(name, port.lastError()));
   if (!port.configure(lineTimeouts)) {
-    Message message = warning("Port configuration error !", reasonText(name, port.lastError()));
+    Message message =
+        warning("Port configuration error !", describeFailure(name, port.lastError()));
     port.close();  // left open, the port could not be opened again in this run
     return message;
   }

@@ -34,14 +34,6 @@ DataFile& directionFile(SessionState& state) {
   return state.direction == Direction::ReadFromDevice ? state.targetFile : state.sourceFile;
 }
 
-// The path, then the OS's text and what can be done about it.
-std::string reasonDetail(const std::string& path, const OsError& error) {
-  std::string detail =
-      path + ": " + (error.text.empty() ? "error " + std::to_string(error.number) : error.text);
-  if (!error.advice.empty()) detail += "\n" + error.advice;
-  return detail;
-}
-
 // "File open error !" with the path and the reason; the file is left closed.
 bool refuseOpen(DataFile& file, Operator& op, const std::string& detail) {
   file.close();
@@ -58,21 +50,20 @@ bool openDataFile(SessionState& state, Operator& op) {
   file.close();
   const bool reading = state.direction == Direction::ReadFromDevice;
   const std::string& path = state.fileName;
-  if (state.files == nullptr) return refuseOpen(file, op, path + ": no access to files");
   // A directory opens on some systems, and then fails at every read.
   if (state.files->inspect(path).kind == PathKind::Directory)
     return refuseOpen(file, op, path + ": a folder, not a file");
   if (!file.open(*state.files, path, reading ? DataFile::Mode::Output : DataFile::Mode::Input))
-    return refuseOpen(file, op, reasonDetail(path, file.lastError()));
+    return refuseOpen(file, op, describeFailure(path, file.lastError()));
   // Two sessions of ours never read and write one file at once.
-  if (!file.lock()) return refuseOpen(file, op, reasonDetail(path, file.lastError()));
+  if (!file.lock()) return refuseOpen(file, op, describeFailure(path, file.lastError()));
   state.targetAwaitsTruncate = reading;
   return true;
 }
 
 Message fileFailure(std::string text, const DataFile& file) {
   Message message = failMessage(std::move(text));
-  message.detail = reasonDetail(file.path(), file.lastError());
+  message.detail = describeFailure(file.path(), file.lastError());
   return message;
 }
 

@@ -48,6 +48,10 @@ inline StepResult stepResultOf(Polled polled) {
 StepResult readAnswerAfterWrite(SessionState& state, LinkPort& link, Operator& op,
                                 std::size_t answerSize, TransferStep nextStep);
 
+// A file that stays open after its session (a verification's, a stopped one's) is no longer
+// the session's: another may use it.
+void releaseFileLocks(SessionState& state);
+
 // Every end of a session: no step follows, the outcome is kept, the front end is told.
 void endSession(SessionState& state, Operator& op, SessionOutcome outcome);
 
@@ -83,7 +87,8 @@ StepResult blockCompleted(SessionState& state, LinkPort& link, Operator& op);
 using Block = std::span<std::uint8_t, blockSize>;
 
 // Closes the direction's stream, then opens fileName for it; "File open error !" when that
-// fails. A read's existing file is kept whole until the device has identified itself.
+// fails. A read's existing file is kept whole until the device has identified itself. Called
+// after checkDataFile, so there is a file service.
 bool openDataFile(SessionState& state, Operator& op);
 // The next block of sourceFile into ioBuffer, zero-filled past the end; at the end of the file
 // this block becomes the session's last. Closes sourceFile on failure.

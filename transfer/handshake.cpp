@@ -60,31 +60,36 @@ PollOutcome pollPending(LinkPort& link, std::uint32_t& count) {
   return {Status::Completed, 0};
 }
 
-void startLinkRead(LinkPort& link, std::size_t size) {
+namespace {
+
+// Starts one operation on the link's port: a start the port refuses (or no port at all) is kept
+// in failedStart, for the step that polls it to report.
+template <class Start>
+void startLinkOperation(LinkPort& link, Start start) {
   link.failedStart.reset();
   link.lineQuiet = false;
   if (link.port == nullptr)
     link.failedStart = OsError{static_cast<int>(noPortError), "no port", FailureCause::Other};
-  else if (!link.port->startRead(std::span(link.ioBuffer).first(size)))
+  else if (!start(*link.port))
     link.failedStart = link.port->lastError();
+}
+
+}  // namespace
+
+void startLinkRead(LinkPort& link, std::size_t size) {
+  startLinkOperation(
+      link, [&](SerialPort& port) { return port.startRead(std::span(link.ioBuffer).first(size)); });
 }
 
 void startLinkGapRead(LinkPort& link) {
-  link.failedStart.reset();
-  link.lineQuiet = false;
-  if (link.port == nullptr)
-    link.failedStart = OsError{static_cast<int>(noPortError), "no port", FailureCause::Other};
-  else if (!link.port->startGapRead(std::span(link.ioBuffer).first(1)))
-    link.failedStart = link.port->lastError();
+  startLinkOperation(
+      link, [&](SerialPort& port) { return port.startGapRead(std::span(link.ioBuffer).first(1)); });
 }
 
 void startLinkWrite(LinkPort& link, std::size_t size) {
-  link.failedStart.reset();
-  link.lineQuiet = false;
-  if (link.port == nullptr)
-    link.failedStart = OsError{static_cast<int>(noPortError), "no port", FailureCause::Other};
-  else if (!link.port->startWrite(std::span<const std::uint8_t>(link.ioBuffer).first(size)))
-    link.failedStart = link.port->lastError();
+  startLinkOperation(link, [&](SerialPort& port) {
+    return port.startWrite(std::span<const std::uint8_t>(link.ioBuffer).first(size));
+  });
 }
 
 Polled pollStep(LinkPort& link, std::uint32_t& count, bool closeOnFailure, SessionState& state,
@@ -125,13 +130,15 @@ void failTransfer(const Message& message, bool closeFile, SessionState& state, O
   endSession(state, op, SessionOutcome::Failed);
 }
 
+void releaseFileLocks(SessionState& state) {
+  state.sourceFile.unlock();
+  state.targetFile.unlock();
+}
+
 void endSession(SessionState& state, Operator& op, SessionOutcome outcome) {
   state.transferStep = TransferStep::Idle;
   state.quietCheckPending = false;
-  // A file that stays open after its session (a verification's, a stopped one's) is no
-  // longer the session's: another may use it.
-  state.sourceFile.unlock();
-  state.targetFile.unlock();
+  releaseFileLocks(state);
   state.outcome = outcome;
   op.sessionEnded(outcome);
 }

@@ -21,4 +21,13 @@ struct OsError {
   std::string advice;  // what the person at the machine can do about it, where the OS knows
 };
 
+// "NAME: the OS's text", then the advice on a line of its own where there is one: the detail of
+// a box about a port or a file.
+inline std::string describeFailure(const std::string& name, const OsError& error) {
+  std::string text =
+      name + ": " + (error.text.empty() ? "error " + std::to_string(error.number) : error.text);
+  if (!error.advice.empty()) text += "\n" + error.advice;
+  return text;
+}
+
 }  // namespace morva

@@ -102,13 +102,11 @@ StartResult checkDataFile(SessionState& state, Operator& op) {
 
 StartResult sendWakeUp(SessionState& state, LinkPort& link, Operator& op) {
   link.ioBuffer[0] = ESC;
-  link.failedStart.reset();
-  link.lineQuiet = false;
-  if (!link.port->startWrite(std::span<const std::uint8_t>(link.ioBuffer).first(1))) {
-    state.sourceFile.unlock();  // the file stays open, but no session holds it
-    state.targetFile.unlock();
-    op.showMessage(failMessage("Communication error : " + std::to_string(static_cast<unsigned>(
-                                                              link.port->lastError().number))));
+  startLinkWrite(link, 1);
+  if (link.failedStart) {
+    releaseFileLocks(state);  // the file stays open, but no session holds it
+    op.showMessage(failMessage("Communication error : " +
+                               std::to_string(static_cast<unsigned>(link.failedStart->number))));
     return refuse(state, StartResult::Failed);
   }
   state.transferStep = TransferStep::AwaitWakeUpSent;
