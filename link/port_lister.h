@@ -13,4 +13,10 @@ class PortLister {
   virtual std::vector<std::string> listPorts() = 0;
 };
 
+// For a run that uses only the ports it was given: the machine's are not looked at.
+class NoPortLister : public PortLister {
+ public:
+  std::vector<std::string> listPorts() override { return {}; }
+};
+
 }  // namespace morva

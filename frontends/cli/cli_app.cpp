@@ -51,31 +51,32 @@ struct Run {
 
   void show(const Message& m) { op.showMessage(m); }
 
+  // The ports named by --port, then the simulator's port with --simulate.
+  std::vector<std::string> namedPorts() {
+    std::vector<std::string> named = options.ports;
+    if (options.simulate) named.push_back(env.startSimulator());
+    return named;
+  }
+
   // The port list as start-up builds it; with --port or --simulate only those ports.
   bool listPorts() {
-    std::vector<std::string> extra = options.ports;
-    if (options.simulate) extra.push_back(env.startSimulator());
-    struct NoPorts : PortLister {
-      std::vector<std::string> listPorts() override { return {}; }
-    } none;
-    PortLister& lister = extra.empty() ? env.lister : none;
-    buildPortList(link, state, lister, extra);
+    const std::vector<std::string> named = namedPorts();
+    NoPortLister none;
+    buildPortList(link, state, named.empty() ? env.lister : none, named);
     if (link.portNameTable.empty()) {
       show(noPortMessage());
       return false;
     }
-    if (!extra.empty()) {
+    if (!named.empty()) {
       // The first port named on the command line is the one chosen, as in the Port menu.
-      auto it = std::find(link.portNameTable.begin(), link.portNameTable.end(), extra.front());
+      auto it = std::find(link.portNameTable.begin(), link.portNameTable.end(), named.front());
       link.portIndex = static_cast<int>(it - link.portNameTable.begin());
     }
     return true;
   }
 
   int ports() {
-    std::vector<std::string> extra = options.ports;
-    if (options.simulate) extra.push_back(env.startSimulator());
-    buildPortList(link, state, env.lister, extra);
+    buildPortList(link, state, env.lister, namedPorts());
     if (link.portNameTable.empty()) {
       show(noPortMessage());
       return exitNoDevice;
@@ -91,31 +92,29 @@ struct Run {
     return true;
   }
 
+  // The search for the device over the listed ports: exitComplete once it answered.
+  int search() {
+    const DeviceSearch found = detectDevice(link, op);
+    if (stopped()) return exitStopped;
+    if (found == DeviceSearch::Found) return exitComplete;
+    show(notFoundMessage(link));
+    return exitNoDevice;
+  }
+
   int detect() {
     // Ports named on the command line are the only ones probed.
     if (!listPorts()) return exitNoDevice;
-    const DeviceSearch found = detectDevice(link, op);
-    if (stopped()) return exitStopped;
-    if (found != DeviceSearch::Found) {
-      show(notFoundMessage(link));
-      return exitNoDevice;
-    }
+    if (const int searched = search(); searched != exitComplete) return searched;
     const auto& b = link.ioBuffer;
     env.out << "Vk350 found on " << link.portNameTable[link.portIndex] << '\n'
-            << "Firmware version : " << formatVersionText(b[0], b[1]) << " | "
-            << formatVersionText(b[2], b[3]) << '\n';
+            << firmwareLine(formatVersionText(b[0], b[1]), formatVersionText(b[2], b[3])) << '\n';
     return exitComplete;
   }
 
   int transfer() {
     if (!listPorts()) return exitNoDevice;
     if (options.ports.empty() && !options.simulate) {
-      const DeviceSearch found = detectDevice(link, op);
-      if (stopped()) return exitStopped;
-      if (found != DeviceSearch::Found) {
-        show(notFoundMessage(link));
-        return exitNoDevice;
-      }
+      if (const int searched = search(); searched != exitComplete) return searched;
     }
     if (!options.backup.empty()) {
       const int saved = session(Direction::ReadFromDevice, options.backup);

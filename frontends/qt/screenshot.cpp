@@ -35,10 +35,6 @@ class ScriptedDialogs : public Dialogs {
   std::string file_;
 };
 
-struct NoListedPorts : PortLister {
-  std::vector<std::string> listPorts() override { return {}; }
-};
-
 bool writeImage(const QString& path) {
   QByteArray image(128 * 1024, '\0');
   for (int i = 0; i < image.size(); ++i) image[i] = static_cast<char>((i * 31 + i / 256) & 0xff);
@@ -57,7 +53,7 @@ int renderScreenshot(const std::string& simulatorPort, const std::string& file, 
     return 1;
   }
   ScriptedDialogs dialogs(image.toStdString());
-  NoListedPorts lister;
+  NoPortLister lister;
   ProgramOptions options;
   options.extraPorts = {simulatorPort};
   options.files = &files;
