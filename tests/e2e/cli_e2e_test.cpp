@@ -137,10 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"vanish@data:7=10", "read", "Error code : 5"},
         FailureCase{"vanish@command:7", "write", "Error code : 5"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) {
-      std::string name = std::string(info.param.direction) + "_" + info.param.fault;
-      for (char& ch : name)
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return name;
+      return testing::asTestName(std::string(info.param.direction) + "_" + info.param.fault);
     });
 
 // What the tool says at the end of a session: what a failed one left behind, what a

@@ -216,9 +216,7 @@ TEST_P(AnswerSentTwice, EndsTheSessionWhereItIsFound) {
 std::string twiceName(const ::testing::TestParamInfo<TwiceCase>& info) {
   std::string name = info.param.direction;
   for (const char* fault : info.param.faults) name += std::string("_") + fault;
-  for (char& ch : name)
-    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  return name;
+  return asTestName(name);
 }
 
 const char* const ackTwice = "Acknowledgment error : illegal ACK :  6";

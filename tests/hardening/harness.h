@@ -39,12 +39,7 @@ using testing::writeFile;
 // The engine driven by hand over the real POSIX port.
 using PosixRig = testing::EngineRig<PosixSerialPort>;
 
-// `name` as a test's name may stand: every character but a letter or a digit becomes '_'.
-inline std::string asTestName(std::string name) {
-  for (char& ch : name)
-    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  return name;
-}
+using testing::asTestName;
 
 // What a complete program session of `direction` leaves: a read's `file` holds the program
 // blocks of `memory` (the device's memory when the session began); the device holds a write's

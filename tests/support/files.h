@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -85,6 +86,13 @@ inline Bytes slice(const Bytes& bytes, std::size_t from, std::size_t count) {
   count = std::min(count, bytes.size() - from);
   return {bytes.begin() + static_cast<std::ptrdiff_t>(from),
           bytes.begin() + static_cast<std::ptrdiff_t>(from + count)};
+}
+
+// `name` as a test's name may stand: every character but a letter or a digit becomes '_'.
+inline std::string asTestName(std::string name) {
+  for (char& ch : name)
+    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return name;
 }
 
 }  // namespace morva::testing
