@@ -118,15 +118,7 @@ finish() {
 trap finish EXIT
 
 # --- the display, its window manager, the device ----------------------------------------------
-fifo="$work/xvfb.display"
-mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-number=""
-read -r -t 60 number <"$fifo"
-rm -f "$fifo"
-[ -n "$number" ] || cannot_run "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$number"
+start_display || cannot_run "Xvfb did not start: $(cat "$work/xvfb.log")"
 HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" openbox --sm-disable \
   >"$work/openbox.log" 2>&1 &
 wm_pid=$!
@@ -152,14 +144,7 @@ sim_ready() { case "$(readlink "$work/vk350")" in /dev/pts/*) return 0 ;; esac; 
 wait_until 30 sim_ready || cannot_run "vk350-sim did not start: $(cat "$trace")"
 
 # --- what the stage reads back ------------------------------------------------------------------
-trace_count() { grep -c -- "$1" "$trace"; }
-trace_has() { [ "$(trace_count "$1")" -ge "$2" ]; }
 held_at_least() { [ "$(grep -c '^held:' "$work/sim-out.txt")" -ge "$1" ]; }
-# The device acknowledged the data frame of `block`: it is in its memory.
-written_through() {
-  awk -v last="data for block $1\$" '$0 ~ last {seen = 1; next} seen && /DEV->PC 06/ {ok = 1}
-    END {exit !ok}' "$trace"
-}
 # After the `n`th held answer the PC sent nothing but, at most, the wake-up of a new session.
 nothing_asked_after_hold() {
   awk -v n="$1" '/answer held/ && ++held == n {after = 1; next}

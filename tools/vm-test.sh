@@ -263,7 +263,11 @@ start_sim() {
   "${boost[@]}" "$sim" --link "$work/$name.port" --memory "$work/$name.mem" --trace "$@" \
     >"$work/$name.out" 2>"$work/$name.log" &
   sim_pid[$name]=$!
-  for i in $(seq 50); do [ -s "$work/$name.out" ] && return 0; sleep 0.1; done
+  for i in $(seq 50); do
+    [ -s "$work/$name.out" ] && return 0
+    kill -0 "${sim_pid[$name]}" 2>/dev/null || break
+    sleep 0.1
+  done
   echo "vm-test: FAIL: vk350-sim $name did not start: $(cat "$work/$name.log")" >&2
   exit 1
 }
@@ -389,6 +393,16 @@ plug() {
   qmp "{\"execute\":\"device_add\",\"arguments\":{\"driver\":\"usb-serial\",\"chardev\":\"$usb_line\",\"id\":\"ftdi$usb_number\"}}"
 }
 
+# held_still PID: true once every thread of PID has stopped (a stop signal takes effect later
+# than kill returns); gives up after 2 s.
+held_still() {
+  local end=$((SECONDS + 2))
+  until awk '$3 != "T" { exit 1 }' /proc/"$1"/task/*/stat 2>/dev/null; do
+    [ "$SECONDS" -le "$end" ] || { echo "vm-test: vk350-sim $1 did not stop" >&2; return 1; }
+    sleep 0.005
+  done
+}
+
 # unplug SIM: pulls the adapter out of the guest. QEMU 7.2 crashes (usb_wakeup() on a device
 # already off its bus) when a byte arrives on the adapter's line between the unplug and the
 # device's release, so the simulator on that line is held still until QEMU has let the device
@@ -396,7 +410,7 @@ plug() {
 unplug() {
   held_sim=$1
   kill -STOP "${sim_pid[$held_sim]}"
-  sleep 0.02
+  held_still "${sim_pid[$held_sim]}"
   pull_ms=$(now_ms)
   qmp "{\"execute\":\"device_del\",\"arguments\":{\"id\":\"ftdi$usb_number\"}}"
 }

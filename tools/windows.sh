@@ -12,6 +12,7 @@
 # MORVA_LINUX_BUILD: the Linux build directory whose vk350-sim the tests use (default: build;
 # when that has not been configured, the simulator alone is built in build-win64/linux-sim).
 set -euo pipefail
+shopt -s inherit_errexit  # a failure inside $(make_zip ...) stops the script too
 cd "$(dirname "$0")/.."
 zips_only=false
 case "$*" in

@@ -58,13 +58,6 @@ wait_until() {
 }
 
 trace="$work/sim.err"
-trace_count() { grep -c -- "$1" "$trace"; }
-trace_has() { [ "$(trace_count "$1")" -ge "$2" ]; }
-# The device acknowledged the data frame of `block`: it is in its memory.
-written_through() {
-  awk -v last="data for block $1\$" '$0 ~ last {seen = 1; next} seen && /DEV->PC 06/ {ok = 1}
-    END {exit !ok}' "$trace"
-}
 file_size_is() { [ -f "$1" ] && [ "$(stat -c %s "$1")" = "$2" ]; }
 
 # CPU time the process has used, in clock ticks (user and system).

@@ -102,25 +102,6 @@ stop_sim() {
   return $status
 }
 
-# The desktop cases' display: an Xvfb of our own, on a display number it picks itself.
-xvfb_pid=""
-start_display() {
-  local fifo="$work/xvfb.display" number=""
-  rm -f "$fifo"
-  mkfifo "$fifo" || return 1
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >"$work/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  read -r -t 60 number <"$fifo"
-  rm -f "$fifo"
-  [ -n "$number" ] || return 1
-  export DISPLAY=":$number"
-}
-stop_display() {
-  [ -n "$xvfb_pid" ] || return 0
-  kill -TERM "$xvfb_pid" 2>/dev/null
-  wait "$xvfb_pid" 2>/dev/null
-  xvfb_pid=""
-}
 
 finish() {
   stop_sim >/dev/null 2>&1

@@ -43,3 +43,33 @@ hide_serial_ports() {
     fi
   done
 }
+
+# start_display: an Xvfb of our own, on a display number it picks itself (so no run takes
+# another's), its log in $work/xvfb.log; DISPLAY names it. stop_display ends it.
+xvfb_pid=""
+start_display() {
+  local fifo="$work/xvfb.display" number=""
+  rm -f "$fifo"
+  mkfifo "$fifo" || return 1
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  read -r -t 60 number <"$fifo"
+  rm -f "$fifo"
+  [ -n "$number" ] || return 1
+  export DISPLAY=":$number"
+}
+stop_display() {
+  [ -n "$xvfb_pid" ] || return 0
+  kill -TERM "$xvfb_pid" 2>/dev/null
+  wait "$xvfb_pid" 2>/dev/null
+  xvfb_pid=""
+}
+
+# The simulator's wire trace ($trace): how many lines hold a text, at least N of them.
+trace_count() { grep -c -- "$1" "$trace"; }
+trace_has() { [ "$(trace_count "$1")" -ge "$2" ]; }
+# The device acknowledged the data frame of `block`: it is in its memory.
+written_through() {
+  awk -v last="data for block $1\$" '$0 ~ last {seen = 1; next} seen && /DEV->PC 06/ {ok = 1}
+    END {exit !ok}' "$trace"
+}

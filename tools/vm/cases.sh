@@ -81,6 +81,7 @@ wait_for_size() {
     sleep 0.1
     i=$((i + 1))
   done
+  [ $i -lt 200 ] || say "error $1 did not reach $2 bytes in 20 s"
 }
 
 wait_for_adapter() {
