@@ -423,8 +423,8 @@ TEST_F(CliProgram, TheNoteOnUnshownDifferencesIsNotGluedToTheProgress) {
   device->setFaults({*sim::parseFault("late@data:20=150")});
   const TerminalResult r =
       runInTerminal(MORVA_CLI_PROGRAM,
-                    {"verify", "program", dir / "p.upg", "--port", device->portPath(), "--yes"},
-                    80, [](const std::string&, int) {});
+                    {"verify", "program", dir / "p.upg", "--port", device->portPath(), "--yes"}, 80,
+                    [](const std::string&, int) {});
   EXPECT_EQ(r.status, exitTransferFailed) << r.output;
   const std::size_t note = r.output.find("(further differences are counted, not shown)");
   ASSERT_NE(note, std::string::npos) << r.output;
