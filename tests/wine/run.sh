@@ -209,6 +209,11 @@ check() {  # check NAME CONDITION-COMMAND... : passes when the command succeeds
   if "$@"; then pass "$name"; else fail "$name" "$*"; fi
 }
 
+# check_cli NAME CONDITION: like check, on the last run_cli; a failure shows what it printed.
+check_cli() {
+  if "$2"; then pass "$1"; else fail "$1" "$2: exit status $rc" "$out" "$err"; fi
+}
+
 # Wine's desktop process takes its display from the first program that starts it, so the
 # display is there before anything of Wine runs.
 if [ -n "$gui_exe" ] && ! start_display; then
@@ -230,7 +235,7 @@ run_cli ports
 ports_ok() {
   [ "$rc" = 0 ] && grep -qx COM1 <<<"$out" && ! grep -qvx 'COM[0-9]*' <<<"$out"
 }
-check "ports lists the COM ports, without colons" ports_ok
+check_cli "ports lists the COM ports, without colons" ports_ok
 
 run_cli write program "$(winpath "$work/x.upg")" --simulate
 no_simulator="morva-cli: --simulate is not available on Windows: run vk350-sim on a Linux"
@@ -243,7 +248,7 @@ no_such_port_ok() {
     grep -q "^MORVA-NO-SUCH-PORT: ..*" <<<"$err" &&
     grep -qx "A problem : Vk350 not found !" <<<"$err"
 }
-check "a port that does not exist: open error with the system's reason" no_such_port_ok
+check_cli "a port that does not exist: open error with the system's reason" no_such_port_ok
 
 # --- the Win32 port itself --------------------------------------------------------------------
 if start_sim; then
@@ -264,7 +269,7 @@ if start_sim --memory "$mem"; then
     [ "$rc" = 0 ] && grep -qx "Vk350 found on COM1" <<<"$out" &&
       grep -qx "Firmware version : 2.05 | 1.10" <<<"$out"
   }
-  check "detect finds the device on COM1" detect_ok
+  check_cli "detect finds the device on COM1" detect_ok
 
   run_cli write program "$(winpath "$fw")" --port COM1
   expect "write program" 0 "Done: Write to Vk350 : program complete."
@@ -332,7 +337,7 @@ if start_sim --fault vanish@command:7; then
   run_cli write program "$(winpath "$fw")" --port COM1
   stop_sim
   vanished_ok() { [ "$rc" = 1 ] && grep -qx "Fail: Error code : [0-9][0-9]*" <<<"$err"; }
-  check "a device gone during a write: Error code" vanished_ok
+  check_cli "a device gone during a write: Error code" vanished_ok
 else
   fail "vanish (no simulator)"
 fi
