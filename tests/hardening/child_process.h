@@ -30,6 +30,22 @@ struct ProgramResult {
   std::string err;
 };
 
+// A program's argument vector for execv, built before fork: the child of a threaded process
+// may only make async-signal-safe calls. Pointers into `text` stay valid as long as it lives.
+struct ArgumentVector {
+  std::vector<std::string> text;
+  std::vector<char*> pointers;
+
+  ArgumentVector(const std::string& program, const std::vector<std::string>& args) : text{program} {
+    text.insert(text.end(), args.begin(), args.end());
+    for (auto& a : text) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+  }
+  ArgumentVector(const ArgumentVector&) = delete;
+  ArgumentVector& operator=(const ArgumentVector&) = delete;
+  char** data() { return pointers.data(); }
+};
+
 // The account unprivileged runs use when the tests run as root.
 inline constexpr uid_t nobodyId = 65534;
 
@@ -44,13 +60,8 @@ inline ProgramResult runProgram(const std::string& program, const std::vector<st
                                 std::chrono::seconds guard = std::chrono::seconds(20),
                                 std::function<bool(pid_t)> interruptWhen = {}) {
   ProgramResult result;
-  // Everything the child needs is prepared before fork: the child of a threaded process may
-  // only make async-signal-safe calls.
-  std::vector<std::string> argvText{program};
-  argvText.insert(argvText.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argvText) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  // Everything the child needs is prepared before fork.
+  ArgumentVector argv(program, args);
 
   int outPipe[2], errPipe[2];
   if (pipe2(outPipe, O_CLOEXEC) != 0) return result;
@@ -137,11 +148,7 @@ inline TerminalResult runInTerminal(const std::string& program,
                                     const std::function<void(const std::string&, int)>& watch,
                                     std::chrono::seconds guard = std::chrono::seconds(30)) {
   TerminalResult result;
-  std::vector<std::string> argvText{program};
-  argvText.insert(argvText.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argvText) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  ArgumentVector argv(program, args);
   const std::string columnsText = "COLUMNS=" + std::to_string(columns);
   int master = -1, slave = -1;
   winsize size{24, columns, 0, 0};
