@@ -69,7 +69,8 @@ void completeSession(SessionState& state, Operator& op) {
   if (state.direction == Direction::ReadFromDevice) {
     if (!targetStillNamed(state, op)) return;
     // A target that cannot be closed cleanly may have lost its last blocks.
-    if (!closeDataFile(state)) return failTransfer("File write error !", false, state, op);
+    if (!closeDataFile(state))
+      return failTransfer(fileFailure("File write error !", state.targetFile), false, state, op);
   } else if (state.direction == Direction::WriteToDevice) {
     closeDataFile(state);
   }

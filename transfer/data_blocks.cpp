@@ -45,7 +45,15 @@ bool refuseOpen(DataFile& file, Operator& op, const std::string& detail) {
 
 }  // namespace
 
-bool openDataFile(SessionState& state, Operator& op) {
+// The session's own serial port reached through a path (a link to the pty, the device node): a
+// read would echo the device's blocks back to it as commands, and save nothing.
+bool isSessionPort(DataFile& file, const LinkPort& link) {
+  if (link.port == nullptr) return false;
+  const std::optional<FileIdentity> port = link.port->identity();
+  return port && file.identity() == port;
+}
+
+bool openDataFile(SessionState& state, LinkPort& link, Operator& op) {
   DataFile& file = directionFile(state);
   file.close();
   const bool reading = state.direction == Direction::ReadFromDevice;
@@ -55,6 +63,8 @@ bool openDataFile(SessionState& state, Operator& op) {
     return refuseOpen(file, op, path + ": a folder, not a file");
   if (!file.open(*state.files, path, reading ? DataFile::Mode::Output : DataFile::Mode::Input))
     return refuseOpen(file, op, describeFailure(path, file.lastError()));
+  if (isSessionPort(file, link))
+    return refuseOpen(file, op, path + ": the serial port of this session, not a file");
   // Two sessions of ours never read and write one file at once.
   if (!file.lock()) return refuseOpen(file, op, describeFailure(path, file.lastError()));
   state.targetAwaitsTruncate = reading;
@@ -91,7 +101,7 @@ bool readBlockToSend(SessionState& state, LinkPort& link, Operator& op) {
     case BlockRead::Failed:
       break;
   }
-  failTransfer("File read error !", true, state, op);
+  failTransfer(fileFailure("File read error !", state.sourceFile), true, state, op);
   return false;
 }
 
@@ -99,7 +109,7 @@ bool readBlockToCompare(SessionState& state, Block block, bool& endOfFileMet, Op
   const BlockRead read = readBlock(state.sourceFile, blockOffset(state), block);
   endOfFileMet = read == BlockRead::EndOfFile;
   if (read != BlockRead::Failed) return true;
-  failTransfer("File read error !", false, state, op);
+  failTransfer(fileFailure("File read error !", state.sourceFile), false, state, op);
   return false;
 }
 
@@ -113,8 +123,9 @@ bool writeReceivedBlock(SessionState& state, LinkPort& link, Operator& op) {
   }
   // A write that failed part-way (a full disk, a size limit) leaves part of the block behind:
   // the file ends at the last whole block received.
+  const Message failure = fileFailure("File write error !", state.targetFile);
   state.targetFile.cutTo(blockOffset(state));
-  failTransfer("File write error !", true, state, op);
+  failTransfer(failure, true, state, op);
   return false;
 }
 

@@ -39,7 +39,9 @@ bool DataFile::open(FileService& files, const std::string& path, Mode mode) {
   const PathKind kind = files.inspect(path).kind;
   const bool regularOrMissing = kind == PathKind::Regular || kind == PathKind::Missing;
   file_ = files.open(path, regularOrMissing ? OpenMode::Update : OpenMode::WriteOnly, lastError_);
-  if (file_ == nullptr && regularOrMissing)
+  // Only a file that is not there is created: an existing one refused for update (a read-only
+  // mount, no permission) keeps the OS's reason, which a creation's "File exists" would hide.
+  if (file_ == nullptr && regularOrMissing && lastError_.cause == FailureCause::NotFound)
     file_ = files.open(path, OpenMode::CreateNew, lastError_);
   return file_ != nullptr;
 }
@@ -63,6 +65,10 @@ bool DataFile::cutTo(std::uint64_t length) {
   if (file_ == nullptr || mode_ != Mode::Output) return false;
   if (file_->kind() != PathKind::Regular) return true;
   return file_->truncate(length) || failed();
+}
+
+std::optional<FileIdentity> DataFile::identity() {
+  return file_ != nullptr ? file_->identity() : std::nullopt;
 }
 
 bool DataFile::stillAtPath() {

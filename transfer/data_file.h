@@ -41,6 +41,8 @@ class DataFile {
   // True while the path it was opened by still names the open file.
   bool stillAtPath();
   const std::string& path() const { return path_; }
+  // Which file or device is open; none when closed or where the OS cannot tell.
+  std::optional<FileIdentity> identity();
 
   // An input file ends where it ended when opened, whatever has been added since; an end met
   // before that (the file shrank under us) is an error, not the end.

@@ -23,6 +23,13 @@ enum class StartResult : int {
 // the file, checks and opens it, and sends the WakeUp. Leaves transferStep at 1 on success.
 StartResult startSession(SessionState& state, LinkPort& link, Operator& op);
 
+// The checks a write's or a verification's start makes of its source (the file chosen, its
+// extension, that it exists and opens as a file, its lock), with no port and nothing sent; the
+// file is closed again. Started when a session could start on it now, otherwise what the
+// session start would return, its message shown. Lets a caller refuse a source before it does
+// anything with the device. OutOfRange for a read, whose checks create its file.
+StartResult checkSourceFile(SessionState& state, Operator& op);
+
 enum class StepResult {
   Ignored,   // not a step number 1..9, or no longer the current step
   Waiting,   // the outstanding read or write is still pending: wait on the port, then retry

@@ -88,8 +88,9 @@ using Block = std::span<std::uint8_t, blockSize>;
 
 // Closes the direction's stream, then opens fileName for it; "File open error !" when that
 // fails. A read's existing file is kept whole until the device has identified itself. Called
-// after checkDataFile, so there is a file service.
-bool openDataFile(SessionState& state, Operator& op);
+// after checkDataFile, so there is a file service. A read's target that is the link's own
+// port is refused.
+bool openDataFile(SessionState& state, LinkPort& link, Operator& op);
 // The next block of sourceFile into ioBuffer, zero-filled past the end; at the end of the file
 // this block becomes the session's last. Closes sourceFile on failure.
 bool readBlockToSend(SessionState& state, LinkPort& link, Operator& op);

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 
+#include "transfer/file_identity.h"
 #include "transfer/os_error.h"
 
 namespace morva {
@@ -26,7 +27,8 @@ enum class PathKind {
 struct PathInfo {
   PathKind kind = PathKind::Missing;
   bool writeProtected = false;  // like a read-only attribute: nobody may write to it
-  OsError error;                // why the path could not be looked at (kind Missing)
+  std::optional<FileIdentity> identity;  // where the OS tells it
+  OsError error;                         // why the path could not be looked at (kind Missing)
 };
 
 // How a session opens its data file.
@@ -60,6 +62,8 @@ class OpenFile {
   virtual bool truncate(std::uint64_t length) = 0;
   // What the open file is: a path replaced since the open does not change it.
   virtual PathKind kind() = 0;
+  // Which file or device it is; none where the OS cannot tell.
+  virtual std::optional<FileIdentity> identity() { return std::nullopt; }
   // True while `path` names this very file: false once another file was put in its place or
   // the path was removed (lastError() says why the path could not be looked at, if so).
   virtual bool isAt(const std::string& path) = 0;

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
 
+#include "transfer/file_identity.h"
 #include "transfer/os_error.h"
 #include "transfer/timeouts.h"
 
@@ -85,6 +87,10 @@ class SerialPort {
   virtual void waitForProgress(Clock::time_point until) = 0;
 
   virtual const OsError& lastError() const = 0;
+
+  // The device the open port is, so that a session never takes it for a data file; none when
+  // closed or where the OS cannot tell.
+  virtual std::optional<FileIdentity> identity() const { return std::nullopt; }
 
   // Drops what the device is still sending until the line has been silent for one answer's
   // timeout (longer than the device's 100 ms frame gap, after which it also forgets a frame it

@@ -116,22 +116,9 @@ StartResult sendWakeUp(SessionState& state, LinkPort& link, Operator& op) {
   return StartResult::Started;
 }
 
-}  // namespace
-
-bool extensionDiffers(const std::string& path, const std::string& defaultExtension) {
-  return !equalsIgnoringCase(fileExtension(path), defaultExtension);
-}
-
-StartResult startSession(SessionState& state, LinkPort& link, Operator& op) {
-  // A session that was running is abandoned here; its file stays open until reopened.
-  if (sessionRunning(state.transferStep)) endSession(state, op, SessionOutcome::Stopped);
-  state.differences = state.differingBlocks = 0;
-  state.firstDifference = state.lastDifference = 0;
-  state.targetAwaitsTruncate = false;
-  if (!link.portOpen()) {
-    op.showMessage(warning("You must choose available serial port !", Icon::Warning));
-    return refuse(state, StartResult::Failed);
-  }
+// The kind's block range and texts, the operator's file and every check of it; the file is
+// open once this returns Started.
+StartResult prepareFile(SessionState& state, LinkPort& link, Operator& op) {
   const DirectionInfo* direction = directionInfo(state.direction);
   if (direction == nullptr) return refuse(state, StartResult::OutOfRange);
   state.dialogTitle = direction->dialogTitle;
@@ -150,8 +137,43 @@ StartResult startSession(SessionState& state, LinkPort& link, Operator& op) {
   op.invalidate(Area::Window, true);
   if (const StartResult checked = checkDataFile(state, op); checked != StartResult::Started)
     return checked;
-  if (!openDataFile(state, op)) return refuse(state, StartResult::Failed);
+  if (!openDataFile(state, link, op)) return refuse(state, StartResult::Failed);
+  return StartResult::Started;
+}
+
+void resetSession(SessionState& state, Operator& op) {
+  // A session that was running is abandoned here; its file stays open until reopened.
+  if (sessionRunning(state.transferStep)) endSession(state, op, SessionOutcome::Stopped);
+  state.differences = state.differingBlocks = 0;
+  state.firstDifference = state.lastDifference = 0;
+  state.targetAwaitsTruncate = false;
+}
+
+}  // namespace
+
+bool extensionDiffers(const std::string& path, const std::string& defaultExtension) {
+  return !equalsIgnoringCase(fileExtension(path), defaultExtension);
+}
+
+StartResult startSession(SessionState& state, LinkPort& link, Operator& op) {
+  resetSession(state, op);
+  if (!link.portOpen()) {
+    op.showMessage(warning("You must choose available serial port !", Icon::Warning));
+    return refuse(state, StartResult::Failed);
+  }
+  if (const StartResult prepared = prepareFile(state, link, op); prepared != StartResult::Started)
+    return prepared;
   return sendWakeUp(state, link, op);
+}
+
+StartResult checkSourceFile(SessionState& state, Operator& op) {
+  if (state.direction == Direction::ReadFromDevice) return refuse(state, StartResult::OutOfRange);
+  resetSession(state, op);
+  LinkPort noPort;
+  const StartResult checked = prepareFile(state, noPort, op);
+  closeDataFile(state);
+  if (checked == StartResult::Started) state.outcome = SessionOutcome::None;
+  return checked;
 }
 
 }  // namespace morva

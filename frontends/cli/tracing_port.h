@@ -31,6 +31,7 @@ class TracingPort : public SerialPort {
   WaitHint waitHint() const override { return inner_.waitHint(); }
   void waitForProgress(Clock::time_point until) override { inner_.waitForProgress(until); }
   const OsError& lastError() const override { return inner_.lastError(); }
+  std::optional<FileIdentity> identity() const override { return inner_.identity(); }
   void discardUntilQuiet(Clock::time_point limit) override;
 
  private:

@@ -117,6 +117,12 @@ class PosixOpenFile : public OpenFile {
     return kindOf(s.st_mode);
   }
 
+  std::optional<FileIdentity> identity() override {
+    struct stat s {};
+    if (::fstat(fd_, &s) != 0) return std::nullopt;
+    return identityOf(s);
+  }
+
   bool isAt(const std::string& path) override {
     struct stat held {
     }, named{};
@@ -162,6 +168,14 @@ class PosixOpenFile : public OpenFile {
 
 }  // namespace
 
+FileIdentity identityOf(const struct stat& status) {
+  if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode))
+    return {.device = true, .number = static_cast<std::uint64_t>(status.st_rdev)};
+  return {.device = false,
+          .volume = static_cast<std::uint64_t>(status.st_dev),
+          .number = static_cast<std::uint64_t>(status.st_ino)};
+}
+
 PosixFileService::PosixFileService() {
   ::signal(SIGXFSZ, SIG_IGN);
 }
@@ -174,6 +188,7 @@ PathInfo PosixFileService::inspect(const std::string& path) {
     return info;
   }
   info.kind = kindOf(s.st_mode);
+  info.identity = identityOf(s);
   info.writeProtected = (s.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
   return info;
 }

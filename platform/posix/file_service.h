@@ -4,7 +4,12 @@
 
 #include "transfer/file_service.h"
 
+struct stat;
+
 namespace morva {
+
+// A device by its number, anything else by its file system and inode.
+FileIdentity identityOf(const struct stat& status);
 
 class PosixFileService : public FileService {
  public:

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <linux/serial.h>
 #endif
 
+#include "platform/posix/file_service.h"
 #include "platform/posix/os_error.h"
 
 namespace morva {
@@ -206,6 +208,12 @@ bool PosixSerialPort::beginOperation(Operation op) {
   op.deadline = op.started + timeouts_.perByte * op.size;
   op_ = op;
   return true;
+}
+
+std::optional<FileIdentity> PosixSerialPort::identity() const {
+  struct stat status {};
+  if (fd_ < 0 || ::fstat(fd_, &status) != 0) return std::nullopt;
+  return identityOf(status);
 }
 
 OsError PosixSerialPort::notOpenError() const {

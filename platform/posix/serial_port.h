@@ -65,6 +65,9 @@ class PosixSerialPort : public PortSkeleton {
   // Sleeps in poll(2) until the port has news or the hint's deadline or `until` comes.
   void waitForProgress(Clock::time_point until) override;
 
+  // The device behind the open descriptor.
+  std::optional<FileIdentity> identity() const override;
+
   // The open descriptor, -1 when closed.
   int descriptor() const { return fd_; }
 

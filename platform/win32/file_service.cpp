@@ -39,6 +39,16 @@ PathKind kindOfHandle(HANDLE h, const std::string& path) {
   }
 }
 
+// A file on a disk by its volume and index; a device has none the session could compare.
+std::optional<FileIdentity> identityOfHandle(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info)) return std::nullopt;
+  return FileIdentity{
+      .device = false,
+      .volume = info.dwVolumeSerialNumber,
+      .number = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
 // Opens the path only to look at it: no access to the content, directories included.
 HANDLE openForQuery(const std::string& path) {
   return CreateFileA(path.c_str(), 0, shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
@@ -116,6 +126,7 @@ class Win32OpenFile : public OpenFile {
   }
 
   PathKind kind() override { return kindOfHandle(handle_, path_); }
+  std::optional<FileIdentity> identity() override { return identityOfHandle(handle_); }
 
   bool isAt(const std::string& path) override {
     BY_HANDLE_FILE_INFORMATION held{}, named{};
@@ -197,6 +208,10 @@ PathInfo Win32FileService::inspect(const std::string& path) {
   }
   info.kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::Regular;
   info.writeProtected = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (HANDLE h = openForQuery(path); h != INVALID_HANDLE_VALUE) {
+    info.identity = identityOfHandle(h);
+    CloseHandle(h);
+  }
   return info;
 }
 

@@ -30,6 +30,7 @@ class ForwardingPort : public SerialPort {
   WaitHint waitHint() const override { return real_.waitHint(); }
   void waitForProgress(Clock::time_point until) override { real_.waitForProgress(until); }
   const OsError& lastError() const override { return real_.lastError(); }
+  std::optional<FileIdentity> identity() const override { return real_.identity(); }
   // The real port's own wait for a quiet line: a wrapper's changes to reads do not apply.
   void discardUntilQuiet(Clock::time_point limit) override { real_.discardUntilQuiet(limit); }
 
