@@ -40,6 +40,10 @@ PortOpening openSelectedPort(LinkPort& link, Operator& op, bool silent);
 // waits on the port, never spinning, and gives up `probeDeadline` after its read started.
 DeviceSearch detectDevice(LinkPort& link, PortMenu& menu, const TimeSource& now = Clock::now);
 
+// Reopens the selected port, showing why when it cannot be opened: for a session that must
+// reach the same device as the one before it. Never searches the other ports.
+PortReadiness reopenSelectedPort(LinkPort& link, Operator& op);
+
 // Reopens the selected port with messages; when that fails, unticks it and searches all ports,
 // showing notFoundMessage(link) if the search fails too. Ready when a port is open.
 PortReadiness reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu,

@@ -102,18 +102,21 @@ DeviceSearch detectDevice(LinkPort& link, PortMenu& menu, const TimeSource& now)
   return DeviceSearch::NotFound;
 }
 
-PortReadiness reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu, const TimeSource& now) {
+PortReadiness reopenSelectedPort(LinkPort& link, Operator& op) {
   // Closing and opening the port again changes nothing on the line: it stays as quiet as the
   // last probe or exchange on it left it.
   const bool quiet = link.portOpen() && link.lineQuiet;
   if (link.portOpen()) link.port->close();
-  if (openSelectedPort(link, op, false) == PortOpening::Opened) {
-    // Otherwise a device an earlier session left mid-frame, or with an answer owed, may
-    // still talk: let the line fall quiet before the WakeUp.
-    if (!quiet) link.port->discardUntilQuiet(Clock::now() + quietLimit);
-    link.lineQuiet = true;
-    return PortReadiness::Ready;
-  }
+  if (openSelectedPort(link, op, false) != PortOpening::Opened) return PortReadiness::NoPort;
+  // Otherwise a device an earlier session left mid-frame, or with an answer owed, may still
+  // talk: let the line fall quiet before the WakeUp.
+  if (!quiet) link.port->discardUntilQuiet(Clock::now() + quietLimit);
+  link.lineQuiet = true;
+  return PortReadiness::Ready;
+}
+
+PortReadiness reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu, const TimeSource& now) {
+  if (reopenSelectedPort(link, op) == PortReadiness::Ready) return PortReadiness::Ready;
   // The selected port is given up; with nothing listed there is no item to untick.
   if (indexListed(link)) menu.setPortTick(link.portIndex, false);
   if (detectDevice(link, menu, now) == DeviceSearch::Found) return PortReadiness::Ready;
