@@ -1,7 +1,10 @@
 // vk350-sim: the simulated controller as a program of its own, for running the PC side
 // against it by hand or from scripts.
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -16,6 +19,23 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// A closed standard descriptor would be taken by the pseudo-terminal or the memory file, and the
+// port's path or a held answer printed into it: each closed one becomes /dev/null first. (The
+// simulator shares no code with the PC side, this included.)
+bool fillClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened < 0) return false;
+    if (opened != fd) {
+      const bool moved = dup2(opened, fd) == fd;
+      close(opened);
+      if (!moved) return false;
+    }
+  }
+  return true;
+}
 
 // An old link of ours may be left from a run that was killed; anything else is not ours to
 // replace.
@@ -69,6 +89,7 @@ int serve(morva::sim::ProgramOptions& options, const sigset_t& stopSignals) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!fillClosedStandardDescriptors()) return 1;
   const std::vector<std::string_view> args(argv + 1, argv + argc);
   std::string error;
   auto options = morva::sim::parseProgramOptions(args, error);

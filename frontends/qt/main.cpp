@@ -13,6 +13,7 @@
 #include "platform/posix/file_service.h"
 #include "platform/posix/port_lister.h"
 #include "platform/posix/serial_port.h"
+#include "platform/posix/standard_descriptors.h"
 #include "sim/simulator.h"
 #include "transfer/version.h"
 
@@ -44,6 +45,7 @@ std::optional<int> answeredWithoutDisplay(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   using namespace morva;
+  if (!fillClosedStandardDescriptors()) return 1;
   if (const auto status = answeredWithoutDisplay(argc, argv)) return *status;
   // The screenshot needs no display.
   if (wantsScreenshot(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
