@@ -14,6 +14,7 @@
 #include "frontends/cli/progress.h"
 #include "frontends/cli/terminal_operator.h"
 #include "frontends/cli/tracing_port.h"
+#include "frontends/cli/user_path.h"
 #include "link/link.h"
 #include "transfer/engine.h"
 #include "transfer/frames.h"
@@ -29,6 +30,8 @@ struct Run {
   LinkPort link;
   TerminalOperator op;
   std::unique_ptr<TracingPort> tracer;
+  std::string file_;    // FILE and --backup as the sessions use them
+  std::string backup_;
 
   Run(const Options& o, Environment& e) : options(o), env(e), op(e.console, e.err, o.yes, o.file) {
     link.port = &env.port;
@@ -112,37 +115,112 @@ struct Run {
   }
 
   int transfer() {
+    if (const int refused = checkFilesFirst(); refused != exitComplete) return refused;
     if (!listPorts()) return exitNoDevice;
+    if (const int refused = checkTargetsAgainstSimulator(); refused != exitComplete) return refused;
     if (options.ports.empty() && !options.simulate) {
       if (const int searched = search(); searched != exitComplete) return searched;
     }
-    if (!options.backup.empty()) {
-      const int saved = session(Direction::ReadFromDevice, options.backup);
+    if (!backup_.empty()) {
+      const int saved = session(Direction::ReadFromDevice, backup_, PortChoice::SearchWhenGone);
       if (saved != exitComplete) {
-        env.err << "Nothing was written: the backup into " << options.backup
-                << " did not complete.\n";
+        env.err << "Nothing was written: the backup into " << backup_ << " did not complete.\n";
         return saved;
       }
     }
-    const int status = session(options.direction, options.file);
+    // What was saved is only a backup of the device the write then reaches: after one, no
+    // search may pick another.
+    const int status = session(options.direction, file_,
+                               backup_.empty() ? PortChoice::SearchWhenGone : PortChoice::SamePort);
     if (status != exitComplete || !options.verifyAfter) return status;
-    return session(Direction::Verify, options.file);
+    return session(Direction::Verify, file_, PortChoice::SamePort);
   }
+
+  // Every check of the files that needs no device, before any port is opened or any file
+  // touched: a refusal leaves the device, the line and every file as they were.
+  int checkFilesFirst() {
+    std::string why;
+    const auto file = sessionPath(options.file, why);
+    const auto backup = options.backup.empty() ? std::optional<std::string>("")
+                                               : sessionPath(options.backup, why);
+    if (!file || !backup) {
+      env.err << "morva-cli: " << why << "\n";
+      return exitNotStarted;
+    }
+    file_ = *file;
+    backup_ = *backup;
+    if (options.direction != Direction::ReadFromDevice) {
+      state.direction = options.direction;
+      state.dataKind = options.kind;
+      op.setFile(file_);
+      if (checkSourceFile(state, op) != StartResult::Started) return exitNotStarted;
+    }
+    if (!backup_.empty() && sameFile(backup_, file_)) {
+      env.err << "morva-cli: --backup " << backup_ << " names the file to write, " << file_
+              << ": reading the device into it would destroy that image. Nothing was read or "
+                 "written.\n";
+      return exitNotStarted;
+    }
+    return exitComplete;
+  }
+
+  // The simulated device saves its memory as the run ends, over whatever was read into it.
+  int checkTargetsAgainstSimulator() {
+    const std::string memory = env.simulatorMemory ? env.simulatorMemory() : "";
+    if (memory.empty()) return exitComplete;
+    for (const std::string& target :
+         {options.direction == Direction::ReadFromDevice ? file_ : std::string(), backup_}) {
+      if (target.empty() || !sameFile(target, memory)) continue;
+      env.err << "morva-cli: " << target << " is where the simulated Vk350 keeps its memory, "
+              << "which it saves over that file as the run ends. Nothing was read or written.\n";
+      return exitNotStarted;
+    }
+    return exitComplete;
+  }
+
+  // Whether two paths reach one file: by the OS's identity where both exist (a symbolic or
+  // hard link, a ".." through a link), otherwise by the paths the file system resolves.
+  bool sameFile(const std::string& a, const std::string& b) {
+    const PathInfo first = env.files.inspect(a), second = env.files.inspect(b);
+    if (first.identity && second.identity) return first.identity == second.identity;
+    std::error_code error, otherError;
+    const auto resolvedA = std::filesystem::weakly_canonical(a, error);
+    const auto resolvedB = std::filesystem::weakly_canonical(b, otherError);
+    return !error && !otherError && resolvedA == resolvedB;
+  }
+
+  // How a session reaches its device when the port it used cannot be opened again.
+  enum class PortChoice { SearchWhenGone, SamePort };
 
   // One session on `file`, from the Write, Read and Verify commands' start sequence to its end.
   // After a search or a whole session the line is known to be quiet; a port named by hand was
   // not asked, and falls quiet first.
-  int session(Direction direction, const std::string& file) {
+  int session(Direction direction, const std::string& file, PortChoice choice) {
     state.direction = direction;
     state.dataKind = options.kind;
     op.setFile(file);
     if (direction != Direction::ReadFromDevice) warnOfLongSource(file);
-    const PortReadiness ready = reopenOrDetect(link, op, op);
+    const PortReadiness ready = choice == PortChoice::SamePort ? reopenSelectedPort(link, op)
+                                                               : reopenOrDetect(link, op, op);
     if (stopped()) return exitStopped;
-    if (ready != PortReadiness::Ready) return exitNoDevice;
+    if (ready != PortReadiness::Ready) {
+      if (choice == PortChoice::SamePort) tellPortLost(direction);
+      return exitNoDevice;
+    }
     const StartResult started = startSession(state, link, op);
     if (started != StartResult::Started) return stopped() ? exitStopped : exitNotStarted;
     return drive();
+  }
+
+  // The port of the sessions before this one could not be opened again.
+  void tellPortLost(Direction direction) {
+    const std::string& port = link.portNameTable[static_cast<std::size_t>(link.portIndex)];
+    if (direction == Direction::Verify)
+      env.err << file_ << " was written, but not verified: " << port
+              << " cannot be opened again.\n";
+    else
+      env.err << "Nothing was written: " << port
+              << ", where the backup was read, cannot be opened again.\n";
   }
 
   // Only the kind's blocks are sent or compared: say so when the file holds more.

@@ -24,6 +24,9 @@ struct Environment {
   std::ostream& err;
   // Starts a simulated device and returns the path of its port (for --simulate).
   std::function<std::string()> startSimulator;
+  // Where the simulated device keeps its memory between runs; empty when it keeps none. No
+  // session may read into it: the device saves its memory over it as the run ends.
+  std::function<std::string()> simulatorMemory;
 };
 
 int runCli(const Options& options, Environment& env);

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     Win32PortLister lister;
     Win32FileService files;
     cli::Environment env{
-        port, lister, files, console, std::cout, std::cerr, [] { return std::string(); }};
+        port, lister, files, console, std::cout, std::cerr, [] { return std::string(); }, {}};
     return cli::closeStandardOutput(cli::runCli(options, env), std::cerr);
   });
 }

@@ -165,7 +165,8 @@ No, is taken. With --yes a verification lists its first 10 differences, then cou
 Exit status:
   0    the session completed (verify: and no difference was found)
   1    the transfer failed, was declined, or verify found differences; or the
-       output could not be written
+       output could not be written; or (--simulate) the simulated Vk350's memory
+       could not be saved
   2    bad usage
   3    no serial port, or the Vk350 was not found
   4    the session could not start (file missing, wrong extension, not overwritten, ...)

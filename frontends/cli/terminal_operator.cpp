@@ -1,7 +1,5 @@
 #include "frontends/cli/terminal_operator.h"
 
-#include <filesystem>
-
 #include "transfer/engine.h"
 
 namespace morva::cli {
@@ -50,11 +48,7 @@ Answer TerminalOperator::ask(const Message& message) {
 }
 
 std::optional<FileChoice> TerminalOperator::chooseFile(const FileRequest& request) {
-  std::error_code ec;
-  std::filesystem::path full = std::filesystem::absolute(file_, ec);
-  if (ec) return std::nullopt;
-  std::string path = full.lexically_normal().string();
-  return FileChoice{path, extensionDiffers(path, request.defaultExtension)};
+  return FileChoice{file_, extensionDiffers(file_, request.defaultExtension)};
 }
 
 }  // namespace morva::cli

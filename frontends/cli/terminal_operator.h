@@ -31,7 +31,7 @@ class TerminalOperator : public Operator, public PortMenu {
   void setBeforeMessage(std::function<void()> hook) { beforeMessage_ = std::move(hook); }
   // Called for every block the session counts.
   void setOnBlock(std::function<void(unsigned, unsigned)> hook) { onBlock_ = std::move(hook); }
-  // The file the chooser answers with from now on.
+  // The file the chooser answers with from now on, as the sessions use it (see sessionPath).
   void setFile(std::string file) { file_ = std::move(file); }
 
   static constexpr int differencesShown = 10;

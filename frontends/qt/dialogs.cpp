@@ -1,8 +1,8 @@
 #include "frontends/qt/dialogs.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFontDialog>
 #include <QMessageBox>
 #include <QUrl>
@@ -81,7 +81,10 @@ void setUpFileDialog(QFileDialog& dialog, const FileRequest& request) {
 
 FileChoice choiceOf(const QString& path, const FileRequest& request) {
   FileChoice choice;
-  choice.path = QFileInfo(path).absoluteFilePath().toStdString();
+  // Made absolute by joining, never cleaned as text: "link/../x.upg" names what the kernel
+  // finds there, which is not "x.upg" when link leads into another folder.
+  const QString full = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + '/' + path;
+  choice.path = full.toStdString();
   choice.extensionDifferent = extensionDiffers(choice.path, request.defaultExtension);
   return choice;
 }

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
 #include <sstream>
 
 #include "frontends/cli/progress.h"
 #include "frontends/cli/terminal_operator.h"
 #include "frontends/cli/tracing_port.h"
+#include "frontends/cli/user_path.h"
 #include "tests/support/requests.h"
 
 namespace morva::cli {
@@ -60,21 +62,35 @@ TEST(TerminalOperator, AnswersQuestionsByYesTheTerminalOrTheDefault) {
   }
 }
 
-TEST(TerminalOperator, ChoosesTheCommandLineFileByItsFullPath) {
+TEST(TerminalOperator, ChoosesTheCommandLineFileAndJudgesItsExtension) {
   ScriptedConsole console;
   std::ostringstream err;
-  TerminalOperator op(console, err, false, "sub/../data.BIN");
+  TerminalOperator op(console, err, false, "/data/show.BIN");
   FileRequest request;
   request.defaultExtension = "usr";
   auto choice = op.chooseFile(request);
   ASSERT_TRUE(choice);
-  EXPECT_EQ(choice->path.front(), '/');
-  EXPECT_EQ(choice->path.substr(choice->path.size() - 9), "/data.BIN");
+  EXPECT_EQ(choice->path, "/data/show.BIN");
   EXPECT_TRUE(choice->extensionDifferent);
   request.defaultExtension = "bin";
   EXPECT_FALSE(op.chooseFile(request)->extensionDifferent);
 }
 
+// A path is joined to the working folder as typed: "sub/../x" goes where the kernel takes it,
+// which is not "x" when sub is a link into another folder.
+TEST(SessionPath, IsAbsoluteButNeverNormalisedAsText) {
+  const std::string here = std::filesystem::current_path().string();
+  const std::pair<std::string, std::string> rows[] = {
+      {"/abs/../x.upg", "/abs/../x.upg"},
+      {"sub/../data.BIN", here + "/sub/../data.BIN"},
+      {"./x.upg", here + "/./x.upg"},
+      {"../x.upg", here + "/../x.upg"},
+  };
+  for (const auto& [typed, used] : rows) {
+    std::string why;
+    EXPECT_EQ(sessionPath(typed, why), used) << typed;
+  }
+}
 TEST(Progress, LineShowsBlocksPercentRateAndTimeLeft) {
   EXPECT_EQ(progressLine({0, 512, 0}, 10), "[          ]   0%  0/512 blocks");
   EXPECT_EQ(progressLine({256, 512, 10}, 10),
