@@ -33,9 +33,11 @@ class MemoryImage {
   void assign(std::span<const std::uint8_t> bytes);
 
   // Loads a raw image of at most byteCount bytes (a shorter one leaves the rest erased).
-  // False with `error` set when the file cannot be read or is too large.
+  // False with `error` set when the file cannot be read, is too large, or is not a regular
+  // file; it never waits on a pipe.
   bool load(const std::string& path, std::string& error);
-  // Writes all byteCount bytes, replacing the file in one step (temporary file, rename).
+  // Writes all byteCount bytes, replacing the file in one step (temporary file, rename). On
+  // failure the file is as it was and no temporary file is left.
   bool save(const std::string& path, std::string& error) const;
 
  private:

@@ -16,9 +16,12 @@ Simulator::Simulator(SimulatorOptions options)
       device_(memory_, faults_, trace_, {options_.identification, options_.answerLatency}),
       portPath_(line_.path()) {
   faults_.replace(options_.faults);
-  if (!options_.memoryFile.empty() && std::filesystem::exists(options_.memoryFile)) {
-    std::string error;
-    if (!memory_.load(options_.memoryFile, error)) throw std::runtime_error(error);
+  // A memory file that is not there yet starts erased; anything else there must load.
+  std::error_code error;
+  if (!options_.memoryFile.empty() && std::filesystem::status(options_.memoryFile, error).type() !=
+                                          std::filesystem::file_type::not_found) {
+    std::string why;
+    if (!memory_.load(options_.memoryFile, why)) throw std::runtime_error(why);
   }
   trace_.event("device ready on " + portPath_ + (options_.paced ? ", paced at 38400 baud" : ""));
   thread_ = std::thread([this] { run(); });
