@@ -1,0 +1,454 @@
+// What a person hands the programs — a backup's name, closed standard descriptors, paths through
+// links, memory and state files, full and read-only file systems — never costs data and never
+// ends as a success that was not one. Each row names what it gives and how the run ends, and
+// checks that nothing else changed: every file in the test's folder, the device's memory and
+// the bytes the device received (none before a refusal).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "sim/simulator.h"
+#include "tests/hardening/child_process.h"
+#include "tests/hardening/harness.h"
+
+namespace morva::hardening {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::size_t block = 256;
+constexpr std::size_t programBytes = 512 * block;
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string explain(const ProgramResult& r) {
+  return "status " + std::to_string(r.status) + (r.timedOut ? " (hung, killed)" : "") +
+         "\nstderr:\n" + r.err + "stdout:\n" + r.out;
+}
+
+// What a run could change: the folder's files (content, a link's target, or a kind), the
+// device's memory, and how many bytes reached the device.
+struct World {
+  std::map<std::string, std::string> files;
+  Bytes memory;
+  unsigned bytesReceived = 0;
+};
+
+World observe(const fs::path& root, const sim::Simulator* device) {
+  World world;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string name = fs::relative(entry.path(), root).string();
+    const fs::file_status status = entry.symlink_status();
+    if (fs::is_symlink(status)) {
+      world.files[name] = "link to " + fs::read_symlink(entry.path()).string();
+    } else if (fs::is_regular_file(status)) {
+      const Bytes content = readFile(entry.path());
+      world.files[name] = std::string(content.begin(), content.end());
+    } else {
+      world.files[name] = "kind " + std::to_string(static_cast<int>(status.type()));
+    }
+  }
+  if (device != nullptr) {
+    world.memory = device->memory().snapshot();
+    world.bytesReceived = device->stats().bytesReceived;
+  }
+  return world;
+}
+
+// What differs between two observations, but for the files named in `changing`; empty when
+// nothing else changed.
+std::string changes(const World& before, const World& after,
+                    const std::vector<std::string>& changing = {}) {
+  std::string said;
+  auto keys = before.files;
+  keys.insert(after.files.begin(), after.files.end());
+  for (const auto& [name, ignored] : keys) {
+    if (std::find(changing.begin(), changing.end(), name) != changing.end()) continue;
+    const auto was = before.files.find(name), is = after.files.find(name);
+    if (was == before.files.end()) said += "created " + name + "\n";
+    else if (is == after.files.end()) said += "removed " + name + "\n";
+    else if (was->second != is->second) said += "changed " + name + "\n";
+  }
+  if (before.memory != after.memory) said += "the device's memory changed\n";
+  if (before.bytesReceived != after.bytesReceived)
+    said += "the device received " + std::to_string(after.bytesReceived - before.bytesReceived) +
+            " bytes\n";
+  return said;
+}
+
+class UserInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir.path().empty());
+    setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+    device->memory().assign(oldImage);
+    writeFile(dir / "new.upg", newImage);
+  }
+
+  // morva-cli ARGS --port <the simulator> -q, through `sh -c` so that a row may close or move
+  // standard descriptors (`redirect`), from the folder `from`.
+  ProgramResult cli(std::vector<std::string> args, const std::string& redirect = "",
+                    const fs::path& from = {}) {
+    args.insert(args.end(), {"--port", device->portPath(), "-q"});
+    const std::string cd = from.empty() ? "" : "cd \"$CLI_FROM\" && ";
+    if (!from.empty()) setenv("CLI_FROM", from.c_str(), 1);
+    args.insert(args.begin(), {"-c", cd + "exec \"$0\" \"$@\" " + redirect, MORVA_CLI_PROGRAM});
+    return runProgram("/bin/sh", args);
+  }
+
+  ScratchDir dir;
+  const Bytes oldImage = randomBytes(programBytes, 1);
+  const Bytes newImage = randomBytes(programBytes, 2);
+  std::unique_ptr<sim::Simulator> device = std::make_unique<sim::Simulator>();
+};
+
+// A backup that reaches the file to write, or the session's port, is refused before anything
+// is read or sent: the image to write stays, and the device never hears a byte.
+TEST_F(UserInput, ABackupThatIsTheSourceOrThePortIsRefusedBeforeAnyByte) {
+  fs::create_symlink(dir / "new.upg", dir / "symbolic.upg");
+  fs::create_hard_link(dir / "new.upg", dir / "hard.upg");
+  fs::create_directories(dir / "d");
+  fs::create_directory(dir / "other");
+  fs::create_symlink("../other", dir / "d" / "link");  // d/link/.. is the test's folder
+  fs::create_symlink(device->portPath(), dir / "port.upg");
+  struct Row {
+    const char* backup;
+    std::string said;
+  };
+  const Row rows[] = {
+      {"new.upg", "names the file to write"},
+      {"symbolic.upg", "names the file to write"},
+      {"hard.upg", "names the file to write"},
+      {"d/link/../new.upg", "names the file to write"},
+      {"port.upg", "Fail: File open error !\n" + (dir / "port.upg").string() +
+                       ": the serial port of this session"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.backup);
+    const World before = observe(dir.path(), device.get());
+    const ProgramResult r =
+        cli({"write", "program", "new.upg", "--backup", row.backup, "--yes"}, "", dir.path());
+    EXPECT_EQ(r.status, 4) << explain(r);
+    EXPECT_TRUE(contains(r.err, row.said)) << explain(r);
+    EXPECT_TRUE(contains(r.err, "Nothing was")) << explain(r);
+    EXPECT_EQ(changes(before, observe(dir.path(), device.get())), "");
+  }
+  // A read into the port itself through a link: refused, nothing echoed back.
+  const World before = observe(dir.path(), device.get());
+  const ProgramResult r = cli({"read", "program", "port.upg", "--yes"}, "", dir.path());
+  EXPECT_EQ(r.status, 4) << explain(r);
+  EXPECT_TRUE(contains(r.err, ": the serial port of this session, not a file\n")) << explain(r);
+  EXPECT_EQ(changes(before, observe(dir.path(), device.get())), "");
+}
+
+// Every check of the source comes before the backup: a refused write leaves the old backup.
+TEST_F(UserInput, ASourceThatCannotBeSentIsRefusedBeforeTheBackup) {
+  writeFile(dir / "backup.upg", randomBytes(100, 3));
+  writeFile(dir / "notes.txt", newImage);
+  fs::create_directory(dir / "folder.upg");
+  ASSERT_EQ(mkfifo((dir / "pipe.upg").c_str(), 0600), 0);
+  struct Row {
+    const char* source;
+    const char* said;
+  };
+  const Row rows[] = {
+      {"missing.upg", "doesn't exist !"},
+      {"notes.txt", "Warning: Don't change file extension !"},
+      {"pipe.upg", "a pipe or a device, not a file"},
+      {"folder.upg", "a folder, not a file"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.source);
+    const World before = observe(dir.path(), device.get());
+    const ProgramResult r = cli(
+        {"write", "program", (dir / row.source).string(), "--backup", dir / "backup.upg", "--yes"});
+    EXPECT_EQ(r.status, 4) << explain(r);
+    EXPECT_TRUE(contains(r.err, row.said)) << explain(r);
+    EXPECT_EQ(changes(before, observe(dir.path(), device.get())), "");
+  }
+}
+
+// A program started with standard descriptors closed opens its files and ports on other
+// numbers: its messages go nowhere rather than into the image or down the serial line, and it
+// never takes the port for the terminal it asks its questions on.
+TEST_F(UserInput, ClosedStandardDescriptorsNeverCarryTheProgramsOutput) {
+  for (const char* redirect :
+       {"<&-", ">&-", "2>&-", "<&- 2>&-", ">&- 2>&-", "<&- >&-", "<&- >&- 2>&-"}) {
+    SCOPED_TRACE(redirect);
+    device->memory().assign(oldImage);
+    fs::remove(dir / "out.upg");
+    const ProgramResult read = cli({"read", "program", dir / "out.upg"}, redirect);
+    EXPECT_EQ(read.status, 0) << explain(read);
+    EXPECT_EQ(readFile(dir / "out.upg"), oldImage);
+    const ProgramResult write = cli({"write", "program", dir / "new.upg"}, redirect);
+    EXPECT_EQ(write.status, 0) << explain(write);
+    EXPECT_EQ(slice(device->memory().snapshot(), 0, programBytes), newImage);
+    EXPECT_EQ(device->stats().bytesIgnored, 0u) << "stray bytes reached the device";
+    // Nobody to ask whether to overwrite: the default answer, No.
+    const World before = observe(dir.path(), device.get());
+    const ProgramResult declined = cli({"read", "program", dir / "out.upg"}, redirect);
+    EXPECT_EQ(declined.status, 4) << explain(declined);
+    EXPECT_EQ(changes(before, observe(dir.path(), device.get())), "");
+  }
+}
+
+// vk350-sim started as a child with closed descriptors, its port linked at `link`.
+class SimulatorProcess {
+ public:
+  SimulatorProcess(const fs::path& link, const fs::path& memory, const std::string& redirect) {
+    const std::string script = "exec \"$0\" --link \"$1\" --memory \"$2\" --trace " + redirect;
+    ArgumentVector argv("/bin/sh", {"-c", script, MORVA_SIM_PROGRAM, link, memory});
+    pid_ = fork();
+    if (pid_ == 0) {
+      execv("/bin/sh", argv.data());
+      _exit(childExecFailed);
+    }
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!fs::exists(link) && std::chrono::steady_clock::now() < guard)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  // SIGTERM, then its exit status.
+  int stop() {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Its port's path, its trace and its held answers go where its descriptors lead, never down
+// the line to the PC: nothing arrives that the PC did not ask for.
+TEST_F(UserInput, TheSimulatorWithClosedDescriptorsServesAndSavesItsMemory) {
+  for (const char* redirect : {">&- 2>/dev/null", "<&- >&- 2>&-", ">/dev/null 2>&-"}) {
+    SCOPED_TRACE(redirect);
+    const fs::path link = dir / "vk350", memory = dir / "memory.bin";
+    fs::remove(memory);
+    SimulatorProcess simulator(link, memory, redirect);
+    // Opened without configuring it, which would empty the queue of what came already.
+    PosixSerialPort listener;
+    ASSERT_TRUE(listener.open(link));
+    std::array<std::uint8_t, 64> unasked{};
+    ASSERT_TRUE(listener.startGapRead(unasked));
+    PollResult heard = listener.poll();
+    for (; heard.isPending(); heard = listener.poll()) listener.waitForProgress(Clock::now() + 1s);
+    EXPECT_EQ(heard.count, 0u) << "the device sent what nobody asked for";
+    listener.close();
+    const ProgramResult write = runProgram(
+        MORVA_CLI_PROGRAM, {"write", "program", dir / "new.upg", "--port", link, "-q"});
+    EXPECT_EQ(write.status, 0) << explain(write);
+    const ProgramResult read = runProgram(
+        MORVA_CLI_PROGRAM, {"read", "program", dir / "back.upg", "--port", link, "-q", "--yes"});
+    EXPECT_EQ(read.status, 0) << explain(read);
+    EXPECT_EQ(readFile(dir / "back.upg"), newImage);
+    EXPECT_EQ(simulator.stop(), 0);
+    EXPECT_EQ(slice(readFile(memory), 0, programBytes), newImage);
+  }
+}
+
+// A memory image or the kept state of --simulate that is no file, or more than the device
+// holds, is refused at once with its reason: no hang, no exhausted memory, the file untouched.
+TEST_F(UserInput, MemoryAndStateFilesMustBeFilesNoLargerThanTheMemory) {
+  fs::create_directories(dir / "state" / "morva");
+  const fs::path state = dir / "state" / "morva" / "simulated-vk350.bin";
+  struct Row {
+    const char* what;
+    std::function<void(const fs::path&)> make;
+    const char* said;
+  };
+  const Row rows[] = {
+      {"a named pipe", [](const fs::path& p) { mkfifo(p.c_str(), 0600); }, "not a file"},
+      {"/dev/zero", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, "not a file"},
+      {"a folder", [](const fs::path& p) { fs::create_directory(p); }, "not a file"},
+      {"2 MB", [](const fs::path& p) { writeFile(p, Bytes(2'000'000, 7)); }, "more than the"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    for (const fs::path& file : {dir / "memory.bin", state}) {
+      row.make(file);
+      const World before = observe(dir.path(), nullptr);
+      const ProgramResult r =
+          file == state ? runProgram(MORVA_CLI_PROGRAM,
+                                     {"write", "program", dir / "new.upg", "--simulate", "-q"})
+                        : runProgram(MORVA_SIM_PROGRAM, {"--memory", file});
+      EXPECT_EQ(r.status, file == state ? 3 : 1) << explain(r);
+      EXPECT_TRUE(contains(r.err, file.string())) << explain(r);
+      EXPECT_TRUE(contains(r.err, row.said)) << explain(r);
+      EXPECT_EQ(changes(before, observe(dir.path(), nullptr), {"state/morva/simulated-vk350.lock"}),
+                "");
+      fs::remove_all(file);
+    }
+  }
+}
+
+// A folder that is a small file system of its own, full or read-only, mounted for one run in
+// a mount namespace of the run's own. Root only.
+class SmallFileSystem : public UserInput {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a file system takes root";
+    UserInput::SetUp();
+    fs::create_directory(dir / "fs");
+  }
+  // Runs `command` (sh) with $FS mounted as a tmpfs of `kilobytes`, after `prepare`.
+  ProgramResult inMount(int kilobytes, const std::string& prepare, const std::string& command) {
+    const std::string script = "mount -t tmpfs -o size=" + std::to_string(kilobytes) +
+                               "k tmpfs \"$FS\" && " + prepare + " && " + command;
+    setenv("FS", (dir / "fs").c_str(), 1);
+    setenv("CLI", MORVA_CLI_PROGRAM, 1);
+    setenv("PORT", device->portPath().c_str(), 1);
+    setenv("XDG_STATE_HOME", (dir / "fs").c_str(), 1);
+    return runProgram("/usr/bin/unshare",
+                      {"--mount", "--propagation", "private", "/bin/sh", "-c", script});
+  }
+};
+
+// The OS's own reason reaches the person: no "File exists" for a read-only mount, no "in use
+// by another run" for a state folder that cannot be written, a full disk named in the detail.
+TEST_F(SmallFileSystem, FullAndReadOnlyFileSystemsAreReportedWithTheirReason) {
+  const std::string readOnly = "echo old > \"$FS/old.upg\" && mkdir \"$FS/morva\" && "
+                               "mount -o remount,ro \"$FS\"";
+  const std::string full = "head -c 200000 /dev/zero > \"$FS/fill\"";
+  struct Row {
+    const char* what;
+    int kilobytes;
+    std::string prepare;
+    std::string command;
+    int status;
+    std::string said;
+    bool wire;  // the device heard the session
+  };
+  const Row rows[] = {
+      {"a read into a full disk", 64, "true", "\"$CLI\" read program \"$FS/x.upg\" --port \"$PORT\" -q",
+       1, "Fail: File write error !\n" + (dir / "fs" / "x.upg").string() +
+              ": No space left on device\n", true},
+      {"a read over a file on a read-only mount", 64, readOnly,
+       "\"$CLI\" read program \"$FS/old.upg\" --yes --port \"$PORT\" -q", 4,
+       (dir / "fs" / "old.upg").string() + ": Read-only file system\n", false},
+      {"a read into a new file on a read-only mount", 64, readOnly,
+       "\"$CLI\" read program \"$FS/new.upg\" --port \"$PORT\" -q", 4,
+       (dir / "fs" / "new.upg").string() + ": Read-only file system\n", false},
+      {"--simulate with its state on a read-only mount", 64, readOnly,
+       "\"$CLI\" write program \"" + (dir / "new.upg").string() + "\" --simulate -q", 3,
+       "cannot be kept: " + (dir / "fs" / "morva").string() +
+           "/simulated-vk350.lock: Read-only file system", false},
+      {"--simulate with its state on a full disk", 1100, full,
+       "\"$CLI\" write program \"" + (dir / "new.upg").string() + "\" --simulate -q"
+       " && test ! -e \"$FS/morva/simulated-vk350.bin.tmp\"",
+       1, "memory was not saved: ", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const World before = observe(dir.path(), device.get());
+    const ProgramResult r = inMount(row.kilobytes, row.prepare,
+                                    row.command + "; s=$?; ls \"$FS/morva\" 2>/dev/null; exit $s");
+    EXPECT_EQ(r.status, row.status) << explain(r);
+    EXPECT_TRUE(contains(r.err, row.said)) << explain(r);
+    EXPECT_FALSE(contains(r.out, ".tmp")) << explain(r);
+    const World after = observe(dir.path(), device.get());
+    EXPECT_EQ(after.bytesReceived > before.bytesReceived, row.wire) << "bytes on the wire";
+    EXPECT_EQ(after.memory, before.memory);
+  }
+}
+
+// The backup, the write and its verification reach one device: when the port the backup read
+// cannot be opened again, nothing is written anywhere, and no other port is searched.
+TEST_F(UserInput, AWriteAfterItsBackupStaysOnThePortTheBackupRead) {
+  struct GoneAfterFirstOpen : PatientPort {
+    std::string gone;
+    int opens = 0;
+    bool open(const std::string& name) override {
+      if (name == gone && ++opens > 1) return PosixSerialPort::open("/dev/morva-test-gone");
+      return PosixSerialPort::open(name);
+    }
+  };
+  const auto other = std::make_unique<sim::Simulator>();
+  other->memory().assign(oldImage);
+  for (const bool backup : {true, false}) {
+    SCOPED_TRACE(backup ? "--backup" : "--verify");
+    GoneAfterFirstOpen port;
+    port.gone = device->portPath();
+    const World before = observe(dir.path(), other.get());
+    std::vector<std::string> args{"write", "program", dir / "new.upg", "--port", port.gone};
+    args.push_back(backup ? "--backup" : "--verify");
+    if (backup) args.push_back(dir / "backup.upg");
+    const CliResult r = runCliOver(port, other->portPath(), args, true);
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_TRUE(r.said("Warning", "Port open error !")) << r.err;
+    EXPECT_TRUE(contains(r.err, backup ? "Nothing was written: " : "was written, but not verified"))
+        << r.err;
+    EXPECT_EQ(changes(before, observe(dir.path(), other.get()), {"backup.upg"}), "");
+  }
+}
+
+// A path goes where the kernel takes it: "d/link/../x" through a link into another folder
+// names a file beside that folder, not d/x, for the file sent and for the file read into.
+TEST_F(UserInput, PathsThroughLinksNameWhatTheKernelFinds) {
+  fs::create_directories(dir / "d");
+  fs::create_directories(dir / "far" / "in");
+  fs::create_symlink("../far/in", dir / "d" / "link");  // d/link/.. is far
+  writeFile(dir / "far" / "x.upg", newImage);
+  writeFile(dir / "d" / "x.upg", oldImage);
+  const ProgramResult write = cli({"write", "program", "d/link/../x.upg"}, "", dir.path());
+  EXPECT_EQ(write.status, 0) << explain(write);
+  EXPECT_EQ(slice(device->memory().snapshot(), 0, programBytes), newImage);
+
+  device->memory().assign(oldImage);
+  const World before = observe(dir.path(), nullptr);
+  const ProgramResult read = cli({"read", "program", "d/link/../y.upg"}, "", dir.path());
+  EXPECT_EQ(read.status, 0) << explain(read);
+  EXPECT_EQ(readFile(dir / "far" / "y.upg"), oldImage);
+  EXPECT_EQ(changes(before, observe(dir.path(), nullptr), {"far/y.upg"}), "");
+}
+
+// A relative FILE is opened from the working folder, however deep it lies; a working folder
+// that was removed is named as the reason, and nothing reaches the device.
+TEST_F(UserInput, RelativePathsWorkFromAnyWorkingFolder) {
+  // Deeper than a path the kernel takes at once: made, used and removed from inside.
+  ScratchDir deepRoot;
+  const std::string level(200, 'd');
+  const std::string inDeep =
+      "cd \"$0\" && for i in $(seq 22); do mkdir -p \"$1\" && cd -P \"$1\" || exit 9; done && ";
+  struct Row {
+    const char* script;
+    const char* direction;
+  };
+  const Row rows[] = {
+      {"cp \"$2\" new.upg && exec \"$3\" write program new.upg --port \"$4\" -q", "write"},
+      {"\"$3\" read program back.upg --port \"$4\" -q && cmp back.upg \"$2\"", "read"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.direction);
+    const ProgramResult r =
+        runProgram("/bin/sh", {"-c", inDeep + row.script, deepRoot.path(), level,
+                               dir / "new.upg", MORVA_CLI_PROGRAM, device->portPath()});
+    EXPECT_EQ(r.status, 0) << explain(r);
+  }
+  EXPECT_EQ(slice(device->memory().snapshot(), 0, programBytes), newImage);
+  runProgram("/bin/rm", {"-rf", deepRoot / level});
+
+  const World before = observe(dir.path(), device.get());
+  for (const char* direction : {"write", "read", "verify"}) {
+    SCOPED_TRACE(direction);
+    const ProgramResult r = runProgram(
+        "/bin/sh", {"-c", "mkdir \"$0/gone\" && cd \"$0/gone\" && rmdir ../gone && exec \"$1\" "
+                          "\"$2\" program x.upg --port \"$3\" -q --yes",
+                    dir.path(), MORVA_CLI_PROGRAM, direction, device->portPath()});
+    EXPECT_EQ(r.status, 4) << explain(r);
+    EXPECT_TRUE(contains(r.err, "morva-cli: x.upg: the working folder")) << explain(r);
+  }
+  EXPECT_EQ(changes(before, observe(dir.path(), device.get())), "");
+}
+
+}  // namespace
+}  // namespace morva::hardening
