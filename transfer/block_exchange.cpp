@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "transfer/engine_internal.h"
+#include "transfer/wording.h"
 
 namespace morva {
 
@@ -17,8 +18,15 @@ bool isNak(const LinkPort& link) {
   return link.bytesRead == 1 && link.ioBuffer[0] == NAK;
 }
 
-std::string answerDetailOf(const LinkPort& link) {
-  return answerDetail(link.bytesRead, link.ioBuffer[0]);
+// The failure of the one-byte answer in ioBuffer.
+Failure answerFailureOf(FailureKind kind, const SessionState& state, const LinkPort& link) {
+  return answerFailure(kind, state.transferStep, link.bytesRead, link.ioBuffer[0]);
+}
+
+// Bytes that came when nothing was asked: an answer given twice, or more.
+Failure strayByte(FailureKind kind, const SessionState& state, std::uint8_t byte) {
+  return Failure{
+      .kind = kind, .step = state.transferStep, .answer = AnswerFault::IllegalByte, .byte = byte};
 }
 
 std::span<std::uint8_t, dataFrameSize> dataFrame(LinkPort& link) {
@@ -32,11 +40,9 @@ bool compareBlocks(SessionState& state, const LinkPort& link,
   bool blockDiffers = false;
   for (std::size_t pos = 0; pos < blockSize; ++pos) {
     if (fileBlock[pos] == link.ioBuffer[pos]) continue;
-    const std::string text = std::string(verificationQuestion) +
-                             std::to_string(state.currentBlock + 1) + " pos. " +
-                             std::to_string(pos) + "\n" + std::to_string(fileBlock[pos]) + ", " +
-                             std::to_string(link.ioBuffer[pos]) + "\nContinue ?";
-    if (op.showMessage(question(text)) != Answer::Yes) return false;
+    const Message asked =
+        differenceQuestion(state.currentBlock + 1u, pos, fileBlock[pos], link.ioBuffer[pos]);
+    if (op.showMessage(asked) != Answer::Yes) return false;
     const auto offset =
         static_cast<std::uint32_t>((state.currentBlock - state.firstBlock) * blockSize + pos);
     if (state.differences++ == 0) state.firstDifference = offset;
@@ -70,7 +76,8 @@ void completeSession(SessionState& state, Operator& op) {
     if (!targetStillNamed(state, op)) return;
     // A target that cannot be closed cleanly may have lost its last blocks.
     if (!closeDataFile(state))
-      return failTransfer(fileFailure("File write error !", state.targetFile), false, state, op);
+      return failTransfer(fileFailure(FailureKind::FileWrite, state, state.targetFile), false,
+                          state, op);
   } else if (state.direction == Direction::WriteToDevice) {
     closeDataFile(state);
   }
@@ -92,17 +99,16 @@ void awaitQuietLine(SessionState& state, LinkPort& link) {
 }
 
 StepResult lineQuietAtEnd(SessionState& state, LinkPort& link, Operator& op) {
-  std::uint32_t count = 0;
-  const PollOutcome outcome = pollPending(link, count);
-  if (outcome.status == PollOutcome::Status::Pending) return StepResult::Waiting;
+  const PollResult outcome = pollPending(link);
+  if (outcome.isPending()) return StepResult::Waiting;
   state.quietCheckPending = false;
-  if (outcome.status == PollOutcome::Status::Completed && count > 0) {
+  if (outcome.isCompleted() && outcome.count > 0) {
     // The device sent its last answer again, or more: that answer cannot be trusted.
-    failTransfer("Transmission error : " + illegalAckDetail(link.ioBuffer[0]), true, state, op);
+    failTransfer(strayByte(FailureKind::Transmission, state, link.ioBuffer[0]), true, state, op);
     return StepResult::Advanced;
   }
   // A port that fails the wait tells nothing about answers that all came in whole.
-  link.lineQuiet = outcome.status == PollOutcome::Status::Completed;
+  link.lineQuiet = outcome.isCompleted();
   completeSession(state, op);
   return StepResult::Advanced;
 }
@@ -111,7 +117,7 @@ StepResult sendBlockCommand(SessionState& state, LinkPort& link, Operator& op) {
   // Bytes after the last answer, before anything was asked again: the device answered twice,
   // and the copy would be taken for this command's acknowledgment.
   if (const auto stray = unaskedInput(link)) {
-    failTransfer("Acknowledgment error : " + illegalAckDetail(*stray), true, state, op);
+    failTransfer(strayByte(FailureKind::Acknowledgment, state, *stray), true, state, op);
     return StepResult::Advanced;
   }
   const auto command = buildBlockCommand(state.direction, state.currentBlock);
@@ -126,12 +132,12 @@ StepResult blockCommandWritten(SessionState& state, LinkPort& link, Operator& op
 }
 
 StepResult blockCommandAnswered(SessionState& state, LinkPort& link, Operator& op) {
-  const Polled polled = pollStep(link, link.bytesRead, true, state, op);
-  if (polled != Polled::Completed) return stepResultOf(polled);
+  const PollResult polled = pollStep(link, link.bytesRead, true, state, op);
+  if (!polled.isCompleted()) return stepResultOf(polled);
   if (!isAck(link)) {
     // A refused command is a whole answer: the device waits for the next frame.
     link.lineQuiet = isNak(link);
-    failTransfer("Acknowledgment error : " + answerDetailOf(link), true, state, op);
+    failTransfer(answerFailureOf(FailureKind::Acknowledgment, state, link), true, state, op);
     return StepResult::Advanced;
   }
   if (state.direction != Direction::WriteToDevice) {
@@ -141,7 +147,7 @@ StepResult blockCommandAnswered(SessionState& state, LinkPort& link, Operator& o
   }
   // The acknowledgment came twice: the copy would be taken for the data frame's answer.
   if (const auto stray = unaskedInput(link)) {
-    failTransfer("Transmission error : " + illegalAckDetail(*stray), true, state, op);
+    failTransfer(strayByte(FailureKind::Transmission, state, *stray), true, state, op);
     return StepResult::Advanced;
   }
   if (!readBlockToSend(state, link, op)) return StepResult::Advanced;
@@ -157,11 +163,11 @@ StepResult dataFrameWritten(SessionState& state, LinkPort& link, Operator& op) {
 
 StepResult dataFrameAnswered(SessionState& state, LinkPort& link, Operator& op) {
   // A port failure here keeps sourceFile open until the next session start.
-  const Polled polled = pollStep(link, link.bytesRead, false, state, op);
-  if (polled != Polled::Completed) return stepResultOf(polled);
+  const PollResult polled = pollStep(link, link.bytesRead, false, state, op);
+  if (!polled.isCompleted()) return stepResultOf(polled);
   link.lineQuiet = isAck(link) || isNak(link);
   if (!isAck(link)) {
-    failTransfer("Transmission error : " + answerDetailOf(link), true, state, op);
+    failTransfer(answerFailureOf(FailureKind::Transmission, state, link), true, state, op);
     return StepResult::Advanced;
   }
   state.transferStep = TransferStep::CountBlock;
@@ -169,14 +175,19 @@ StepResult dataFrameAnswered(SessionState& state, LinkPort& link, Operator& op) 
 }
 
 StepResult dataFrameReceived(SessionState& state, LinkPort& link, Operator& op) {
-  const Polled polled = pollStep(link, link.bytesRead, true, state, op);
-  if (polled != Polled::Completed) return stepResultOf(polled);
+  const PollResult polled = pollStep(link, link.bytesRead, true, state, op);
+  if (!polled.isCompleted()) return stepResultOf(polled);
   state.checksumResidue = sumMod256(dataFrame(link));
   if (link.bytesRead != dataFrameSize || state.checksumResidue != 0) {
-    const std::string detail = link.bytesRead != dataFrameSize
-                                   ? "no data : " + std::to_string(link.bytesRead)
-                                   : checksumDetail(state.checksumResidue);
-    failTransfer("Transmission error : " + detail, true, state, op);
+    Failure failure{.kind = FailureKind::Transmission, .step = state.transferStep};
+    if (link.bytesRead != dataFrameSize) {
+      failure.answer = AnswerFault::NoData;
+      failure.count = link.bytesRead;
+    } else {
+      failure.answer = AnswerFault::Checksum;
+      failure.byte = state.checksumResidue;
+    }
+    failTransfer(failure, true, state, op);
     return StepResult::Advanced;
   }
   link.lineQuiet = true;  // a whole, sound frame: the device waits for the next command

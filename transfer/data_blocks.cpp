@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "transfer/engine_internal.h"
+#include "transfer/wording.h"
 
 namespace morva {
 
@@ -34,13 +35,16 @@ DataFile& directionFile(SessionState& state) {
   return state.direction == Direction::ReadFromDevice ? state.targetFile : state.sourceFile;
 }
 
-// "File open error !" with the path and the reason; the file is left closed.
-bool refuseOpen(DataFile& file, Operator& op, const std::string& detail) {
+// A FileOpen failure with the path and the reason, recorded and shown; the file is left closed.
+bool refuseOpen(SessionState& state, DataFile& file, Operator& op, OsError why) {
   file.close();
-  Message message = failMessage("File open error !");
-  message.detail = detail;
-  op.showMessage(message);
+  state.failure = Failure{.kind = FailureKind::FileOpen, .path = state.fileName, .error = why};
+  op.showMessage(failureMessage(*state.failure));
   return false;
+}
+
+OsError ownReason(std::string text) {
+  return OsError{0, std::move(text), FailureCause::Other};
 }
 
 }  // namespace
@@ -60,30 +64,29 @@ bool openDataFile(SessionState& state, LinkPort& link, Operator& op) {
   const std::string& path = state.fileName;
   // A directory opens on some systems, and then fails at every read.
   if (state.files->inspect(path).kind == PathKind::Directory)
-    return refuseOpen(file, op, path + ": a folder, not a file");
+    return refuseOpen(state, file, op, ownReason("a folder, not a file"));
   if (!file.open(*state.files, path, reading ? DataFile::Mode::Output : DataFile::Mode::Input))
-    return refuseOpen(file, op, describeFailure(path, file.lastError()));
+    return refuseOpen(state, file, op, file.lastError());
   if (isSessionPort(file, link))
-    return refuseOpen(file, op, path + ": the serial port of this session, not a file");
+    return refuseOpen(state, file, op, ownReason("the serial port of this session, not a file"));
   // Two sessions of ours never read and write one file at once.
-  if (!file.lock()) return refuseOpen(file, op, describeFailure(path, file.lastError()));
+  if (!file.lock()) return refuseOpen(state, file, op, file.lastError());
   state.targetAwaitsTruncate = reading;
   return true;
 }
 
-Message fileFailure(std::string text, const DataFile& file) {
-  Message message = failMessage(std::move(text));
-  message.detail = describeFailure(file.path(), file.lastError());
-  return message;
+Failure fileFailure(FailureKind kind, const SessionState& state, const DataFile& file) {
+  return Failure{
+      .kind = kind, .step = state.transferStep, .path = file.path(), .error = file.lastError()};
 }
 
 bool targetStillNamed(SessionState& state, Operator& op) {
   if (state.targetFile.stillAtPath()) return true;
-  Message message = failMessage("File write error !");
-  message.detail = state.targetFile.path() +
-                   ": another file was put in its place, or it was removed, while "
-                   "the device's blocks were being written into it";
-  failTransfer(message, true, state, op);
+  Failure failure = fileFailure(FailureKind::FileWrite, state, state.targetFile);
+  failure.error = ownReason(
+      "another file was put in its place, or it was removed, while the device's blocks were "
+      "being written into it");
+  failTransfer(failure, true, state, op);
   return false;
 }
 
@@ -101,7 +104,7 @@ bool readBlockToSend(SessionState& state, LinkPort& link, Operator& op) {
     case BlockRead::Failed:
       break;
   }
-  failTransfer(fileFailure("File read error !", state.sourceFile), true, state, op);
+  failTransfer(fileFailure(FailureKind::FileRead, state, state.sourceFile), true, state, op);
   return false;
 }
 
@@ -109,7 +112,7 @@ bool readBlockToCompare(SessionState& state, Block block, bool& endOfFileMet, Op
   const BlockRead read = readBlock(state.sourceFile, blockOffset(state), block);
   endOfFileMet = read == BlockRead::EndOfFile;
   if (read != BlockRead::Failed) return true;
-  failTransfer(fileFailure("File read error !", state.sourceFile), false, state, op);
+  failTransfer(fileFailure(FailureKind::FileRead, state, state.sourceFile), false, state, op);
   return false;
 }
 
@@ -123,7 +126,7 @@ bool writeReceivedBlock(SessionState& state, LinkPort& link, Operator& op) {
   }
   // A write that failed part-way (a full disk, a size limit) leaves part of the block behind:
   // the file ends at the last whole block received.
-  const Message failure = fileFailure("File write error !", state.targetFile);
+  const Failure failure = fileFailure(FailureKind::FileWrite, state, state.targetFile);
   state.targetFile.cutTo(blockOffset(state));
   failTransfer(failure, true, state, op);
   return false;

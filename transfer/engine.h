@@ -41,11 +41,9 @@ enum class StepResult {
 StepResult performTransferStep(TransferStep step, SessionState& state, LinkPort& link,
                                Operator& op);
 
-// Shows the failure (caption "Fail"), then ends the session, then closes the direction's file
-// when asked to.
-void failTransfer(const std::string& text, bool closeFile, SessionState& state, Operator& op);
-// The same with a whole message: one that carries a detail.
-void failTransfer(const Message& message, bool closeFile, SessionState& state, Operator& op);
+// Records the failure in state.failure and shows its box, then ends the session, then closes
+// the direction's file when asked to.
+void failTransfer(const Failure& failure, bool closeFile, SessionState& state, Operator& op);
 
 // The Stop command: a running session ends where it stands (its file stays open), the port is
 // purged both ways, aborting what is outstanding, and the whole window is repainted. Nothing

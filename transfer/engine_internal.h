@@ -16,16 +16,9 @@
 
 namespace morva {
 
-// How the outstanding read or write stands, asked once without waiting.
-struct PollOutcome {
-  enum class Status { Completed, Pending, Failed };
-  Status status = Status::Pending;
-  unsigned errorNumber = 0;  // when Failed
-};
-
-// Polls the read or write last started on the link, storing the byte count in `count` when it
-// has completed. A start that failed at once, a missing or closed port: Failed.
-PollOutcome pollPending(LinkPort& link, std::uint32_t& count);
+// Polls the read or write last started on the link once, without waiting: a start that failed
+// at once fails here with the port's reason.
+PollResult pollPending(LinkPort& link);
 
 // Start a read of `size` bytes into ioBuffer, or a write of ioBuffer's first `size` bytes.
 // A start the port refuses is remembered, so that the step polling it fails.
@@ -34,13 +27,13 @@ void startLinkRead(LinkPort& link, std::size_t size);
 void startLinkGapRead(LinkPort& link);
 void startLinkWrite(LinkPort& link, std::size_t size);
 
-// The common end of a poll inside a step. Pending: nothing has changed (the step waits).
-// Failed: "Error code : N" was shown and the session ended, closing the file if asked.
-enum class Polled { Completed, Pending, Ended };
-Polled pollStep(LinkPort& link, std::uint32_t& count, bool closeOnFailure, SessionState& state,
-                Operator& op);
-inline StepResult stepResultOf(Polled polled) {
-  return polled == Polled::Pending ? StepResult::Waiting : StepResult::Advanced;
+// The common end of a poll inside a step: the poll's result, with the byte count stored in
+// `count` once Completed. A Failed poll has already ended the session with its PortError,
+// closing the file if asked.
+PollResult pollStep(LinkPort& link, std::uint32_t& count, bool closeOnFailure, SessionState& state,
+                    Operator& op);
+inline StepResult stepResultOf(const PollResult& polled) {
+  return polled.isPending() ? StepResult::Waiting : StepResult::Advanced;
 }
 
 // Steps 1, 4 and 6 share one shape: once the write has gone (a failed poll closes the file),
@@ -62,13 +55,6 @@ std::optional<std::uint8_t> unaskedInput(LinkPort& link);
 // gap (the current step is performed again meanwhile, see lineQuietAtEnd).
 void awaitQuietLine(SessionState& state, LinkPort& link);
 StepResult lineQuietAtEnd(SessionState& state, LinkPort& link, Operator& op);
-
-Message makeMessage(std::string text, std::string caption, Icon icon,
-                    Buttons buttons = Buttons::Ok);
-// "Fail" with the error icon and an OK button.
-Message failMessage(std::string text);
-// "Warning", Yes and No, No the default.
-Message question(std::string text);
 
 // Steps 1 and 2: the WakeUp written, the identification received.
 StepResult wakeUpWritten(SessionState& state, LinkPort& link, Operator& op);
@@ -102,8 +88,8 @@ bool writeReceivedBlock(SessionState& state, LinkPort& link, Operator& op);
 // False, after "File write error !" (the file closed), once the read's target path names
 // another file or none: the blocks would go where nobody can reach them.
 bool targetStillNamed(SessionState& state, Operator& op);
-// "Fail" with `text`, and the file's path and the OS's reason as the detail.
-Message fileFailure(std::string text, const DataFile& file);
+// A failure of `kind` about `file` at the current step, with its path and the OS's reason.
+Failure fileFailure(FailureKind kind, const SessionState& state, const DataFile& file);
 
 inline constexpr int fileAttempts = 20;
 

@@ -8,7 +8,7 @@
 namespace morva {
 
 struct FileIdentity {
-  bool device = false;      // a character or block device: `number` is the device's number
+  bool device = false;       // a character or block device: `number` is the device's number
   std::uint64_t volume = 0;  // a file: the file system it lives on
   std::uint64_t number = 0;  // a file: its number there
   bool operator==(const FileIdentity&) const = default;

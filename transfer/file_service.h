@@ -26,7 +26,7 @@ enum class PathKind {
 
 struct PathInfo {
   PathKind kind = PathKind::Missing;
-  bool writeProtected = false;  // like a read-only attribute: nobody may write to it
+  bool writeProtected = false;           // like a read-only attribute: nobody may write to it
   std::optional<FileIdentity> identity;  // where the OS tells it
   OsError error;                         // why the path could not be looked at (kind Missing)
 };

@@ -1,11 +1,10 @@
-// Everything that crosses the cable: control bytes, frame sizes, checksums, the answer texts.
+// Everything that crosses the cable: control bytes, frame sizes, checksums.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string>
 
 #include "transfer/kinds.h"
 
@@ -31,13 +30,5 @@ std::array<std::uint8_t, blockCommandSize> buildBlockCommand(Direction direction
                                                              std::uint16_t block);
 // Puts the checksum of bytes 0..255 into byte 256 and returns it.
 std::uint8_t sealDataFrame(std::span<std::uint8_t, dataFrameSize> frame);
-
-// The detail behind "Acknowledgment error : " and "Transmission error : " for a one-byte
-// answer: "no data : N", "got NAK" or "illegal ACK : xx" (blank-padded lowercase hex).
-std::string answerDetail(std::size_t bytesRead, std::uint8_t byte0);
-// "illegal ACK : " followed by the byte, at least two characters, blank-padded.
-std::string illegalAckDetail(std::uint8_t byte);
-// Lowercase hexadecimal without padding: "checksum : 1", "checksum : ff".
-std::string checksumDetail(std::uint8_t residue);
 
 }  // namespace morva

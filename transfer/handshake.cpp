@@ -1,14 +1,14 @@
 // Entering a step, the rules every step shares, and the handshake that identifies the device.
 #include <array>
+#include <optional>
+#include <utility>
 
 #include "transfer/engine_internal.h"
+#include "transfer/wording.h"
 
 namespace morva {
 
 namespace {
-
-// The error a poll reports for a link with no port object at all: a bad descriptor.
-constexpr unsigned noPortError = 9;
 
 using StepFunction = StepResult (*)(SessionState&, LinkPort&, Operator&);
 
@@ -19,14 +19,23 @@ constexpr std::array<StepFunction, 10> steps{
     blockCompleted,
 };
 
-// The first reason an identification is refused, or empty when it is accepted. A refusal
-// (NAK) outranks a bad checksum: the device's answer byte says more than our arithmetic.
-std::string identificationDetail(std::uint32_t bytesRead, std::uint8_t answer,
-                                 std::uint8_t residue) {
-  if (bytesRead != identificationSize) return "no data : " + std::to_string(bytesRead);
-  if (answer != ACK) return answerDetail(1, answer);
-  if (residue != 0) return checksumDetail(residue);
-  return {};
+// Why an identification is refused, or none when it is accepted. A refusal (NAK) outranks a
+// bad checksum: the device's answer byte says more than our arithmetic.
+std::optional<Failure> identificationFailure(std::uint32_t bytesRead, std::uint8_t answer,
+                                             std::uint8_t residue) {
+  constexpr auto step = TransferStep::AwaitIdentification;
+  if (bytesRead != identificationSize)
+    return Failure{.kind = FailureKind::Initialization,
+                   .step = step,
+                   .answer = AnswerFault::NoData,
+                   .count = bytesRead};
+  if (answer != ACK) return answerFailure(FailureKind::Initialization, step, 1, answer);
+  if (residue != 0)
+    return Failure{.kind = FailureKind::Initialization,
+                   .step = step,
+                   .answer = AnswerFault::Checksum,
+                   .byte = residue};
+  return std::nullopt;
 }
 
 }  // namespace
@@ -43,35 +52,20 @@ StepResult performTransferStep(TransferStep step, SessionState& state, LinkPort&
   return result;
 }
 
-PollOutcome pollPending(LinkPort& link, std::uint32_t& count) {
-  using Status = PollOutcome::Status;
-  if (link.failedStart) {
-    const auto number = static_cast<unsigned>(link.failedStart->number);
-    link.failedStart.reset();
-    return {Status::Failed, number};
-  }
-  if (link.port == nullptr) return {Status::Failed, noPortError};
-  const PollResult result = link.port->poll();
-  if (result.isFailed()) return {Status::Failed, static_cast<unsigned>(result.error.number)};
-  // A closed port has nothing outstanding, whatever its poll claims.
-  if (!link.port->isOpen()) return {Status::Failed, noPortError};
-  if (result.isPending()) return {Status::Pending, 0};
-  count = static_cast<std::uint32_t>(result.count);
-  return {Status::Completed, 0};
+PollResult pollPending(LinkPort& link) {
+  if (link.failedStart) return PollResult::failed(*std::exchange(link.failedStart, std::nullopt));
+  return link.port->poll();
 }
 
 namespace {
 
-// Starts one operation on the link's port: a start the port refuses (or no port at all) is kept
-// in failedStart, for the step that polls it to report.
+// Starts one operation on the link's port: a start the port refuses is kept in failedStart, for
+// the step that polls it to report, whatever the port has forgotten since (a purge).
 template <class Start>
 void startLinkOperation(LinkPort& link, Start start) {
   link.failedStart.reset();
   link.lineQuiet = false;
-  if (link.port == nullptr)
-    link.failedStart = OsError{static_cast<int>(noPortError), "no port", FailureCause::Other};
-  else if (!start(*link.port))
-    link.failedStart = link.port->lastError();
+  if (!start(*link.port)) link.failedStart = link.port->lastError();
 }
 
 }  // namespace
@@ -92,40 +86,21 @@ void startLinkWrite(LinkPort& link, std::size_t size) {
   });
 }
 
-Polled pollStep(LinkPort& link, std::uint32_t& count, bool closeOnFailure, SessionState& state,
-                Operator& op) {
-  const PollOutcome outcome = pollPending(link, count);
-  if (outcome.status == PollOutcome::Status::Pending) return Polled::Pending;
-  if (outcome.status == PollOutcome::Status::Completed) return Polled::Completed;
-  failTransfer("Error code : " + std::to_string(outcome.errorNumber), closeOnFailure, state, op);
-  return Polled::Ended;
+PollResult pollStep(LinkPort& link, std::uint32_t& count, bool closeOnFailure, SessionState& state,
+                    Operator& op) {
+  const PollResult result = pollPending(link);
+  if (result.isCompleted()) count = static_cast<std::uint32_t>(result.count);
+  if (result.isFailed())
+    failTransfer(
+        Failure{.kind = FailureKind::PortError, .step = state.transferStep, .error = result.error},
+        closeOnFailure, state, op);
+  return result;
 }
 
-Message makeMessage(std::string text, std::string caption, Icon icon, Buttons buttons) {
-  Message message;
-  message.text = std::move(text);
-  message.caption = std::move(caption);
-  message.icon = icon;
-  message.buttons = buttons;
-  message.secondIsDefault = buttons == Buttons::YesNo;
-  return message;
-}
-
-Message failMessage(std::string text) {
-  return makeMessage(std::move(text), "Fail", Icon::Error);
-}
-
-Message question(std::string text) {
-  return makeMessage(std::move(text), "Warning", Icon::Question, Buttons::YesNo);
-}
-
-void failTransfer(const std::string& text, bool closeFile, SessionState& state, Operator& op) {
-  failTransfer(failMessage(text), closeFile, state, op);
-}
-
-void failTransfer(const Message& message, bool closeFile, SessionState& state, Operator& op) {
+void failTransfer(const Failure& failure, bool closeFile, SessionState& state, Operator& op) {
+  state.failure = failure;
   // The box comes first: while it is up the session still stands at the failing step.
-  op.showMessage(message);
+  op.showMessage(failureMessage(failure));
   if (closeFile) closeDataFile(state);
   endSession(state, op, SessionOutcome::Failed);
 }
@@ -160,8 +135,8 @@ std::string formatVersionText(unsigned major, unsigned minor) {
 
 StepResult readAnswerAfterWrite(SessionState& state, LinkPort& link, Operator& op,
                                 std::size_t answerSize, TransferStep nextStep) {
-  const Polled polled = pollStep(link, link.bytesWritten, true, state, op);
-  if (polled != Polled::Completed) return stepResultOf(polled);
+  const PollResult polled = pollStep(link, link.bytesWritten, true, state, op);
+  if (!polled.isCompleted()) return stepResultOf(polled);
   startLinkRead(link, answerSize);
   state.transferStep = nextStep;
   return StepResult::Advanced;
@@ -174,13 +149,12 @@ StepResult wakeUpWritten(SessionState& state, LinkPort& link, Operator& op) {
 
 StepResult identificationArrived(SessionState& state, LinkPort& link, Operator& op) {
   // A port failure here leaves the file open: the next session start closes it.
-  const Polled polled = pollStep(link, link.bytesRead, false, state, op);
-  if (polled != Polled::Completed) return stepResultOf(polled);
+  const PollResult polled = pollStep(link, link.bytesRead, false, state, op);
+  if (!polled.isCompleted()) return stepResultOf(polled);
   const auto reply = std::span<const std::uint8_t>(link.ioBuffer).first(identificationSize);
   state.checksumResidue = sumMod256(reply.first(identificationSize - 1));
-  const std::string detail = identificationDetail(link.bytesRead, reply[5], state.checksumResidue);
-  if (!detail.empty()) {
-    failTransfer("Initialization error : " + detail, true, state, op);
+  if (const auto refused = identificationFailure(link.bytesRead, reply[5], state.checksumResidue)) {
+    failTransfer(*refused, true, state, op);
     return StepResult::Advanced;
   }
   link.lineQuiet = true;
@@ -192,7 +166,7 @@ StepResult identificationArrived(SessionState& state, LinkPort& link, Operator& 
   if (state.targetAwaitsTruncate && state.direction == Direction::ReadFromDevice) {
     state.targetAwaitsTruncate = false;
     if (targetStillNamed(state, op) && !state.targetFile.truncate())
-      failTransfer(fileFailure("File open error !", state.targetFile), true, state, op);
+      failTransfer(fileFailure(FailureKind::FileOpen, state, state.targetFile), true, state, op);
   }
   op.invalidate(Area::Window, true);
   return StepResult::Advanced;

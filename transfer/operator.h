@@ -21,6 +21,7 @@ struct Message {
   bool secondIsDefault = false;  // No is the default button of a Yes/No question
   std::string detail;            // an OS reason; never part of the text itself
   bool owned = true;             // false only for the box shown before the main window exists
+  bool operator==(const Message&) const = default;
 };
 
 // What the file chooser is asked for: the direction's title and checks, the kind's one filter.

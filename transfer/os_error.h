@@ -19,6 +19,7 @@ struct OsError {
   std::string text;
   FailureCause cause = FailureCause::None;
   std::string advice;  // what the person at the machine can do about it, where the OS knows
+  bool operator==(const OsError&) const = default;
 };
 
 // "NAME: the OS's text", then the advice on a line of its own where there is one: the detail of

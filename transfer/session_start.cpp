@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "transfer/engine_internal.h"
+#include "transfer/wording.h"
 
 namespace morva {
 
@@ -29,8 +30,14 @@ StartResult refuse(SessionState& state, StartResult result,
   return result;
 }
 
-Message warning(std::string text, Icon icon) {
-  return makeMessage(std::move(text), "Warning", icon);
+// Records why the start failed and shows it.
+void tell(SessionState& state, Operator& op, Failure failure) {
+  state.failure = std::move(failure);
+  op.showMessage(failureMessage(*state.failure));
+}
+
+void tell(SessionState& state, Operator& op, FailureKind kind) {
+  tell(state, op, Failure{.kind = kind, .path = state.fileName});
 }
 
 // The extension rule: a file whose extension is not the kind's is refused, but for user data,
@@ -40,8 +47,8 @@ bool extensionAllowed(const SessionState& state, bool extensionDifferent) {
                                  equalsIgnoringCase(fileExtension(state.fileName), "bin"));
 }
 
-bool refuseExtension(Operator& op) {
-  op.showMessage(warning("Don't change file extension !", Icon::Error));
+bool refuseExtension(SessionState& state, Operator& op) {
+  tell(state, op, FailureKind::ExtensionChanged);
   return false;
 }
 
@@ -58,7 +65,7 @@ bool chooseDataFile(SessionState& state, const DirectionInfo& direction, Operato
   if (!choice) return false;
   state.fileName = choice->path;
   state.fileChosenFor = state.dataKind;
-  return extensionAllowed(state, choice->extensionDifferent) || refuseExtension(op);
+  return extensionAllowed(state, choice->extensionDifferent) || refuseExtension(state, op);
 }
 
 // A Repeat takes the last file as it stands. A write into another kind's blocks than the one
@@ -66,37 +73,32 @@ bool chooseDataFile(SessionState& state, const DirectionInfo& direction, Operato
 // user data (a Stop chosen with the mouse passes over "User data" on its way) would overwrite
 // the operator's show, and libraries written as a program would leave the controller unable
 // to start.
-bool repeatAllowed(const SessionState& state, Operator& op) {
+bool repeatAllowed(SessionState& state, Operator& op) {
   if (state.direction != Direction::WriteToDevice || !state.fileChosenFor ||
       *state.fileChosenFor == state.dataKind)
     return true;
   return extensionAllowed(state, extensionDiffers(state.fileName, state.defaultExtension)) ||
-         refuseExtension(op);
+         refuseExtension(state, op);
 }
 
 // The check of the chosen file against the direction; Started when it may be opened.
 StartResult checkDataFile(SessionState& state, Operator& op) {
   if (state.files == nullptr) {
-    op.showMessage(failMessage("File open error !"));
+    tell(state, op, Failure{.kind = FailureKind::FileOpen});
     return refuse(state, StartResult::Failed);
   }
   const PathInfo path = state.files->inspect(state.fileName);
   const bool exists = path.kind != PathKind::Missing;
   if (state.direction != Direction::ReadFromDevice) {
     if (exists) return StartResult::Started;
-    op.showMessage(warning("File " + state.fileName + " doesn't exist !", Icon::Error));
+    tell(state, op, FailureKind::FileMissing);
     return refuse(state, StartResult::Declined);
   }
   if (!exists) return StartResult::Started;
-  Message question =
-      warning("File " + state.fileName + " already exists !\nDo you want overwrite the file ?",
-              Icon::Question);
-  question.buttons = Buttons::YesNo;
-  question.secondIsDefault = true;
-  if (op.showMessage(question) != Answer::Yes)
+  if (op.showMessage(overwriteQuestion(state.fileName)) != Answer::Yes)
     return refuse(state, StartResult::Declined, SessionOutcome::Declined);
   if (!path.writeProtected) return StartResult::Started;
-  op.showMessage(failMessage(state.fileName + " :\nWrite access denied !"));
+  tell(state, op, FailureKind::WriteAccessDenied);
   return refuse(state, StartResult::Failed);
 }
 
@@ -105,8 +107,7 @@ StartResult sendWakeUp(SessionState& state, LinkPort& link, Operator& op) {
   startLinkWrite(link, 1);
   if (link.failedStart) {
     releaseFileLocks(state);  // the file stays open, but no session holds it
-    op.showMessage(failMessage("Communication error : " +
-                               std::to_string(static_cast<unsigned>(link.failedStart->number))));
+    tell(state, op, Failure{.kind = FailureKind::Communication, .error = *link.failedStart});
     return refuse(state, StartResult::Failed);
   }
   state.transferStep = TransferStep::AwaitWakeUpSent;
@@ -147,6 +148,7 @@ void resetSession(SessionState& state, Operator& op) {
   state.differences = state.differingBlocks = 0;
   state.firstDifference = state.lastDifference = 0;
   state.targetAwaitsTruncate = false;
+  state.failure.reset();
 }
 
 }  // namespace
@@ -158,7 +160,7 @@ bool extensionDiffers(const std::string& path, const std::string& defaultExtensi
 StartResult startSession(SessionState& state, LinkPort& link, Operator& op) {
   resetSession(state, op);
   if (!link.portOpen()) {
-    op.showMessage(warning("You must choose available serial port !", Icon::Warning));
+    tell(state, op, Failure{.kind = FailureKind::NoPort});
     return refuse(state, StartResult::Failed);
   }
   if (const StartResult prepared = prepareFile(state, link, op); prepared != StartResult::Started)

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "transfer/data_file.h"
+#include "transfer/failure.h"
 #include "transfer/file_service.h"
 #include "transfer/kinds.h"
 #include "transfer/session_steps.h"
@@ -42,6 +43,8 @@ struct SessionState {
   DataFile sourceFile;  // write and verify
   DataFile targetFile;  // read
   SessionOutcome outcome = SessionOutcome::None;
+  // Why the last session failed or could not start; none while one runs or after a success.
+  std::optional<Failure> failure;
   // What a verification found different where the operator went on: bytes, the blocks they
   // lie in, and the file offsets of the first and the last.
   unsigned differences = 0;

@@ -10,6 +10,7 @@
 #include "tests/hardening/harness.h"
 #include "tests/support/short_names.h"
 #include "transfer/frames.h"
+#include "transfer/wording.h"
 
 namespace morva::hardening {
 namespace {
@@ -199,8 +200,13 @@ TEST_P(AnswerSentTwice, EndsTheSessionWhereItIsFound) {
   const CliResult result = runCliOver(port, device.portPath(), {direction, "program", file});
   EXPECT_EQ(result.status, 1) << result.err;
   std::string message = c.message;
-  if (const auto at = message.find('%'); at != std::string::npos)
-    message.replace(at, 1, illegalAckDetail(memory[c.blockSentTwice * block]));
+  if (const auto at = message.find('%'); at != std::string::npos) {
+    const Failure stray{.kind = FailureKind::Transmission,
+                        .answer = AnswerFault::IllegalByte,
+                        .byte = memory[c.blockSentTwice * block]};
+    const std::string text = failureMessage(stray).text;  // "Transmission error : illegal ..."
+    message.replace(at, 1, text.substr(text.find(" : ") + 3));
+  }
   EXPECT_TRUE(result.said("Fail", message)) << "expected \"" << message << "\" in:\n" << result.err;
   const auto done = c.blocksDone * block;
   if (direction == "write") {

@@ -31,16 +31,6 @@ TEST(Frames, ChecksumsOfIdentificationAndDataFrames) {
   EXPECT_EQ(sumMod256(frame), 0);
 }
 
-TEST(Frames, FailureDetails) {
-  EXPECT_EQ(answerDetail(0, ACK), "no data : 0");
-  EXPECT_EQ(answerDetail(2, NAK), "no data : 2");
-  EXPECT_EQ(answerDetail(1, NAK), "got NAK");
-  EXPECT_EQ(answerDetail(1, 0x05), "illegal ACK :  5");
-  EXPECT_EQ(answerDetail(1, 0xA0), "illegal ACK : a0");
-  EXPECT_EQ(checksumDetail(0x01), "checksum : 1");
-  EXPECT_EQ(checksumDetail(0xFF), "checksum : ff");
-}
-
 TEST(Frames, VersionTexts) {
   const std::vector<std::tuple<unsigned, unsigned, std::string>> cases{
       {0, 0, "0.00"},   {9, 99, "9.99"}, {2, 5, "2.05"},

@@ -3,6 +3,7 @@
 
 #include "tests/support/engine_rig.h"
 #include "tests/support/short_names.h"
+#include "transfer/wording.h"
 
 namespace morva::testing {
 namespace {
@@ -20,45 +21,38 @@ struct StartRow {
   bool extensionDifferent;
   OnDisk onDisk;
   int result;
-  std::vector<std::string> shown;  // "%" stands for the file's full path
+  bool asked;                         // the overwrite question
+  std::optional<FailureKind> failed;  // then what the start recorded and showed
   bool repeat = false;
   std::deque<Answer> answers = {};
   bool wakeUpFails = false;
 };
 
-std::string withPath(std::string text, const std::string& path) {
-  if (auto at = text.find('%'); at != std::string::npos) text.replace(at, 1, path);
-  return text;
-}
-
 TEST(StartSession, RefusalsInTheirOrder) {
-  const std::string exists = "Warning: File % already exists !\nDo you want overwrite the file ?",
-                    badExtension = "Warning: Don't change file extension !",
-                    missing = "Warning: File % doesn't exist !",
-                    openError = "Fail: File open error !";
+  using enum FailureKind;
   const auto F = OnDisk::File, N = OnDisk::Nothing, D = OnDisk::Directory;
+  constexpr bool asked = true;
+  const std::nullopt_t none = std::nullopt;
   const std::deque<Answer> yes{Answer::Yes};
   // clang-format off
   const StartRow rows[] = {
-      {"cancelled", W, FW, nullptr, false, N, -1, {}},
-      {"direction", Direction(3), FW, "x.upg", false, F, -2, {}},
-      {"kind", W, DataKind(-1), "x.upg", false, F, -2, {}},
-      {"bin for firmware", W, FW, "x.bin", true, F, -1, {badExtension}},
-      {"txt for user data", V, USR, "x.txt", true, F, -1, {badExtension}},
-      {"BiN for user data", W, USR, "x.BiN", true, F, 0, {}},
-      {"repeat skips the rule", V, LIB, "x.bin", true, F, 0, {}, true},
-      {"missing to send", W, LIB, "x.lib", false, N, -3, {missing}},
-      {"missing to verify", V, FW, "x.upg", false, N, -3, {missing}},
-      {"overwrite declined", R, FW, "x.upg", false, F, -3, {exists}},
-      {"read-only", R, FW, "x.upg", false, OnDisk::ReadOnlyFile, -1,
-       {exists, "Fail: % :\nWrite access denied !"}, false, yes},
-      {"read into a directory", R, USR, "d.usr", false, D, -1, {exists, openError}, false, yes},
-      {"send a directory", W, FW, "d.upg", false, D, -1, {openError}},
-      {"WakeUp refused", W, FW, "x.upg", false, F, -1, {"Fail: Communication error : 5"}, false,
-       {}, true},
-      {"repeat with no name, send", W, FW, "", false, N, -3, {"Warning: File  doesn't exist !"},
-       true},
-      {"repeat with no name, read", R, FW, "", false, N, -1, {openError}, true},
+      {"cancelled", W, FW, nullptr, false, N, -1, !asked, none},
+      {"direction", Direction(3), FW, "x.upg", false, F, -2, !asked, none},
+      {"kind", W, DataKind(-1), "x.upg", false, F, -2, !asked, none},
+      {"bin for firmware", W, FW, "x.bin", true, F, -1, !asked, ExtensionChanged},
+      {"txt for user data", V, USR, "x.txt", true, F, -1, !asked, ExtensionChanged},
+      {"BiN for user data", W, USR, "x.BiN", true, F, 0, !asked, none},
+      {"repeat skips the rule", V, LIB, "x.bin", true, F, 0, !asked, none, true},
+      {"missing to send", W, LIB, "x.lib", false, N, -3, !asked, FileMissing},
+      {"missing to verify", V, FW, "x.upg", false, N, -3, !asked, FileMissing},
+      {"overwrite declined", R, FW, "x.upg", false, F, -3, asked, none},
+      {"read-only", R, FW, "x.upg", false, OnDisk::ReadOnlyFile, -1, asked, WriteAccessDenied,
+       false, yes},
+      {"read into a directory", R, USR, "d.usr", false, D, -1, asked, FileOpen, false, yes},
+      {"send a directory", W, FW, "d.upg", false, D, -1, !asked, FileOpen},
+      {"WakeUp refused", W, FW, "x.upg", false, F, -1, !asked, Communication, false, {}, true},
+      {"repeat with no name, send", W, FW, "", false, N, -3, !asked, FileMissing, true},
+      {"repeat with no name, read", R, FW, "", false, N, -1, !asked, FileOpen, true},
   };
   // clang-format on
   for (const StartRow& row : rows) {
@@ -85,9 +79,20 @@ TEST(StartSession, RefusalsInTheirOrder) {
     EXPECT_EQ(static_cast<int>(startSession(r.state, r.link, r.op)), row.result);
     EXPECT_EQ(r.state.transferStep,
               row.result == 0 ? TransferStep::AwaitWakeUpSent : TransferStep::Idle);
-    std::vector<std::string> shown;
-    for (const auto& s : row.shown) shown.push_back(withPath(s, path));
-    EXPECT_EQ(r.op.shown(), shown);
+    std::vector<Message> shown;
+    if (row.asked) shown.push_back(overwriteQuestion(path));
+    EXPECT_EQ(r.state.failure.has_value(), row.failed.has_value());
+    if (row.failed && r.state.failure) {
+      EXPECT_EQ(r.state.failure->kind, *row.failed);
+      EXPECT_EQ(r.state.failure->step, TransferStep::Idle);
+      if (*row.failed == Communication) {
+        EXPECT_EQ(r.state.failure->error.number, 5);
+      } else {
+        EXPECT_EQ(r.state.failure->path, path);
+      }
+      shown.push_back(failureMessage(*r.state.failure));
+    }
+    EXPECT_EQ(r.op.messages, shown);
     EXPECT_EQ(r.op.fileRequests.size(), row.repeat || row.result == -2 ? 0u : 1u);
     if (row.chosen && row.result != -2) {
       EXPECT_EQ(r.state.fileName, path);  // kept even when refused
@@ -103,9 +108,9 @@ TEST(StartSession, NoPortIsTheOnlyComplaint) {
   r.state.transferStep = TransferStep::AwaitCommandAnswer;
   r.port.close();
   EXPECT_EQ(startSession(r.state, r.link, r.op), StartResult::Failed);
-  EXPECT_EQ(r.op.shown(),
-            std::vector<std::string>{"Warning: You must choose available serial port !"});
-  EXPECT_EQ(r.op.messages[0].icon, Icon::Warning);
+  ASSERT_TRUE(r.state.failure);
+  EXPECT_EQ(r.state.failure->kind, FailureKind::NoPort);
+  EXPECT_EQ(r.op.messages, std::vector<Message>{failureMessage(*r.state.failure)});
   EXPECT_TRUE(r.op.fileRequests.empty());
   EXPECT_EQ(r.state.transferStep, TransferStep::Idle);
 }

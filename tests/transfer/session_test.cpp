@@ -116,7 +116,10 @@ TEST(Session, ReadTargetIsEmptiedOnlyOnceTheDeviceAnswers) {
     silent.device.identifies = false;
     ASSERT_EQ(startSession(silent.state, silent.link, silent.op), StartResult::Started);
     ASSERT_TRUE(silent.runToEnd());
-    EXPECT_EQ(silent.op.shown().back(), "Fail: Initialization error : no data : 0");
+    EXPECT_EQ(silent.state.failure, (Failure{.kind = FailureKind::Initialization,
+                                             .step = TransferStep::AwaitIdentification,
+                                             .answer = AnswerFault::NoData,
+                                             .count = 0}));
     EXPECT_EQ(readFile(dir.file("image")), old);
   }
   SessionRig s(R, FW, dir.file("image"));
@@ -139,7 +142,9 @@ TEST(Session, ReadTargetRemovedBeforeItIsEmptiedFails) {
   ASSERT_EQ(startSession(s.state, s.link, s.op), StartResult::Started);
   std::filesystem::remove(dir.file("image"));
   ASSERT_TRUE(s.runToEnd());
-  EXPECT_EQ(s.op.shown().back(), "Fail: File write error !");
+  ASSERT_TRUE(s.state.failure);
+  EXPECT_EQ(s.state.failure->kind, FailureKind::FileWrite);
+  EXPECT_EQ(s.state.failure->path, dir.file("image"));
   EXPECT_EQ(s.state.outcome, SessionOutcome::Failed);
   EXPECT_TRUE(s.device.commands.empty());
   EXPECT_FALSE(s.state.targetFile.isOpen());
