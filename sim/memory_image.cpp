@@ -92,8 +92,10 @@ bool MemoryImage::save(const std::string& path, std::string& error) const {
   int number = 0;
   while (done < data.size() && number == 0) {
     const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n > 0) done += static_cast<std::size_t>(n);
-    else if (n == 0 || errno != EINTR) number = n == 0 ? EIO : errno;
+    if (n > 0)
+      done += static_cast<std::size_t>(n);
+    else if (n == 0 || errno != EINTR)
+      number = n == 0 ? EIO : errno;
   }
   // A file system that is full may only say so when the data goes to the disk.
   if (number == 0 && ::fsync(fd) != 0) number = errno;

@@ -30,7 +30,7 @@ struct Run {
   LinkPort link;
   TerminalOperator op;
   std::unique_ptr<TracingPort> tracer;
-  std::string file_;    // FILE and --backup as the sessions use them
+  std::string file_;  // FILE and --backup as the sessions use them
   std::string backup_;
 
   Run(const Options& o, Environment& e) : options(o), env(e), op(e.console, e.err, o.yes, o.file) {
@@ -141,8 +141,8 @@ struct Run {
   int checkFilesFirst() {
     std::string why;
     const auto file = sessionPath(options.file, why);
-    const auto backup = options.backup.empty() ? std::optional<std::string>("")
-                                               : sessionPath(options.backup, why);
+    const auto backup =
+        options.backup.empty() ? std::optional<std::string>("") : sessionPath(options.backup, why);
     if (!file || !backup) {
       env.err << "morva-cli: " << why << "\n";
       return exitNotStarted;

@@ -30,8 +30,8 @@ class SimulatedDevice {
       OsError error;
       held_ = HeldFile::take(lock, error);
       if (!held_ && error.cause == FailureCause::Busy)
-        throw std::runtime_error("the simulated Vk350 is in use by another run (" +
-                                 lock.string() + ")");
+        throw std::runtime_error("the simulated Vk350 is in use by another run (" + lock.string() +
+                                 ")");
       if (!held_)
         throw std::runtime_error("the simulated Vk350's memory cannot be kept: " +
                                  describeFailure(lock.string(), error));

@@ -73,9 +73,12 @@ std::string changes(const World& before, const World& after,
   for (const auto& [name, ignored] : keys) {
     if (std::find(changing.begin(), changing.end(), name) != changing.end()) continue;
     const auto was = before.files.find(name), is = after.files.find(name);
-    if (was == before.files.end()) said += "created " + name + "\n";
-    else if (is == after.files.end()) said += "removed " + name + "\n";
-    else if (was->second != is->second) said += "changed " + name + "\n";
+    if (was == before.files.end())
+      said += "created " + name + "\n";
+    else if (is == after.files.end())
+      said += "removed " + name + "\n";
+    else if (was->second != is->second)
+      said += "changed " + name + "\n";
   }
   if (before.memory != after.memory) said += "the device's memory changed\n";
   if (before.bytesReceived != after.bytesReceived)
@@ -244,8 +247,8 @@ TEST_F(UserInput, TheSimulatorWithClosedDescriptorsServesAndSavesItsMemory) {
     for (; heard.isPending(); heard = listener.poll()) listener.waitForProgress(Clock::now() + 1s);
     EXPECT_EQ(heard.count, 0u) << "the device sent what nobody asked for";
     listener.close();
-    const ProgramResult write = runProgram(
-        MORVA_CLI_PROGRAM, {"write", "program", dir / "new.upg", "--port", link, "-q"});
+    const ProgramResult write =
+        runProgram(MORVA_CLI_PROGRAM, {"write", "program", dir / "new.upg", "--port", link, "-q"});
     EXPECT_EQ(write.status, 0) << explain(write);
     const ProgramResult read = runProgram(
         MORVA_CLI_PROGRAM, {"read", "program", dir / "back.upg", "--port", link, "-q", "--yes"});
@@ -316,8 +319,9 @@ class SmallFileSystem : public UserInput {
 // The OS's own reason reaches the person: no "File exists" for a read-only mount, no "in use
 // by another run" for a state folder that cannot be written, a full disk named in the detail.
 TEST_F(SmallFileSystem, FullAndReadOnlyFileSystemsAreReportedWithTheirReason) {
-  const std::string readOnly = "echo old > \"$FS/old.upg\" && mkdir \"$FS/morva\" && "
-                               "mount -o remount,ro \"$FS\"";
+  const std::string readOnly =
+      "echo old > \"$FS/old.upg\" && mkdir \"$FS/morva\" && "
+      "mount -o remount,ro \"$FS\"";
   const std::string full = "head -c 200000 /dev/zero > \"$FS/fill\"";
   struct Row {
     const char* what;
@@ -329,9 +333,11 @@ TEST_F(SmallFileSystem, FullAndReadOnlyFileSystemsAreReportedWithTheirReason) {
     bool wire;  // the device heard the session
   };
   const Row rows[] = {
-      {"a read into a full disk", 64, "true", "\"$CLI\" read program \"$FS/x.upg\" --port \"$PORT\" -q",
-       1, "Fail: File write error !\n" + (dir / "fs" / "x.upg").string() +
-              ": No space left on device\n", true},
+      {"a read into a full disk", 64, "true",
+       "\"$CLI\" read program \"$FS/x.upg\" --port \"$PORT\" -q", 1,
+       "Fail: File write error !\n" + (dir / "fs" / "x.upg").string() +
+           ": No space left on device\n",
+       true},
       {"a read over a file on a read-only mount", 64, readOnly,
        "\"$CLI\" read program \"$FS/old.upg\" --yes --port \"$PORT\" -q", 4,
        (dir / "fs" / "old.upg").string() + ": Read-only file system\n", false},
@@ -341,10 +347,12 @@ TEST_F(SmallFileSystem, FullAndReadOnlyFileSystemsAreReportedWithTheirReason) {
       {"--simulate with its state on a read-only mount", 64, readOnly,
        "\"$CLI\" write program \"" + (dir / "new.upg").string() + "\" --simulate -q", 3,
        "cannot be kept: " + (dir / "fs" / "morva").string() +
-           "/simulated-vk350.lock: Read-only file system", false},
+           "/simulated-vk350.lock: Read-only file system",
+       false},
       {"--simulate with its state on a full disk", 1100, full,
-       "\"$CLI\" write program \"" + (dir / "new.upg").string() + "\" --simulate -q"
-       " && test ! -e \"$FS/morva/simulated-vk350.bin.tmp\"",
+       "\"$CLI\" write program \"" + (dir / "new.upg").string() +
+           "\" --simulate -q"
+           " && test ! -e \"$FS/morva/simulated-vk350.bin.tmp\"",
        1, "memory was not saved: ", false},
   };
   for (const Row& row : rows) {
@@ -430,8 +438,8 @@ TEST_F(UserInput, RelativePathsWorkFromAnyWorkingFolder) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.direction);
     const ProgramResult r =
-        runProgram("/bin/sh", {"-c", inDeep + row.script, deepRoot.path(), level,
-                               dir / "new.upg", MORVA_CLI_PROGRAM, device->portPath()});
+        runProgram("/bin/sh", {"-c", inDeep + row.script, deepRoot.path(), level, dir / "new.upg",
+                               MORVA_CLI_PROGRAM, device->portPath()});
     EXPECT_EQ(r.status, 0) << explain(r);
   }
   EXPECT_EQ(slice(device->memory().snapshot(), 0, programBytes), newImage);
@@ -441,8 +449,9 @@ TEST_F(UserInput, RelativePathsWorkFromAnyWorkingFolder) {
   for (const char* direction : {"write", "read", "verify"}) {
     SCOPED_TRACE(direction);
     const ProgramResult r = runProgram(
-        "/bin/sh", {"-c", "mkdir \"$0/gone\" && cd \"$0/gone\" && rmdir ../gone && exec \"$1\" "
-                          "\"$2\" program x.upg --port \"$3\" -q --yes",
+        "/bin/sh", {"-c",
+                    "mkdir \"$0/gone\" && cd \"$0/gone\" && rmdir ../gone && exec \"$1\" "
+                    "\"$2\" program x.upg --port \"$3\" -q --yes",
                     dir.path(), MORVA_CLI_PROGRAM, direction, device->portPath()});
     EXPECT_EQ(r.status, 4) << explain(r);
     EXPECT_TRUE(contains(r.err, "morva-cli: x.upg: the working folder")) << explain(r);
