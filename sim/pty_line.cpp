@@ -99,10 +99,14 @@ void PtyLine::hangUp() {
 void PtyLine::drain(std::chrono::milliseconds limit) {
   const auto end = SimClock::now() + limit;
   int unread = 0;
-  // The own slave shares the terminal's input queue with the PC's descriptor.
+  // The own slave shares the terminal's input queue with the PC's descriptor. Bytes written to
+  // the master reach that queue later, from a kernel worker: a poll of the slave waits for that
+  // hand-over, so that the count includes every byte sent, however busy the machine is.
   do {
     if (!waitUntil(SimClock::now() + 1ms)) return;
-    if (slave_ < 0 || ioctl(slave_, FIONREAD, &unread) != 0) return;
+    pollfd handedOver{slave_, POLLIN, 0};
+    if (slave_ < 0 || ::poll(&handedOver, 1, 0) < 0 || ioctl(slave_, FIONREAD, &unread) != 0)
+      return;
   } while (unread > 0 && SimClock::now() < end);
 }
 
