@@ -111,8 +111,11 @@ int main(int argc, char** argv) {
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);   // the terminal closed: save the memory all the same
   sigaddset(&stopSignals, SIGUSR1);  // releases a held answer
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // A reader of our output that went away (`| head -1`) must not end the device unsaved.
+  signal(SIGPIPE, SIG_IGN);
   try {
     return serve(*options, stopSignals);
   } catch (const std::exception& e) {

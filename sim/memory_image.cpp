@@ -83,11 +83,25 @@ bool MemoryImage::load(const std::string& path, std::string& error) {
   return true;
 }
 
+std::string MemoryImage::temporaryFor(const std::string& path) {
+  return path + ".tmp";
+}
+
+int MemoryImage::createTemporary(const std::string& temporary, std::string& error) {
+  // Unlinking a link removes the link, never what it points to; O_EXCL then refuses anything
+  // that appeared there since.
+  ::unlink(temporary.c_str());
+  const int fd =
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) failed(error, "cannot save the memory beside it: " + temporary, errno);
+  return fd;
+}
+
 bool MemoryImage::save(const std::string& path, std::string& error) const {
   const auto data = snapshot();
-  const std::string temporary = path + ".tmp";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return failed(error, "cannot write " + temporary, errno);
+  const std::string temporary = temporaryFor(path);
+  const int fd = createTemporary(temporary, error);
+  if (fd < 0) return false;
   std::size_t done = 0;
   int number = 0;
   while (done < data.size() && number == 0) {

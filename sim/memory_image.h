@@ -40,6 +40,12 @@ class MemoryImage {
   // failure the file is as it was and no temporary file is left.
   bool save(const std::string& path, std::string& error) const;
 
+  // The temporary file a save of `path` writes first.
+  static std::string temporaryFor(const std::string& path);
+  // Creates it anew, never through a link or over a file someone put there: a stale one of ours
+  // is removed first. The descriptor, or -1 with `error` set.
+  static int createTemporary(const std::string& temporary, std::string& error);
+
  private:
   mutable std::mutex mutex_;
   std::vector<std::uint8_t> bytes_;

@@ -103,10 +103,11 @@ std::optional<ProgramOptions> parseProgramOptions(std::span<const std::string_vi
 std::string programUsage() {
   return R"(Usage: vk350-sim [options]
 A simulated Vk350 Morva controller on a pseudo-terminal. Prints the port's path on one line,
-then answers the PC until SIGINT or SIGTERM.
+then answers the PC until SIGINT, SIGTERM or SIGHUP.
 
   --link PATH        also make PATH a symbolic link to the port (removed at exit)
   --memory FILE      load the 1 MiB memory image from FILE if it exists; save it at exit
+                     (SIGINT, SIGTERM or SIGHUP); one simulator at a time holds FILE
   --firmware M.NN    first version pair (default 2.05)
   --second M.NN      second version pair (default 1.10)
   --paced            move bytes at the real rate of 38400 baud, both ways

@@ -3,7 +3,6 @@
 #include <pthread.h>
 #include <sched.h>
 
-#include <filesystem>
 #include <stdexcept>
 
 namespace morva::sim {
@@ -16,12 +15,11 @@ Simulator::Simulator(SimulatorOptions options)
       device_(memory_, faults_, trace_, {options_.identification, options_.answerLatency}),
       portPath_(line_.path()) {
   faults_.replace(options_.faults);
-  // A memory file that is not there yet starts erased; anything else there must load.
-  std::error_code error;
-  if (!options_.memoryFile.empty() && std::filesystem::status(options_.memoryFile, error).type() !=
-                                          std::filesystem::file_type::not_found) {
+  if (!options_.memoryFile.empty()) {
+    memoryFile_.emplace(options_.memoryFile);
     std::string why;
-    if (!memory_.load(options_.memoryFile, why)) throw std::runtime_error(why);
+    if (!options_.startErased && !memoryFile_->loadInto(memory_, why))
+      throw std::runtime_error(why);
   }
   trace_.event("device ready on " + portPath_ + (options_.paced ? ", paced at 38400 baud" : ""));
   thread_ = std::thread([this] { run(); });
@@ -68,10 +66,10 @@ bool Simulator::stop(std::string* error) {
     gate_.stop();
     thread_.join();
   }
-  if (saved_ || options_.memoryFile.empty()) return true;
+  if (saved_ || !memoryFile_) return true;
   saved_ = true;
   std::string why;
-  if (memory_.save(options_.memoryFile, why)) return true;
+  if (memoryFile_->save(memory_, why)) return true;
   if (error) *error = why;
   return false;
 }

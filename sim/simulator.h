@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -15,6 +16,7 @@
 
 #include "sim/device.h"
 #include "sim/fault.h"
+#include "sim/memory_file.h"
 #include "sim/memory_image.h"
 #include "sim/pty_line.h"
 #include "sim/wire_trace.h"
@@ -28,9 +30,11 @@ struct SimulatorOptions {
   bool paced = false;
   std::chrono::milliseconds answerLatency{0};  // every answer this long after its frame
   std::vector<Fault> faults;
-  // Raw memory image: loaded at start when the file exists, saved by stop(). Empty: none.
+  // Raw memory image: loaded at start when the file exists, saved by stop(), held by this
+  // device alone meanwhile (see MemoryFile). Empty: none.
   std::string memoryFile;
-  TraceSink trace;  // called on the device thread; empty: no trace
+  bool startErased = false;  // the memory file is not loaded, only saved
+  TraceSink trace;           // called on the device thread; empty: no trace
   // Called on the device thread each time a hold fault stops an answer (with what it holds).
   std::function<void(std::string_view)> onHold;
 };
@@ -58,8 +62,8 @@ class HoldGate {
 
 class Simulator {
  public:
-  // Opens the pty, loads the memory file and starts the device thread.
-  // Throws std::system_error (no pty) or std::runtime_error (memory file unusable).
+  // Opens the pty, takes and loads the memory file and starts the device thread.
+  // Throws std::system_error (no pty) or std::runtime_error (memory file unusable or held).
   explicit Simulator(SimulatorOptions options = {});
   // stop(); a failed save goes unreported here.
   ~Simulator();
@@ -101,6 +105,7 @@ class Simulator {
 
   SimulatorOptions options_;
   MemoryImage memory_;
+  std::optional<MemoryFile> memoryFile_;
   FaultSet faults_;
   HoldGate gate_;
   WireTrace trace_;
