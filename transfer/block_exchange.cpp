@@ -74,6 +74,9 @@ void verifyReceivedBlock(SessionState& state, LinkPort& link, Operator& op) {
 void completeSession(SessionState& state, Operator& op) {
   if (state.direction == Direction::ReadFromDevice) {
     if (!targetStillNamed(state, op)) return;
+    if (!state.targetFile.holdsWhatWasWritten())
+      return failTransfer(fileFailure(FailureKind::FileWrite, state, state.targetFile), true, state,
+                          op);
     // A target that cannot be closed cleanly may have lost its last blocks.
     if (!closeDataFile(state))
       return failTransfer(fileFailure(FailureKind::FileWrite, state, state.targetFile), false,

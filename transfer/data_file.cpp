@@ -14,6 +14,7 @@ bool DataFile::open(FileService& files, const std::string& path, Mode mode) {
   mode_ = mode;
   position_ = 0;
   length_.reset();
+  written_.clear();
   if (mode == Mode::Input) {
     file_ = files.open(path, OpenMode::Read, lastError_);
     if (file_ == nullptr) return false;
@@ -58,13 +59,33 @@ bool DataFile::truncate() {
   if (file_ == nullptr || mode_ != Mode::Output) return false;
   // A device or a pipe holds no content to lose, and may not be positioned.
   if (file_->kind() != PathKind::Regular) return true;
+  written_.clear();
   return (file_->truncate(0) || failed()) && seek(0);
 }
 
 bool DataFile::cutTo(std::uint64_t length) {
   if (file_ == nullptr || mode_ != Mode::Output) return false;
   if (file_->kind() != PathKind::Regular) return true;
+  if (length < written_.size()) written_.resize(static_cast<std::size_t>(length));
   return file_->truncate(length) || failed();
+}
+
+bool DataFile::holdsWhatWasWritten() {
+  if (file_ == nullptr || mode_ != Mode::Output || file_->kind() != PathKind::Regular) return true;
+  std::vector<std::uint8_t> content(written_.size() + 1);
+  const auto length = file_->length();
+  bool same = length == written_.size() && file_->seek(0);
+  if (same) {
+    const ReadResult back = file_->read(content);
+    same = !back.error && back.count == written_.size() &&
+           std::equal(written_.begin(), written_.end(), content.begin());
+  }
+  if (!same)
+    lastError_ = OsError{0,
+                         "another program cut it short or wrote into it while the device's "
+                         "blocks were being written into it",
+                         FailureCause::Other};
+  return same;
 }
 
 std::optional<FileIdentity> DataFile::identity() {
@@ -97,7 +118,15 @@ DataFile::ReadResult DataFile::read(std::span<std::uint8_t> into) {
 }
 
 bool DataFile::write(std::span<const std::uint8_t> bytes) {
-  return file_ != nullptr && (file_->write(bytes) || failed());
+  if (file_ == nullptr || !(file_->write(bytes) || failed())) return false;
+  if (mode_ == Mode::Output) {
+    const auto end = static_cast<std::size_t>(position_) + bytes.size();
+    if (written_.size() < end) written_.resize(end);
+    std::copy(bytes.begin(), bytes.end(),
+              written_.begin() + static_cast<std::ptrdiff_t>(position_));
+    position_ = end;
+  }
+  return true;
 }
 
 bool DataFile::seek(std::uint32_t offset) {

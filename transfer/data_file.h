@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "transfer/file_service.h"
 
@@ -49,6 +50,10 @@ class DataFile {
   ReadResult read(std::span<std::uint8_t> into);
   // True only when every byte reached the OS.
   bool write(std::span<const std::uint8_t> bytes);
+  // An output file reads back as exactly what was written into it since it was emptied: no
+  // other program cut it short or wrote into it meanwhile. A device or a pipe, which cannot be
+  // read back, always does. False (lastError()) otherwise.
+  bool holdsWhatWasWritten();
   bool seek(std::uint32_t offset);
 
   // The advisory lock of a session (shared for a source, exclusive for a target), taken on a
@@ -69,6 +74,8 @@ class DataFile {
   std::optional<std::uint64_t> length_;  // an input's length when opened
   std::uint64_t position_ = 0;
   OsError lastError_;
+  // What an output file should hold: every byte written, at its place.
+  std::vector<std::uint8_t> written_;
 };
 
 }  // namespace morva

@@ -35,7 +35,7 @@ struct PathInfo {
 enum class OpenMode {
   Read,       // a source: read only; opening never waits (for a pipe's writer)
   Update,     // an existing target: read and write, its content kept until emptied
-  CreateNew,  // a missing target: created, refused when something appeared there meanwhile
+  CreateNew,  // a missing target: created (read and write), refused when something appeared
   WriteOnly,  // a device or a pipe as a target: write only, nothing created or emptied
 };
 

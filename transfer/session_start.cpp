@@ -91,7 +91,12 @@ StartResult checkDataFile(SessionState& state, Operator& op) {
   const bool exists = path.kind != PathKind::Missing;
   if (state.direction != Direction::ReadFromDevice) {
     if (exists) return StartResult::Started;
-    tell(state, op, FailureKind::FileMissing);
+    // Where the path is there but cannot be followed (a loop of links, no permission to look),
+    // the OS's reason goes with it.
+    tell(state, op,
+         Failure{.kind = FailureKind::FileMissing,
+                 .path = state.fileName,
+                 .error = path.error.cause == FailureCause::NotFound ? OsError{} : path.error});
     return refuse(state, StartResult::Declined);
   }
   if (!exists) return StartResult::Started;

@@ -82,8 +82,11 @@ Message failureMessage(const Failure& failure) {
       return box("You must choose available serial port !", "Warning", Icon::Warning);
     case FailureKind::ExtensionChanged:
       return box("Don't change file extension !", "Warning", Icon::Error);
-    case FailureKind::FileMissing:
-      return box("File " + failure.path + " doesn't exist !", "Warning", Icon::Error);
+    case FailureKind::FileMissing: {
+      Message message = box("File " + failure.path + " doesn't exist !", "Warning", Icon::Error);
+      if (failure.error.number != 0) message.detail = describeFailure(failure.path, failure.error);
+      return message;
+    }
     case FailureKind::WriteAccessDenied:
       return fail(failure.path + " :\nWrite access denied !");
     case FailureKind::FileOpen:

@@ -34,7 +34,7 @@ int openFlags(OpenMode mode) {
     case OpenMode::Update:
       return O_RDWR;
     case OpenMode::CreateNew:
-      return O_WRONLY | O_CREAT | O_EXCL;
+      return O_RDWR | O_CREAT | O_EXCL;  // read too: the session reads it back at its end
     case OpenMode::WriteOnly:
       return O_WRONLY;
   }
@@ -197,7 +197,14 @@ std::unique_ptr<OpenFile> PosixFileService::open(const std::string& path, OpenMo
                                                  OsError& error) {
   const int fd = ::open(path.c_str(), openFlags(mode) | O_CLOEXEC | O_NOCTTY, 0666);
   if (fd < 0) {
-    error = fileError(errno);
+    const int number = errno;
+    error = fileError(number);
+    struct stat link {};
+    // A creation refused because a link stands there, leading nowhere: say that, not "File
+    // exists" of a file nobody can find.
+    if (number == EEXIST && mode == OpenMode::CreateNew && ::lstat(path.c_str(), &link) == 0 &&
+        S_ISLNK(link.st_mode))
+      error.text = "a symbolic link to a file that does not exist";
     return nullptr;
   }
   return std::make_unique<PosixOpenFile>(fd);

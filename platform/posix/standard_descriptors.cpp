@@ -1,9 +1,12 @@
 #include "platform/posix/standard_descriptors.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "platform/posix/file_service.h"
 
 namespace morva {
 
@@ -20,6 +23,15 @@ bool fillClosedStandardDescriptors() {
     }
   }
   return true;
+}
+
+std::vector<FileIdentity> standardOutputIdentities() {
+  std::vector<FileIdentity> identities;
+  for (int fd : {1, 2}) {
+    struct stat status {};
+    if (::fstat(fd, &status) == 0) identities.push_back(identityOf(status));
+  }
+  return identities;
 }
 
 }  // namespace morva

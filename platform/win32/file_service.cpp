@@ -42,7 +42,8 @@ PathKind kindOfHandle(HANDLE h, const std::string& path) {
 // A file on a disk by its volume and index; a device has none the session could compare.
 std::optional<FileIdentity> identityOfHandle(HANDLE h) {
   BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info)) return std::nullopt;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info))
+    return std::nullopt;
   return FileIdentity{
       .device = false,
       .volume = info.dwVolumeSerialNumber,
@@ -225,7 +226,7 @@ std::unique_ptr<OpenFile> Win32FileService::open(const std::string& path, OpenMo
       access = GENERIC_READ | GENERIC_WRITE;
       break;
     case OpenMode::CreateNew:
-      access = GENERIC_WRITE;
+      access = GENERIC_READ | GENERIC_WRITE;  // read too: the session reads it back at its end
       disposition = CREATE_NEW;
       break;
     case OpenMode::WriteOnly:
@@ -239,6 +240,16 @@ std::unique_ptr<OpenFile> Win32FileService::open(const std::string& path, OpenMo
     return nullptr;
   }
   return std::make_unique<Win32OpenFile>(h, path);
+}
+
+std::vector<FileIdentity> standardOutputIdentities() {
+  std::vector<FileIdentity> identities;
+  for (DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    const HANDLE h = GetStdHandle(which);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) continue;
+    if (const auto identity = identityOfHandle(h)) identities.push_back(*identity);
+  }
+  return identities;
 }
 
 }  // namespace morva
