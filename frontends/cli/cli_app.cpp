@@ -32,6 +32,7 @@ struct Run {
   std::unique_ptr<TracingPort> tracer;
   std::string file_;  // FILE and --backup as the sessions use them
   std::string backup_;
+  std::optional<FileIdentity> device_;  // the port the last session reached
 
   Run(const Options& o, Environment& e) : options(o), env(e), op(e.console, e.err, o.yes, o.file) {
     link.port = &env.port;
@@ -161,16 +162,47 @@ struct Run {
                  "written.\n";
       return exitNotStarted;
     }
+    if (!backup_.empty() && !keepsACopy(env.files.inspect(backup_).kind)) {
+      env.err << "morva-cli: --backup " << backup_
+              << " is not a file: a device or a pipe keeps no copy of what the Vk350 holds. "
+                 "Nothing was read or written.\n";
+      return exitNotStarted;
+    }
+    for (const std::string& target : targets()) {
+      if (!isOwnOutput(target)) continue;
+      env.err << "morva-cli: " << target
+              << " is where this program's own output goes (standard output or error): the "
+                 "device's blocks and the messages would mix in it. Nothing was read or "
+                 "written.\n";
+      return exitNotStarted;
+    }
     return exitComplete;
+  }
+
+  static bool keepsACopy(PathKind kind) {
+    return kind == PathKind::Regular || kind == PathKind::Missing;
+  }
+
+  // The files this run reads the device into.
+  std::vector<std::string> targets() const {
+    std::vector<std::string> files;
+    if (options.direction == Direction::ReadFromDevice) files.push_back(file_);
+    if (!backup_.empty()) files.push_back(backup_);
+    return files;
+  }
+
+  bool isOwnOutput(const std::string& path) {
+    const std::optional<FileIdentity> identity = env.files.inspect(path).identity;
+    return identity && std::find(env.ownOutputs.begin(), env.ownOutputs.end(), *identity) !=
+                           env.ownOutputs.end();
   }
 
   // The simulated device saves its memory as the run ends, over whatever was read into it.
   int checkTargetsAgainstSimulator() {
     const std::string memory = env.simulatorMemory ? env.simulatorMemory() : "";
     if (memory.empty()) return exitComplete;
-    for (const std::string& target :
-         {options.direction == Direction::ReadFromDevice ? file_ : std::string(), backup_}) {
-      if (target.empty() || !sameFile(target, memory)) continue;
+    for (const std::string& target : targets()) {
+      if (!sameFile(target, memory)) continue;
       env.err << "morva-cli: " << target << " is where the simulated Vk350 keeps its memory, "
               << "which it saves over that file as the run ends. Nothing was read or written.\n";
       return exitNotStarted;
@@ -199,40 +231,58 @@ struct Run {
     state.direction = direction;
     state.dataKind = options.kind;
     op.setFile(file);
-    if (direction != Direction::ReadFromDevice) warnOfLongSource(file);
+    if (direction != Direction::ReadFromDevice) warnOfSourceSize(file);
     const PortReadiness ready = choice == PortChoice::SamePort ? reopenSelectedPort(link, op)
                                                                : reopenOrDetect(link, op, op);
     if (stopped()) return exitStopped;
     if (ready != PortReadiness::Ready) {
-      if (choice == PortChoice::SamePort) tellPortLost(direction);
+      if (choice == PortChoice::SamePort) tellPortLost(direction, "cannot be opened again");
       return exitNoDevice;
     }
+    // A name is all a reopen goes by: a link moved to another adapter, or another device
+    // enumerated under the name, is not the device the sessions before reached.
+    if (choice == PortChoice::SamePort && link.port->identity() != device_) {
+      link.port->close();
+      tellPortLost(direction, "is now another device");
+      return exitNoDevice;
+    }
+    device_ = link.port->identity();
     const StartResult started = startSession(state, link, op);
     if (started != StartResult::Started) return stopped() ? exitStopped : exitNotStarted;
     return drive();
   }
 
-  // The port of the sessions before this one could not be opened again.
-  void tellPortLost(Direction direction) {
+  // The device of the sessions before this one cannot be reached again through its port.
+  void tellPortLost(Direction direction, const char* why) {
     const std::string& port = link.portNameTable[static_cast<std::size_t>(link.portIndex)];
     if (direction == Direction::Verify)
-      env.err << file_ << " was written, but not verified: " << port
-              << " cannot be opened again.\n";
+      env.err << file_ << " was written, but not verified: " << port << " " << why << ".\n";
     else
-      env.err << "Nothing was written: " << port
-              << ", where the backup was read, cannot be opened again.\n";
+      env.err << "Nothing was written: " << port << ", where the backup was read, " << why << ".\n";
   }
 
-  // Only the kind's blocks are sent or compared: say so when the file holds more.
-  void warnOfLongSource(const std::string& file) {
+  // Only the kind's blocks are sent or compared, and only as many as the file fills (the last
+  // with zeros after its end): say so when the file is not the range's size.
+  void warnOfSourceSize(const std::string& file) {
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(file, error);
-    const std::uintmax_t range = std::uintmax_t{kindInfo(options.kind)->blockCount} * blockSize;
-    if (error || size <= range) return;
-    env.err << file << " is " << size << " bytes: only its first " << range << " bytes ("
-            << kindText(options.kind) << ", " << kindInfo(options.kind)->blockCount
-            << " blocks) are " << (state.direction == Direction::Verify ? "compared" : "sent")
-            << ".\n";
+    const KindInfo& kind = *kindInfo(options.kind);
+    const std::uintmax_t range = std::uintmax_t{kind.blockCount} * blockSize;
+    if (error || size == range) return;
+    const char* verb = state.direction == Direction::Verify ? "compared" : "sent";
+    if (size > range) {
+      env.err << file << " is " << size << " bytes: only its first " << range << " bytes ("
+              << kindText(options.kind) << ", " << kind.blockCount << " blocks) are " << verb
+              << ".\n";
+      return;
+    }
+    const std::uintmax_t blocks = std::max<std::uintmax_t>(1, (size + blockSize - 1) / blockSize);
+    env.err << file << " is " << size << " bytes: only blocks " << kind.firstBlock << "-"
+            << kind.firstBlock + blocks - 1 << " (" << blocks << " of " << kind.blockCount
+            << ") are " << verb
+            << (state.direction == Direction::Verify
+                    ? ".\n"
+                    : "; the device's other blocks of the kind keep what they hold.\n");
   }
 
   // The main window's session line: "Write to Vk350 : program".
@@ -268,16 +318,25 @@ struct Run {
   int stop(Progress& progress, bool exchanged) {
     // The Stop command; and since the process ends, the file goes too. The blocks already
     // received are on disk.
+    const TransferStep stoppedAt = state.transferStep;
     stopSession(state, link, op);
     closeDataFile(state);
     progress.clear();
     env.err << "Stopped.\n";
-    tellWhatIsPartial(exchanged);
+    tellWhatIsPartial(exchanged, mayHoldOneMore(stoppedAt, std::nullopt));
     return exitStopped;
   }
 
+  // A write that ended while its data frame was going out or its answer was due: the device
+  // may have stored that block, unless it refused it.
+  static bool mayHoldOneMore(TransferStep endedAt, const std::optional<Failure>& failure) {
+    const bool frameOut =
+        endedAt == TransferStep::AwaitDataSent || endedAt == TransferStep::AwaitDataAnswer;
+    return frameOut && !(failure && failure->answer == AnswerFault::Nak);
+  }
+
   // After a session that ended half-way: what the device or the file now holds.
-  void tellWhatIsPartial(bool exchanged) {
+  void tellWhatIsPartial(bool exchanged, bool oneMoreMaybe) {
     if (!exchanged || state.direction == Direction::Verify) return;
     const std::string& file = state.fileName;
     if (state.direction == Direction::WriteToDevice) {
@@ -288,6 +347,10 @@ struct Run {
         env.err << "The device holds blocks " << state.firstBlock << "-" << state.currentBlock - 1
                 << " of " << file << " (" << blocks << " of " << blocks + state.blocksLeft
                 << ").\n";
+      if (oneMoreMaybe)
+        env.err << "Block " << state.currentBlock
+                << " went out as well, but its acknowledgment did not come: the device may "
+                   "hold it too.\n";
       return;
     }
     closeDataFile(state);
@@ -299,7 +362,8 @@ struct Run {
   int outcomeStatus(Progress& progress, bool exchanged) {
     progress.clear();
     if (state.outcome != SessionOutcome::Completed) {
-      if (state.outcome == SessionOutcome::Failed) tellWhatIsPartial(exchanged);
+      if (state.outcome == SessionOutcome::Failed && state.failure)
+        tellWhatIsPartial(exchanged, mayHoldOneMore(state.failure->step, state.failure));
       return exitTransferFailed;
     }
     if (state.differences > 0) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "frontends/cli/options.h"
 #include "link/port_lister.h"
@@ -27,6 +28,8 @@ struct Environment {
   // Where the simulated device keeps its memory between runs; empty when it keeps none. No
   // session may read into it: the device saves its memory over it as the run ends.
   std::function<std::string()> simulatorMemory;
+  // What standard output and error are, so that no session reads the device into them.
+  std::vector<FileIdentity> ownOutputs;
 };
 
 int runCli(const Options& options, Environment& env);

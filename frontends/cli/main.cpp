@@ -19,27 +19,17 @@ namespace {
 using namespace morva;
 
 // The simulated Vk350 of --simulate, with its memory kept between runs in the user's state
-// folder and held by one run at a time.
+// folder, held by one run at a time.
 class SimulatedDevice {
  public:
   std::string start(bool reset) {
     sim::SimulatorOptions options;
     std::string why;
-    if (const auto folder = userStateFolder(why)) {
-      const std::filesystem::path lock = *folder / "simulated-vk350.lock";
-      OsError error;
-      held_ = HeldFile::take(lock, error);
-      if (!held_ && error.cause == FailureCause::Busy)
-        throw std::runtime_error("the simulated Vk350 is in use by another run (" + lock.string() +
-                                 ")");
-      if (!held_)
-        throw std::runtime_error("the simulated Vk350's memory cannot be kept: " +
-                                 describeFailure(lock.string(), error));
-      options.memoryFile = memoryFile_ = (*folder / "simulated-vk350.bin").string();
-      if (reset) std::filesystem::remove(options.memoryFile);
-    } else {
-      std::cerr << "morva-cli: the simulated Vk350's memory is not kept: " << why << '\n';
-    }
+    const auto folder = userStateFolder(why);
+    // A device that forgets what was written into it would make every later verification fail.
+    if (!folder) throw std::runtime_error("the simulated Vk350's memory cannot be kept: " + why);
+    options.memoryFile = memoryFile_ = (*folder / "simulated-vk350.bin").string();
+    options.startErased = reset;
     device_ = std::make_unique<sim::Simulator>(std::move(options));
     return device_->portPath();
   }
@@ -57,7 +47,6 @@ class SimulatedDevice {
   }
 
  private:
-  std::optional<HeldFile> held_;  // released after the device saved its memory
   std::unique_ptr<sim::Simulator> device_;
   std::string memoryFile_;
 };
@@ -79,7 +68,8 @@ int main(int argc, char** argv) {
                          std::cout,
                          std::cerr,
                          [&] { return simulated.start(options.simulateReset); },
-                         [&] { return simulated.memoryFile(); }};
+                         [&] { return simulated.memoryFile(); },
+                         standardOutputIdentities()};
     int status = cli::exitNoDevice;
     try {
       status = cli::runCli(options, env);

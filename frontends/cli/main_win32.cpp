@@ -23,8 +23,15 @@ int main(int argc, char** argv) {
     Win32SerialPort port;
     Win32PortLister lister;
     Win32FileService files;
-    cli::Environment env{
-        port, lister, files, console, std::cout, std::cerr, [] { return std::string(); }, {}};
+    cli::Environment env{port,
+                         lister,
+                         files,
+                         console,
+                         std::cout,
+                         std::cerr,
+                         [] { return std::string(); },
+                         {},
+                         standardOutputIdentities()};
     return cli::closeStandardOutput(cli::runCli(options, env), std::cerr);
   });
 }

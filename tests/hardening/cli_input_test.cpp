@@ -310,6 +310,10 @@ TEST_F(CliProgram, AFileThatMayNotBeOpenedIsRefusedAndLeftAlone) {
                                                  fs::perms::group_read | fs::perms::others_read
                                            : fs::perms::owner_write);
 
+  // The simulated device keeps its memory where that user may write.
+  fs::create_directory(dir / "open-state");
+  fs::permissions(dir / "open-state", fs::perms::all);
+  setenv("XDG_STATE_HOME", (dir / "open-state").c_str(), 1);
   auto runAs = [&](std::vector<std::string> args) {
     args.insert(args.end(), {"--simulate", "-q", "--yes"});
     return runProgram(program, args, user);
@@ -441,17 +445,21 @@ TEST_F(CliProgram, TheSimulatedDeviceRemembersBetweenRuns) {
   };
   EXPECT_EQ(simulated({"write", "program", fw, "--simulate"}).status, exitComplete);
   EXPECT_EQ(simulated({"verify", "program", fw, "--simulate"}).status, exitComplete);
+  // A run refused before its device starts resets nothing.
+  EXPECT_EQ(simulated({"verify", "program", dir / "none.upg", "--simulate-reset"}).status,
+            exitNotStarted);
+  EXPECT_EQ(simulated({"verify", "program", fw, "--simulate"}).status, exitComplete);
   EXPECT_EQ(simulated({"verify", "program", fw, "--simulate-reset"}).status, exitTransferFailed);
   const ProgramResult ports = runProgram(MORVA_CLI_PROGRAM, {"ports", "--simulate"});
   EXPECT_EQ(ports.status, exitComplete);
   EXPECT_EQ(ports.out.rfind("/dev/pts/", 0), 0u) << explain(ports);
 
   OsError error;
-  const auto held = HeldFile::take(dir / "state" / "morva" / "simulated-vk350.lock", error);
+  const auto held = HeldFile::take(dir / "state" / "morva" / "simulated-vk350.bin.lock", error);
   ASSERT_TRUE(held) << error.text;
   const ProgramResult busy = simulated({"verify", "program", fw, "--simulate"});
   EXPECT_EQ(busy.status, exitNoDevice);
-  EXPECT_TRUE(contains(busy.err, "in use by another run")) << explain(busy);
+  EXPECT_TRUE(contains(busy.err, "is in use by another simulated Vk350")) << explain(busy);
 }
 
 }  // namespace

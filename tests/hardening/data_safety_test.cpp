@@ -3,6 +3,9 @@
 // answers more than it was asked, or the file is not one at all.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
+
 #include "sim/simulator.h"
 #include "tests/hardening/harness.h"
 
@@ -37,6 +40,41 @@ TEST(DataSafety, ATargetReplacedDuringAReadIsLeftAsItIsAndTheReadFails) {
     EXPECT_EQ(result.status, 1) << result.err;
     EXPECT_TRUE(result.said("Fail", "File write error !")) << result.err;
     EXPECT_EQ(readFile(target), replacement);
+  }
+}
+
+// Another program empties or overwrites the read's target in place while the device holds
+// block 100: the blocks written after it land at their offsets past a hole of zeros, and the
+// file is no longer what the device sent. The read fails saying so, instead of completing.
+TEST(DataSafety, ATargetChangedInPlaceDuringAReadFailsTheRead) {
+  struct Row {
+    const char* what;
+    std::function<void(const fs::path&)> change;
+  };
+  const Row rows[] = {{"emptied", [](const fs::path& p) { fs::resize_file(p, 0); }},
+                      {"written into", [](const fs::path& p) {
+                         std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
+                         f.seekp(10);
+                         f.put('x');
+                       }}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ScratchDir dir;
+    const fs::path target = dir / "x.upg";
+    const auto device = deviceWith({"hold@data:100/once"});
+    PatientPort port;
+    CliResult result;
+    ASSERT_TRUE(whileHeld(
+        *device,
+        [&] {
+          result = runCliOver(port, device->portPath(), {"read", "program", target});
+        },
+        [&] { row.change(target); }));
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_TRUE(result.said("Fail", "File write error !")) << result.err;
+    EXPECT_NE(result.err.find(target.string() + ": another program cut it short or wrote into it"),
+              std::string::npos)
+        << result.err;
   }
 }
 

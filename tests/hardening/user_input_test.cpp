@@ -16,6 +16,7 @@
 #include "sim/simulator.h"
 #include "tests/hardening/child_process.h"
 #include "tests/hardening/harness.h"
+#include "tests/support/quiet_console.h"
 
 namespace morva::hardening {
 namespace {
@@ -44,8 +45,11 @@ struct World {
 
 World observe(const fs::path& root, const sim::Simulator* device) {
   World world;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string name = fs::relative(entry.path(), root).string();
+  std::error_code error;  // a loop of links must not end the walk
+  for (auto it = fs::recursive_directory_iterator(root, error);
+       it != fs::recursive_directory_iterator(); it.increment(error)) {
+    const fs::directory_entry& entry = *it;
+    const std::string name = entry.path().lexically_relative(root).string();
     const fs::file_status status = entry.symlink_status();
     if (fs::is_symlink(status)) {
       world.files[name] = "link to " + fs::read_symlink(entry.path()).string();
@@ -122,6 +126,8 @@ TEST_F(UserInput, ABackupThatIsTheSourceOrThePortIsRefusedBeforeAnyByte) {
   fs::create_directory(dir / "other");
   fs::create_symlink("../other", dir / "d" / "link");  // d/link/.. is the test's folder
   fs::create_symlink(device->portPath(), dir / "port.upg");
+  fs::create_symlink("/dev/null", dir / "null.upg");
+  fs::create_symlink(dir / "gone" / "x.upg", dir / "dangling.upg");
   struct Row {
     const char* backup;
     std::string said;
@@ -131,8 +137,9 @@ TEST_F(UserInput, ABackupThatIsTheSourceOrThePortIsRefusedBeforeAnyByte) {
       {"symbolic.upg", "names the file to write"},
       {"hard.upg", "names the file to write"},
       {"d/link/../new.upg", "names the file to write"},
-      {"port.upg", "Fail: File open error !\n" + (dir / "port.upg").string() +
-                       ": the serial port of this session"},
+      {"port.upg", "is not a file: a device or a pipe keeps no copy"},
+      {"null.upg", "is not a file: a device or a pipe keeps no copy"},
+      {"dangling.upg", ": a symbolic link to a file that does not exist\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.backup);
@@ -158,12 +165,15 @@ TEST_F(UserInput, ASourceThatCannotBeSentIsRefusedBeforeTheBackup) {
   writeFile(dir / "notes.txt", newImage);
   fs::create_directory(dir / "folder.upg");
   ASSERT_EQ(mkfifo((dir / "pipe.upg").c_str(), 0600), 0);
+  fs::create_symlink("loop2.upg", dir / "loop1.upg");
+  fs::create_symlink("loop1.upg", dir / "loop2.upg");
   struct Row {
     const char* source;
     const char* said;
   };
   const Row rows[] = {
       {"missing.upg", "doesn't exist !"},
+      {"loop1.upg", "loop1.upg: Too many levels of symbolic links\n"},
       {"notes.txt", "Warning: Don't change file extension !"},
       {"pipe.upg", "a pipe or a device, not a file"},
       {"folder.upg", "a folder, not a file"},
@@ -176,6 +186,33 @@ TEST_F(UserInput, ASourceThatCannotBeSentIsRefusedBeforeTheBackup) {
     EXPECT_EQ(r.status, 4) << explain(r);
     EXPECT_TRUE(contains(r.err, row.said)) << explain(r);
     EXPECT_EQ(changes(before, observe(dir.path(), device.get())), "");
+  }
+}
+
+// A file that standard output or error already write into (`2>> out.upg`) is no target: the
+// device's blocks and the program's messages would mix in it.
+TEST_F(UserInput, ATargetThatIsTheProgramsOwnOutputIsRefused) {
+  writeFile(dir / "out.upg", oldImage);
+  struct Row {
+    std::vector<std::string> args;
+    const char* redirect;
+  };
+  const Row rows[] = {
+      {{"read", "program", "out.upg", "--yes"}, "2>>out.upg"},
+      {{"read", "program", "out.upg", "--yes"}, ">>out.upg"},
+      {{"write", "program", "new.upg", "--backup", "out.upg", "--yes"}, "2>>out.upg"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.redirect);
+    const World before = observe(dir.path(), device.get());
+    const ProgramResult r = cli(row.args, row.redirect, dir.path());
+    EXPECT_EQ(r.status, 4) << explain(r);
+    const Bytes out = readFile(dir / "out.upg");
+    EXPECT_EQ(slice(out, 0, programBytes), oldImage) << "the old content must stay";
+    const std::string added(out.begin() + programBytes, out.end());
+    EXPECT_TRUE(contains(added + r.err + r.out, "is where this program's own output goes"));
+    EXPECT_EQ(changes(before, observe(dir.path(), device.get()), {"out.upg"}), "");
+    writeFile(dir / "out.upg", oldImage);
   }
 }
 
@@ -287,11 +324,93 @@ TEST_F(UserInput, MemoryAndStateFilesMustBeFilesNoLargerThanTheMemory) {
       EXPECT_EQ(r.status, file == state ? 3 : 1) << explain(r);
       EXPECT_TRUE(contains(r.err, file.string())) << explain(r);
       EXPECT_TRUE(contains(r.err, row.said)) << explain(r);
-      EXPECT_EQ(changes(before, observe(dir.path(), nullptr), {"state/morva/simulated-vk350.lock"}),
+      EXPECT_EQ(changes(before, observe(dir.path(), nullptr),
+                        {"state/morva/simulated-vk350.bin.lock", "memory.bin.lock"}),
                 "");
       fs::remove_all(file);
     }
   }
+}
+
+// A memory file is one device's at a time, and --simulate runs only where its memory is kept:
+// otherwise the last device to save wins, or the next verification fails.
+TEST_F(UserInput, ASimulatedMemoryIsKeptAndHeldByOneDeviceAtATime) {
+  fs::create_directories(dir / "state" / "morva");
+  sim::SimulatorOptions holding;
+  holding.memoryFile = (dir / "shared.bin").string();
+  const sim::Simulator first(holding);
+  holding.memoryFile = (dir / "state" / "morva" / "simulated-vk350.bin").string();
+  const sim::Simulator second(holding);
+  struct Row {
+    const char* what;
+    std::string program;
+    std::vector<std::string> args;
+    int status;
+    const char* said;
+  };
+  const Row rows[] = {
+      {"a second simulator on one memory",
+       MORVA_SIM_PROGRAM,
+       {"--memory", dir / "shared.bin"},
+       1,
+       "is in use by another simulated Vk350"},
+      {"--simulate while a simulator holds its memory",
+       MORVA_CLI_PROGRAM,
+       {"write", "program", dir / "new.upg", "--simulate", "-q"},
+       3,
+       "is in use by another simulated Vk350"},
+      {"--simulate with no folder to keep its memory",
+       "/usr/bin/env",
+       {"-u", "HOME", "-u", "XDG_STATE_HOME", MORVA_CLI_PROGRAM, "write", "program",
+        dir / "new.upg", "--simulate", "-q"},
+       3,
+       "the simulated Vk350's memory cannot be kept: neither XDG_STATE_HOME nor HOME"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const World before = observe(dir.path(), nullptr);
+    const ProgramResult r = runProgram(row.program, row.args);
+    EXPECT_EQ(r.status, row.status) << explain(r);
+    EXPECT_TRUE(contains(r.err, row.said)) << explain(r);
+    EXPECT_EQ(changes(before, observe(dir.path(), nullptr)), "");
+  }
+}
+
+// A save replaces the memory file a link leads to, never a file someone linked in place of the
+// temporary one; a reader of the simulator's output that went away (SIGPIPE at a held answer)
+// does not end it, and the terminal closing (SIGHUP) saves the memory all the same.
+TEST_F(UserInput, TheSimulatorSavesWhereItShouldWhateverEndsIt) {
+  writeFile(dir / "real.bin", Bytes(100, 1));
+  fs::create_symlink(dir / "real.bin", dir / "memory.bin");
+  writeFile(dir / "victim", Bytes{'k', 'e', 'e', 'p'});
+  fs::create_symlink(dir / "victim", dir / "real.bin.tmp");
+  const fs::path link = dir / "vk350";
+  int output[2];
+  ASSERT_EQ(pipe(output), 0);
+  ArgumentVector argv(MORVA_SIM_PROGRAM, {"--link", link, "--memory", dir / "memory.bin", "--fault",
+                                          "hold@data:3/once"});
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(output[1], 1);
+    execv(MORVA_SIM_PROGRAM, argv.data());
+    _exit(childExecFailed);
+  }
+  close(output[1]);
+  char first = 0;
+  ASSERT_EQ(read(output[0], &first, 1), 1);  // the port's path begins; then nobody listens
+  close(output[0]);
+  // The held answer never comes: the write fails at block 3 by its own time-out.
+  const ProgramResult write =
+      runProgram(MORVA_CLI_PROGRAM, {"write", "program", dir / "new.upg", "--port", link, "-q"});
+  EXPECT_EQ(write.status, 1) << explain(write);
+  EXPECT_TRUE(contains(write.err, "Fail: Transmission error : no data : 0")) << explain(write);
+  kill(pid, SIGHUP);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_TRUE(fs::is_symlink(dir / "memory.bin"));
+  EXPECT_EQ(slice(readFile(dir / "real.bin"), 0, 3 * block), slice(newImage, 0, 3 * block));
+  EXPECT_EQ(readFile(dir / "victim"), (Bytes{'k', 'e', 'e', 'p'}));
 }
 
 // A folder that is a small file system of its own, full or read-only, mounted for one run in
@@ -346,8 +465,13 @@ TEST_F(SmallFileSystem, FullAndReadOnlyFileSystemsAreReportedWithTheirReason) {
        (dir / "fs" / "new.upg").string() + ": Read-only file system\n", false},
       {"--simulate with its state on a read-only mount", 64, readOnly,
        "\"$CLI\" write program \"" + (dir / "new.upg").string() + "\" --simulate -q", 3,
-       "cannot be kept: " + (dir / "fs" / "morva").string() +
-           "/simulated-vk350.lock: Read-only file system",
+       "cannot save the memory beside it: " + (dir / "fs" / "morva").string() +
+           "/simulated-vk350.bin.tmp: Read-only file system",
+       false},
+      {"vk350-sim with its memory on a read-only mount", 64, readOnly,
+       "\"" + std::string(MORVA_SIM_PROGRAM) + "\" --memory \"$FS/morva/m.bin\"", 1,
+       "cannot save the memory beside it: " + (dir / "fs" / "morva").string() +
+           "/m.bin.tmp: Read-only file system",
        false},
       {"--simulate with its state on a full disk", 1100, full,
        "\"$CLI\" write program \"" + (dir / "new.upg").string() +
@@ -370,33 +494,96 @@ TEST_F(SmallFileSystem, FullAndReadOnlyFileSystemsAreReportedWithTheirReason) {
 }
 
 // The backup, the write and its verification reach one device: when the port the backup read
-// cannot be opened again, nothing is written anywhere, and no other port is searched.
-TEST_F(UserInput, AWriteAfterItsBackupStaysOnThePortTheBackupRead) {
-  struct GoneAfterFirstOpen : PatientPort {
-    std::string gone;
+// cannot be opened again, or its name now leads to another device, nothing is written anywhere
+// and no other port is searched.
+TEST_F(UserInput, AWriteAfterItsBackupStaysOnTheDeviceTheBackupRead) {
+  const auto other = std::make_unique<sim::Simulator>();
+  other->memory().assign(oldImage);
+  // The first open of the backup's port reaches it; every later one fails, or reaches `other`
+  // (an adapter that enumerated again under the name, a link moved).
+  struct ReopenedElsewhere : PatientPort {
+    std::string first, instead;
     int opens = 0;
     bool open(const std::string& name) override {
-      if (name == gone && ++opens > 1) return PosixSerialPort::open("/dev/morva-test-gone");
+      if (name == first && ++opens > 1) return PosixSerialPort::open(instead);
       return PosixSerialPort::open(name);
     }
   };
-  const auto other = std::make_unique<sim::Simulator>();
-  other->memory().assign(oldImage);
-  for (const bool backup : {true, false}) {
-    SCOPED_TRACE(backup ? "--backup" : "--verify");
-    GoneAfterFirstOpen port;
-    port.gone = device->portPath();
+  struct Row {
+    const char* what;
+    bool backup;
+    bool elsewhere;
+    const char* said;
+  };
+  const Row rows[] = {
+      {"backup, port gone", true, false, "Nothing was written: "},
+      {"verify, port gone", false, false, "was written, but not verified"},
+      {"backup, another device", true, true, ", where the backup was read, is now another device"},
+      {"verify, another device", false, true, "was written, but not verified: "},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ReopenedElsewhere port;
+    port.first = device->portPath();
+    port.instead = row.elsewhere ? other->portPath() : "/dev/morva-test-gone";
     const World before = observe(dir.path(), other.get());
-    std::vector<std::string> args{"write", "program", dir / "new.upg", "--port", port.gone};
-    args.push_back(backup ? "--backup" : "--verify");
-    if (backup) args.push_back(dir / "backup.upg");
+    std::vector<std::string> args{"write", "program", dir / "new.upg", "--port", port.first};
+    args.push_back(row.backup ? "--backup" : "--verify");
+    if (row.backup) args.push_back(dir / "backup.upg");
     const CliResult r = runCliOver(port, other->portPath(), args, true);
     EXPECT_EQ(r.status, 3) << r.err;
-    EXPECT_TRUE(r.said("Warning", "Port open error !")) << r.err;
-    EXPECT_TRUE(contains(r.err, backup ? "Nothing was written: " : "was written, but not verified"))
-        << r.err;
+    EXPECT_EQ(r.said("Warning", "Port open error !"), !row.elsewhere) << r.err;
+    EXPECT_TRUE(contains(r.err, row.said)) << r.err;
     EXPECT_EQ(changes(before, observe(dir.path(), other.get()), {"backup.upg"}), "");
   }
+}
+
+// A write that ends half-way says what the device now holds: the blocks it acknowledged, and
+// the one whose frame went out unanswered, which it may hold too (not one it refused). A file
+// shorter than the kind's range says which blocks it fills.
+TEST_F(UserInput, AWriteEndedHalfWaySaysWhatTheDeviceMayHold) {
+  // Ctrl-C once the device holds back its answer to block 5's frame.
+  struct StopAtHold : testing::QuietConsole {
+    const sim::Simulator* device = nullptr;
+    unsigned before = 0;
+    bool stopRequested() const override { return device->holdsReached() > before; }
+  };
+  const std::string holds =
+      "The device holds blocks 0-4 of " + (dir / "new.upg").string() + " (5 of 512).\n";
+  const std::string maybe =
+      "Block 5 went out as well, but its acknowledgment did not come: the device may hold it "
+      "too.\n";
+  struct Row {
+    const char* fault;
+    int status;
+    bool mayHoldOneMore;
+  };
+  for (const Row& row : {Row{"hold@data:5/once", 130, true}, Row{"silence@data:5/once", 1, true},
+                         Row{"nak@data:5/once", 1, false}}) {
+    SCOPED_TRACE(row.fault);
+    device->setFaults({*sim::parseFault(row.fault)});
+    StopAtHold console;
+    console.device = device.get();
+    console.before = device->holdsReached();
+    // A held answer is waited for patiently; silence and refusals at the line's own pace.
+    PatientPort patient;
+    PosixSerialPort plain;
+    SerialPort& port = row.status == 130 ? static_cast<SerialPort&>(patient) : plain;
+    const CliResult r = runCliOver(port, device->portPath(), {"write", "program", dir / "new.upg"},
+                                   false, &console);
+    device->release();
+    EXPECT_EQ(r.status, row.status) << r.err;
+    EXPECT_TRUE(contains(r.err, holds)) << r.err;
+    EXPECT_EQ(contains(r.err, maybe), row.mayHoldOneMore) << r.err;
+  }
+  device->setFaults({});
+  writeFile(dir / "half.upg", slice(newImage, 0, 300));
+  const ProgramResult half = cli({"write", "program", dir / "half.upg"});
+  EXPECT_EQ(half.status, 0) << explain(half);
+  EXPECT_TRUE(contains(half.err,
+                       "half.upg is 300 bytes: only blocks 0-1 (2 of 512) are sent; "
+                       "the device's other blocks of the kind keep what they hold."))
+      << explain(half);
 }
 
 // A path goes where the kernel takes it: "d/link/../x" through a link into another folder

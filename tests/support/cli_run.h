@@ -42,7 +42,7 @@ inline CliResult runCliOver(SerialPort& port, const std::string& portPath,
   ListedPorts lister;
   QuietConsole quiet;
   PosixFileService files;
-  cli::Environment env{port, lister, files, console != nullptr ? *console : quiet, out, err, {}, {}};
+  cli::Environment env{port, lister, files, console != nullptr ? *console : quiet, out, err, {}, {}, {}};
   result.status = cli::runCli(*parsed.options, env);
   result.out = out.str();
   result.err = err.str();
