@@ -115,31 +115,6 @@ bool transitionAllowed(TransferStep from, TransferStep to, Direction direction) 
   return (next[static_cast<std::size_t>(stepNumber(from))] & bit(to)) != 0;
 }
 
-// The dialog titles and the kinds' single filters, as the operator reads them.
-std::string titleFor(Direction d) {
-  switch (d) {
-    case Direction::WriteToDevice:
-      return "Choose file with data :";
-    case Direction::ReadFromDevice:
-      return "Choose file to write into :";
-    case Direction::Verify:
-      return "Choose file for veryfication :";
-  }
-  return {};
-}
-
-std::pair<std::string, std::string> filterFor(DataKind k) {
-  switch (k) {
-    case DataKind::FirmwareUpgrade:
-      return {"FirmWare upgrade (*.upg)", "*.upg"};
-    case DataKind::FixtureLibraries:
-      return {"Fixture libraries (*.lib)", "*.lib"};
-    case DataKind::UserData:
-      return {"User data (*.usr)", "*.usr;*.bin"};
-  }
-  return {};
-}
-
 // The recording operator, answering questions as the input's configuration says.
 class ScriptedOperator : public RecordingOperator {
  public:
@@ -579,11 +554,11 @@ class Harness {
   // from the previous choice.
   void checkFileRequest(const FileRequest& request) {
     const bool read = config_.direction == Direction::ReadFromDevice;
-    const auto [description, pattern] = filterFor(config_.kind);
-    if (request.title != titleFor(config_.direction) || request.filterDescription != description ||
-        request.filterPattern != pattern || request.mustExist == read ||
-        request.createPrompt != read ||
-        request.defaultExtension != kindInfo(config_.kind)->defaultExtension ||
+    const KindInfo& kind = *kindInfo(config_.kind);
+    if (request.title != directionInfo(config_.direction)->dialogTitle ||
+        request.filterDescription != kind.filterDescription ||
+        request.filterPattern != kind.filterPattern || request.mustExist == read ||
+        request.createPrompt != read || request.defaultExtension != kind.defaultExtension ||
         request.initialName != previousName_)
       violation("the chooser was asked with the wrong title, filter, checks or name");
   }
