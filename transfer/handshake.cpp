@@ -160,14 +160,14 @@ StepResult identificationArrived(SessionState& state, LinkPort& link, Operator& 
   link.lineQuiet = true;
   state.firmwareVersionText = formatVersionText(reply[0], reply[1]);
   state.secondVersionText = formatVersionText(reply[2], reply[3]);
-  state.transferStep = TransferStep::SendCommand;
   // Only now, with the device known to answer, may an existing target lose its old content:
-  // the file we hold, and only while its path still names it.
+  // the file we hold, and only while its path still names it. A failure here is this step's.
   if (state.targetAwaitsTruncate && state.direction == Direction::ReadFromDevice) {
     state.targetAwaitsTruncate = false;
     if (targetStillNamed(state, op) && !state.targetFile.truncate())
       failTransfer(fileFailure(FailureKind::FileOpen, state, state.targetFile), true, state, op);
   }
+  if (sessionRunning(state.transferStep)) state.transferStep = TransferStep::SendCommand;
   op.invalidate(Area::Window, true);
   return StepResult::Advanced;
 }

@@ -144,6 +144,7 @@ TEST(Session, ReadTargetRemovedBeforeItIsEmptiedFails) {
   ASSERT_TRUE(s.runToEnd());
   ASSERT_TRUE(s.state.failure);
   EXPECT_EQ(s.state.failure->kind, FailureKind::FileWrite);
+  EXPECT_EQ(s.state.failure->step, TransferStep::AwaitIdentification);
   EXPECT_EQ(s.state.failure->path, dir.file("image"));
   EXPECT_EQ(s.state.outcome, SessionOutcome::Failed);
   EXPECT_TRUE(s.device.commands.empty());
