@@ -21,6 +21,9 @@ add_library(morva_sim_device STATIC ${CMAKE_SOURCE_DIR}/sim/device.cpp
 target_link_libraries(morva_sim_device PUBLIC morva_source_root)
 morva_module(morva_sim_device DIR sim)
 
+add_subdirectory(platform/web)
+add_subdirectory(frontends/web)
+
 if(MORVA_TESTS)
   enable_testing()
   add_subdirectory(tests/web)

@@ -1,0 +1,15 @@
+import puppeteer from "puppeteer-core";
+const browser = await puppeteer.launch({ executablePath: "/usr/bin/chromium", headless: true, args: ["--no-sandbox"] });
+const page = await browser.newPage();
+page.on("console", (m) => console.log("console:", m.type(), m.text()));
+page.on("pageerror", (e) => console.log("pageerror:", e.message));
+await page.setViewport({ width: 660, height: 520, deviceScaleFactor: 2 });
+await page.goto(process.argv[2], { waitUntil: "load" });
+await new Promise(r => setTimeout(r, 1500));
+console.log(await page.evaluate(() => document.getElementById("box").open ? document.getElementById("box").innerText : "no box"));
+await page.screenshot({ path: "/tmp/smoke1.png" });
+await page.keyboard.press("Enter");
+await new Promise(r => setTimeout(r, 1500));
+console.log(await page.evaluate(() => JSON.stringify(window.morvaPage.lines())));
+await page.screenshot({ path: "/tmp/smoke2.png" });
+await browser.close();
