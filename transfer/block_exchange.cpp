@@ -95,6 +95,9 @@ StepResult lineQuietAtEnd(SessionState& state, LinkPort& link, Operator& op) {
   const PollOutcome outcome = pollPending(link, count);
   if (outcome.status == PollOutcome::Status::Pending) return StepResult::Waiting;
   state.quietCheckPending = false;
+  // The last block was counted, and its lines painted, while the session still listened to
+  // the line: now that it ends, the session and block lines go.
+  op.invalidate(Area::BlockLine, true);
   if (outcome.status == PollOutcome::Status::Completed && count > 0) {
     // The device sent its last answer again, or more: that answer cannot be trusted.
     failTransfer("Transmission error : " + illegalAckDetail(link.ioBuffer[0]), true, state, op);

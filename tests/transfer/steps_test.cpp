@@ -181,6 +181,8 @@ TEST(Steps, ASessionWithAllItsAnswersEndsOnceTheLineStaysQuiet) {
                 quiet ? std::vector<std::string>{}
                       : std::vector<std::string>{"Fail: Transmission error : illegal ACK :  6"});
       EXPECT_EQ(s.link.lineQuiet, quiet);
+      // The lines of the last block, painted during the wait, go with the session.
+      EXPECT_EQ(s.op.invalidations.front(), (Invalidation{Area::BlockLine, true}));
       // The direction's file is closed, but a verification's after a clean end.
       const bool kept = d == V && quiet;
       EXPECT_EQ(std::pair(s.state.sourceFile.isOpen(), s.state.targetFile.isOpen()),
