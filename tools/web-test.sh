@@ -74,4 +74,4 @@ check_bound_ports || { echo "FAIL web stage: the bound nodes are not the simulat
 
 python3 tools/web/serve.py "$build/page" "$port" >"$work/server.log" 2>&1 &
 server=$!
-MORVA_URL="$origin/" MORVA_WORK="$work" MORVA_SERVER_PID=$server node tools/web/browser_test.mjs
+MORVA_WEB_VERBOSE="${MORVA_WEB_VERBOSE:-}" MORVA_WEB_CASES="${MORVA_WEB_CASES:-}" MORVA_URL="$origin/" MORVA_WORK="$work" MORVA_SERVER_PID=$server node tools/web/browser_test.mjs

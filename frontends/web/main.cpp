@@ -40,6 +40,7 @@ struct Page {
   WebDesktop desktop;
   WebCanvas canvas;
   std::unique_ptr<Program> program;
+  bool wasRunning = false;
 
   std::unique_ptr<SerialLine> lineFor(const std::string& name) {
     if (name == simulatedPortName)
@@ -58,7 +59,11 @@ struct Page {
   // the blocks read so far, as on the desktop.
   void settle() {
     SessionState& state = program->state();
-    if (sessionRunning(state.transferStep) || !state.targetFile.isOpen()) return;
+    // However a session ended (a failure's box, Stop, the last block), its lines go at once.
+    const bool running = sessionRunning(state.transferStep);
+    if (wasRunning && !running) desktop.invalidate(Area::Window, true);
+    wasRunning = running;
+    if (running || !state.targetFile.isOpen()) return;
     if (state.targetFile.close()) return;
     Message box;
     box.text = "File write error !";
@@ -159,6 +164,7 @@ EMSCRIPTEN_KEEPALIVE void morva_shutdown() {
 
 EMSCRIPTEN_KEEPALIVE void morva_paint(int outerWidth, int outerHeight, int clientWidth,
                                       int hasPicture) {
+  if (page == nullptr || !page->program) return;  // nothing is shown before the start
   const morva::WindowGeometry geometry{outerWidth, outerHeight, clientWidth};
   morva::paintMainWindow(page->canvas, page->program->state(), geometry,
                          {page->program->displayFont(), hasPicture != 0},

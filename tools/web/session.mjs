@@ -6,18 +6,24 @@ import path from "node:path";
 
 const guard = 20000;  // a hang guard, never a measure
 
+// Downloads go to `folder`, for every tab: set once on the browser's own session (one set
+// through a tab's session ends with that tab).
+export async function allowDownloads(browser, folder) {
+  const cdp = await browser.target().createCDPSession();
+  await cdp.send("Browser.setDownloadBehavior", { behavior: "allow", downloadPath: folder });
+}
+
 export class Session {
   static async open(browser, url, downloads, { before } = {}) {
     const page = await browser.newPage();
     const s = new Session(page, downloads);
-    page.on("pageerror", (e) => s.errors.push(e.message));
+    page.on("pageerror", (e) => { s.errors.push(e.message); if (process.env.MORVA_WEB_VERBOSE) console.log("pageerror:", e.stack); });
+    if (process.env.MORVA_WEB_VERBOSE) page.on("console", (m) => console.log("console:", m.text()));
     page.on("console", (m) => { if (m.type() === "error") s.errors.push(m.text()); });
     await page.setViewport({ width: 800, height: 560, deviceScaleFactor: 1 });
-    const cdp = await page.createCDPSession();
-    await cdp.send("Browser.setDownloadBehavior", { behavior: "allow", downloadPath: downloads, eventsEnabled: true });
     if (before) await before(page);
     await page.goto(url, { waitUntil: "load" });
-    await page.waitForSelector("body[data-ready='1']", { timeout: guard });
+    await page.waitForSelector("body[data-ready='1']", { timeout: guard, polling: 50 });
     await s.idle();
     return s;
   }
@@ -35,7 +41,7 @@ export class Session {
   // The engine has nothing left to do: no step runs and no box is waiting.
   async idle() {
     await this.page.waitForFunction(() => !window.morvaPage.busy() && window.morvaPage.step() === 0,
-                                    { timeout: guard });
+                                    { timeout: guard, polling: 50 });
   }
 
   lines() {
@@ -54,21 +60,17 @@ export class Session {
   }
 
   async waitForBox() {
-    await this.page.waitForFunction(() => document.getElementById("box").open, { timeout: guard });
+    await this.page.waitForFunction(() => document.getElementById("box").open, { timeout: guard, polling: 50 });
     return this.box();
   }
 
-  // Clicks the button of the open box whose text is `text`.
+  // Clicks the button of the open box whose text is `text`, once the box shows it.
   async press(text) {
-    const buttons = await this.page.$$("#box button");
-    for (const b of buttons) {
-      if ((await b.evaluate((e) => e.textContent)) === text) {
-        await b.click();
-        await this.page.waitForFunction(() => !document.getElementById("box").open || true);
-        return;
-      }
-    }
-    throw new Error(`no button ${text} in ${JSON.stringify(await this.box())}`);
+    const button = await this.page.waitForFunction((t) => [...document.querySelectorAll("#box[open] button")]
+      .find((b) => b.textContent === t), { timeout: guard, polling: 50 }, text).catch(async () => {
+      throw new Error(`no button ${text} in ${JSON.stringify(await this.box())}`);
+    });
+    await button.asElement().click();
   }
 
   // The Port menu's item texts, as opened by a click on "Port".
@@ -116,12 +118,13 @@ export class Session {
     await this.clickItem(4, direction);
   }
 
-  // The same by the keys: Alt+A, down to the kind, right into its popup, down, Return.
+  // The same by the keys: Alt+A (Repeat is highlighted), down over the separator to the kind,
+  // right into its popup, down to the direction, Return.
   async keyCommand(kindIndex, directionIndex) {
     await this.page.keyboard.down("Alt");
     await this.page.keyboard.press("a");
     await this.page.keyboard.up("Alt");
-    for (let i = 0; i < 2 + kindIndex; ++i) await this.page.keyboard.press("ArrowDown");
+    for (let i = 0; i < 1 + kindIndex; ++i) await this.page.keyboard.press("ArrowDown");
     await this.page.keyboard.press("ArrowRight");
     for (let i = 0; i < directionIndex; ++i) await this.page.keyboard.press("ArrowDown");
     await this.page.keyboard.press("Enter");
@@ -135,19 +138,28 @@ export class Session {
 
   // In the open file chooser: the browser's own chooser, given `file`.
   async chooseSource(file) {
-    await this.page.waitForFunction(() => document.getElementById("box").open, { timeout: guard });
-    const [chooser] = await Promise.all([this.page.waitForFileChooser({ timeout: guard }),
+    await this.page.waitForFunction(() => document.getElementById("box").open, { timeout: guard, polling: 50 });
+    const [chooser] = await Promise.all([this.page.waitForFileChooser({ timeout: guard, polling: 50 }),
                                          this.page.click("#box .buttons button:first-child")]);
     await chooser.accept([file]);
   }
 
   // In the open file chooser of a read: the name typed, OK; the file comes as a download.
   async nameTarget(name) {
-    await this.page.waitForFunction(() => document.getElementById("box").open, { timeout: guard });
-    const field = await this.page.$("#box input[type=text]");
-    await field.click({ clickCount: 3 });
-    await field.type(name);
+    await this.page.waitForFunction(() => document.getElementById("box").open, { timeout: guard, polling: 50 });
+    await this.typeName(name);
     await this.press("OK");
+  }
+
+  // The chooser's name field emptied, then `name` typed into it.
+  async typeName(name) {
+    const field = await this.page.$("#box input[type=text]");
+    await field.focus();
+    await this.page.keyboard.down("Control");
+    await this.page.keyboard.press("a");
+    await this.page.keyboard.up("Control");
+    await this.page.keyboard.press("Backspace");
+    await field.type(name);
   }
 
   // A download of `name` that has stopped growing.

@@ -19,13 +19,16 @@ const picture = new Image();
 const painter = new Painter(canvas, picture);
 let engine = null;
 let ended = false;
+let shown = false;  // the engine has shown its window: there is something to paint
 
 // Every call into the engine runs after the one before has ended: a call that waits for the
 // person (a box) or for the port is suspended, and no other may enter meanwhile.
 let chain = Promise.resolve();
+let calls = 0;  // entered or waiting to
 function call(name, ...args) {
   const run = () => engine.ccall(name, "number", args.map(() => "number"), args, { async: true });
-  const result = chain.then(run);
+  ++calls;
+  const result = chain.then(run).finally(() => --calls);
   chain = result.catch(() => {});
   return result;
 }
@@ -145,7 +148,7 @@ function fitToScreen() {
 // canvas keeps nothing of a region it repaints).
 function paint() {
   paintQueued = false;
-  if (!dirty || !engine) return;
+  if (!dirty || !shown) return;
   const area = dirty;
   dirty = null;
   const ratio = window.devicePixelRatio || 1;
@@ -225,7 +228,11 @@ window.morvaHost = {
     sessionEnded: () => {},
     setPortTick: (index, ticked) => menus.setTick(index, ticked),
     installMenus: (model) => menus.install(model),
-    showWindow: () => { fitToScreen(); whole(); },
+    showWindow: () => {
+      shown = true;
+      fitToScreen();
+      whole();
+    },
     setRepeatEnabled: (enabled) => menus.setRepeat(enabled),
     openHelp: () => window.open("morva-manual.html", "_blank") !== null,
   },
@@ -240,7 +247,7 @@ window.morvaPage = {
     return text.split("\n").filter(Boolean);
   },
   step: () => engine._morva_transfer_step(),
-  busy: () => pumping,
+  busy: () => pumping || calls > 0,
   ended: () => ended,
 };
 

@@ -59,6 +59,20 @@ export class News {
   }
 }
 
+// Takes the page-wide lock `name` if no tab holds it: its release, or null.
+function exclusive(name) {
+  if (!navigator.locks) return Promise.resolve(() => {});
+  return new Promise((resolve) => {
+    navigator.locks.request(name, { ifAvailable: true }, (lock) => {
+      if (!lock) {
+        resolve(null);
+        return undefined;
+      }
+      return new Promise((release) => resolve(release));
+    });
+  });
+}
+
 class Line {
   constructor(port, news) {
     this.port = port;
@@ -162,16 +176,22 @@ export class SerialPorts {
     return this.ports.map((p) => p.name);
   }
 
-  // "" once open, else the refusal as describe() puts it.
+  // "" once open, else the refusal as describe() puts it. A port is this tab's alone while it
+  // is open: another tab of the page is refused, as another copy of the desktop program is by
+  // the port's lock. (Other programs are kept out by the browser and the OS.)
   async open(name) {
     const entry = this.ports.find((p) => p.name === name);
     if (!entry) return "2 missing NotFoundError: the port is no longer granted to this page";
+    const release = await exclusive(`morva-port ${name}`);
+    if (!release) return "16 busy the port is open in another tab of this page";
     const line = new Line(entry.port, this.news);
     try {
       await line.open();
     } catch (error) {
+      release();
       return describe(error, true);
     }
+    line.release = release;
     this.line = line;
     return "";
   }
@@ -179,7 +199,9 @@ export class SerialPorts {
   async close() {
     const line = this.line;
     this.line = null;
-    if (line) await line.close();
+    if (!line) return;
+    await line.close();
+    line.release();
   }
 
   write(bytes) {

@@ -346,12 +346,30 @@ export class Dialogs {
                 (error) => { if (error.name !== "AbortError") refused(error); });
       } : asDownload;
     } else {
-      ok.onChoose = (finish) => { if (name.value.trim()) finish(name.value.trim()); };
+      let empty = null;  // the name of an empty file the person chose
+      ok.onChoose = (finish) => { if (name.value.trim() && name.value !== empty) finish(name.value.trim()); };
       browse.onChoose = (finish) => {
         sourcePicker.accept = extensions.join(",");
         sourcePicker.value = "";
         sourcePicker.onchange = () => {
-          if (sourcePicker.files.length) finish(files.chosenSource(sourcePicker.files[0]));
+          const file = sourcePicker.files[0];
+          if (!file) return;
+          name.value = file.name;
+          // An empty file would put one block of zeros into the device: it is not taken. A
+          // file longer than the kind's range is taken once the person has read that only
+          // its start is used.
+          if (file.size === 0) {
+            empty = file.name;
+            note.textContent = `${file.name} is empty: there is nothing to ${request.verify ? "compare" : "send"}.`;
+            return;
+          }
+          files.chosenSource(file);
+          if (request.range && file.size > request.range) {
+            note.textContent = `${file.name} is ${file.size} bytes: only its first ${request.range} bytes ` +
+              `(${request.range / 256} blocks) are ${request.verify ? "compared" : "sent"}. OK goes on.`;
+            return;
+          }
+          finish(file.name);
         };
         try {
           sourcePicker.click();
