@@ -24,6 +24,20 @@ export function describe(error, opening = false) {
   }
 }
 
+// The names of ports by what getInfo() says of them, in the order given: "USB 0403:6001" for a
+// USB adapter, "Serial port" for any other; alike names numbered from the second on ("Serial
+// port #2").
+export function portNames(infos) {
+  const seen = new Map();
+  return infos.map((info) => {
+    const base = info.usbVendorId !== undefined
+      ? `USB ${hex(info.usbVendorId)}:${hex(info.usbProductId ?? 0)}` : "Serial port";
+    const n = (seen.get(base) || 0) + 1;
+    seen.set(base, n);
+    return n > 1 ? `${base} #${n}` : base;
+  });
+}
+
 // Errors after which the port goes on delivering (a new stream takes the place of the old).
 const nonFatal = new Set(["BreakError", "FramingError", "ParityError", "BufferOverrunError"]);
 
@@ -161,15 +175,8 @@ export class SerialPorts {
   // the others as they were.
   async refresh() {
     const granted = this.available ? await navigator.serial.getPorts() : [];
-    const seen = new Map();
-    this.ports = granted.map((port) => {
-      const info = port.getInfo();
-      const base = info.usbVendorId !== undefined
-        ? `USB ${hex(info.usbVendorId)}:${hex(info.usbProductId ?? 0)}` : "Serial port";
-      const n = (seen.get(base) || 0) + 1;
-      seen.set(base, n);
-      return { name: n > 1 ? `${base} #${n}` : base, port };
-    });
+    const names = portNames(granted.map((port) => port.getInfo()));
+    this.ports = granted.map((port, i) => ({ name: names[i], port }));
   }
 
   names() {
