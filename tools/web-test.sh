@@ -71,6 +71,12 @@ port=$(free_port)
 origin="http://127.0.0.1:$port"
 declare_ports "$work" "$origin" || cannot_run "the ports could not be declared"
 check_bound_ports || { echo "FAIL web stage: the bound nodes are not the simulators' ptys"; echo "0 passed, 1 failed"; exit 1; }
+# The check itself refuses a node that is not its pty (here: ttyS0 said to be d's).
+if (web_bound[0]="/dev/ttyS0 $(cat "$work/d.pty")"; check_bound_ports 2>/dev/null); then
+  echo "FAIL web stage: the safety check passed a node bound to another pty"
+  echo "0 passed, 1 failed"
+  exit 1
+fi
 
 python3 tools/web/serve.py "$build/page" "$port" >"$work/server.log" 2>&1 &
 server=$!

@@ -76,17 +76,25 @@ check_bound_ports() {
       return 1
     fi
   done
-  local declared
+  # The declared minors, from the declaration, and node by node each must be one we bound.
+  local declared want_declared="" line minor
   declared=$(awk '$NF == "serial" {print $3 ":" $4}' /proc/tty/drivers | sort | tr '\n' ' ')
-  if [ "$declared" != "4:1-3 4:64 " ]; then
-    echo "serial lines of /proc/tty/drivers are '$declared': stopping" >&2
+  for line in "${web_declared[@]}"; do want_declared+="$(echo "$line" | awk '{print $3 ":" $4}')"$'\n'; done
+  want_declared=$(printf '%s' "$want_declared" | sort | tr '\n' ' ')
+  if [ "$declared" != "$want_declared" ]; then
+    echo "serial lines of /proc/tty/drivers are '$declared', not '$want_declared': stopping" >&2
     return 1
   fi
-  # The declared minors, node by node: each must be one we bound.
-  local minor
-  for minor in 64 1 2 3; do
-    node=$([ "$minor" = 64 ] && echo /dev/ttyS0 || echo "/dev/tty$minor")
-    printf '%s\n' "${web_bound[@]}" | grep -q "^$node " || { echo "$node declared but not bound" >&2; return 1; }
+  for line in "${web_declared[@]}"; do
+    local range first last
+    range=$(echo "$line" | awk '{print $4}')
+    first=${range%-*}
+    last=${range#*-}
+    for minor in $(seq "$first" "$last"); do
+      node=$([ "$minor" = 64 ] && echo /dev/ttyS0 || echo "/dev/tty$minor")
+      printf '%s\n' "${web_bound[@]}" | grep -q "^$node " ||
+        { echo "$node declared but not bound: stopping" >&2; return 1; }
+    done
   done
 }
 

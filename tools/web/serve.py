@@ -9,6 +9,7 @@ Web Serial needs a secure context, which http://localhost and 127.0.0.1 are.
 """
 import functools
 import gzip
+import hashlib
 import http.server
 import os
 import sys
@@ -32,15 +33,24 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             return super().send_head()
         try:
             with open(path, "rb") as f:
-                body = gzip.compress(f.read(), 9)
+                content = f.read()
         except OSError:
             self.send_error(404)
             return None
+        # As static hosts do: a copy the browser holds is confirmed by its tag, not sent again.
+        tag = '"%s"' % hashlib.sha256(content).hexdigest()[:32]
+        if self.headers.get("If-None-Match") == tag:
+            self.send_response(304)
+            self.send_header("ETag", tag)
+            self.end_headers()
+            return None
+        body = gzip.compress(content, 9)
         self.send_response(200)
         self.send_header("Content-Type", self.guess_type(path))
         self.send_header("Content-Encoding", "gzip")
         self.send_header("Content-Length", str(len(body)))
         self.send_header("Cache-Control", "no-cache")
+        self.send_header("ETag", tag)
         self.end_headers()
         return _Body(body)
 

@@ -67,6 +67,7 @@ async function pump() {
         await nextTask();
       }
       showSimulated();
+      noteSession();
     }
   } finally {
     pumping = false;
@@ -77,6 +78,7 @@ async function pump() {
 async function act(entry) {
   if (ended) return;
   await entry();
+  noteSession();
   news.ring();  // a pump waiting on the old session looks again
   showSimulated();
   if (engine._morva_ended()) return end();
@@ -111,8 +113,10 @@ async function portsChanged() {
   await call("morva_ports_changed");
 }
 
+const simulatedMark = document.getElementById("simulated");
 function showSimulated() {
-  document.getElementById("simulated").hidden = !engine._morva_simulated_in_use();
+  const hidden = !engine._morva_simulated_in_use();
+  if (simulatedMark.hidden !== hidden) simulatedMark.hidden = hidden;
 }
 
 // --- painting ----------------------------------------------------------------------------
@@ -239,7 +243,18 @@ window.morvaHost = {
 };
 
 // What the page's tests read: the texts the window shows now, and the session's step.
+// The sessions' start and end, in the browser's milliseconds (the benchmarks read them).
+const sessions = [];
+function noteSession() {
+  const running = engine._morva_transfer_step() !== 0;
+  const last = sessions[sessions.length - 1];
+  if (running && (!last || last.end !== undefined)) sessions.push({ start: performance.now() });
+  if (!running && last && last.end === undefined) last.end = performance.now();
+}
+
 window.morvaPage = {
+  sessions,
+  readyAt: null,
   lines: () => {
     const at = engine._morva_painted_lines();
     const text = engine.UTF8ToString(at);
@@ -257,6 +272,7 @@ async function boot() {
   engine = await createMorva();
   await serial.refresh();
   await act(() => call("morva_start"));
+  window.morvaPage.readyAt = performance.now();
   document.body.dataset.ready = "1";
   canvas.focus();
 }

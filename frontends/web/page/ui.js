@@ -430,43 +430,66 @@ export class Painter {
     // The default face is rarely installed outside Windows: the fixed-pitch hint keeps the
     // lines monospaced.
     const family = `"${face}", ${fixed ? '"DejaVu Sans Mono", "Liberation Mono", monospace' : "sans-serif"}`;
-    this.ctx.font = `${italic ? "italic " : ""}${weight > 0 ? weight : 400} ${size}px ${family}`;
+    const font = `${italic ? "italic " : ""}${weight > 0 ? weight : 400} ${size}px ${family}`;
+    if (font !== this.font) {
+      this.font = font;
+      this.ctx.font = font;
+    }
     this.fixed = fixed;
   }
 
   metrics() {
-    const key = this.ctx.font;
+    const key = this.font;
     let m = this.metricsOf.get(key);
     if (!m) {
+      if ("letterSpacing" in this.ctx) this.ctx.letterSpacing = "0px";
       const zero = this.ctx.measureText("0");
       const ascent = zero.fontBoundingBoxAscent ?? zero.actualBoundingBoxAscent;
       const descent = zero.fontBoundingBoxDescent ?? zero.actualBoundingBoxDescent;
       const letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
       const average = this.fixed ? zero.width : this.ctx.measureText(letters).width / letters.length;
-      m = { height: Math.ceil(ascent + descent), averageCharWidth: Math.max(1, Math.round(average)),
-            ascent: Math.round(ascent) };
+      const width = Math.max(1, Math.round(average));
+      m = { height: Math.ceil(ascent + descent), averageCharWidth: width, ascent: Math.round(ascent),
+            spacing: `${width - zero.width}px` };
       this.metricsOf.set(key, m);
     }
     return m;
   }
 
+  // The picture is stretched once for each size of the window and then only copied: a paint
+  // during a transfer (every step repaints the status line) stays cheap.
   drawImage(x, y, w, h) {
-    if (this.picture.complete && this.picture.naturalWidth) this.ctx.drawImage(this.picture, x, y, w, h);
+    if (!this.picture.complete || !this.picture.naturalWidth || w <= 0 || h <= 0) return;
+    const ratio = this.canvas.width / Math.max(1, this.canvas.clientWidth);
+    const pw = Math.round(w * ratio);
+    const ph = Math.round(h * ratio);
+    if (!this.stretched || this.stretched.width !== pw || this.stretched.height !== ph) {
+      this.stretched = document.createElement("canvas");
+      this.stretched.width = pw;
+      this.stretched.height = ph;
+      this.stretched.getContext("2d").drawImage(this.picture, 0, 0, pw, ph);
+    }
+    this.ctx.drawImage(this.stretched, x, y, w, h);
   }
 
   setColour(r, g, b) {
     this.ctx.fillStyle = `rgb(${r}, ${g}, ${b})`;
   }
 
-  // A fixed-pitch line is laid out on the grid of the metrics' width, so that it ends where
-  // the layout said (a canvas advances by fractions of a pixel).
+  // A fixed-pitch line is laid out on the grid of the metrics' whole-pixel width, so that it
+  // ends where the layout said (a canvas advances by fractions of a pixel): by the letter
+  // spacing where the canvas has one, else one character at a time.
   drawText(x, y, text) {
     const m = this.metrics();
     const baseline = y + m.ascent;
     if (!this.fixed) {
+      if ("letterSpacing" in this.ctx) this.ctx.letterSpacing = "0px";
       this.ctx.fillText(text, x, baseline);
-      return;
+    } else if ("letterSpacing" in this.ctx) {
+      this.ctx.letterSpacing = m.spacing;
+      this.ctx.fillText(text, x, baseline);
+    } else {
+      for (let i = 0; i < text.length; ++i) this.ctx.fillText(text[i], x + i * m.averageCharWidth, baseline);
     }
-    for (let i = 0; i < text.length; ++i) this.ctx.fillText(text[i], x + i * m.averageCharWidth, baseline);
   }
 }
