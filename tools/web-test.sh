@@ -34,6 +34,7 @@ source tools/lib/web_ports.sh
 
 if [ -z "${MORVA_WEB_NAMESPACE:-}" ]; then
   began=$SECONDS
+  bash tools/deps.sh chromium >/dev/null || cannot_run "chromium could not be installed"
   bash tools/web.sh --build-only || cannot_run "the page could not be built"
   echo "web stage: the page built in $((SECONDS - began)) s"
   ctest --test-dir "$build" -L web --output-on-failure || { echo "FAIL the engine's unit tests under node"; exit 1; }

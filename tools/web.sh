@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-web}
-bash tools/deps.sh cmake ninja-build g++ python3 emscripten chromium googletest
+bash tools/deps.sh cmake ninja-build g++ python3 emscripten googletest
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then bash tools/deps.sh nodejs npm; fi
 # Debian's emscripten finds its own JavaScript modules only through NODE_PATH.
 export NODE_PATH=/usr/share/nodejs

@@ -98,6 +98,26 @@ await run("the page lists the granted ports by their ids and the simulated devic
   expectEqual(await s.ticked(), ["USB 0403:6001"], "ticked");
   expectEqual(await s.lines(), ["Firmware version : N/A | N/A"], "lines");
   expect(await s.page.$eval("#simulated", (e) => e.hidden), "a real device is not marked simulated");
+  // Help > About by the keys alone.
+  await s.page.keyboard.down("Alt");
+  await s.page.keyboard.press("h");
+  await s.page.keyboard.up("Alt");
+  await s.page.keyboard.press("ArrowDown");
+  await s.page.keyboard.press("Enter");
+  const about = await s.waitForBox();
+  expectEqual([about.caption, about.text.split("\n")[0]], ["About", "Vk350 Morva communication program"], "About");
+  await s.page.keyboard.press("Enter");
+  await s.idle();
+  // On a high-density screen the canvas has a pixel for each of the screen's (the emulated
+  // screen announces no change: a character typed repaints the window).
+  await s.page.setViewport({ width: 800, height: 560, deviceScaleFactor: 2 });
+  await s.page.keyboard.press("x");
+  await s.page.waitForFunction(() => document.getElementById("canvas").width === 2 * document.getElementById("canvas").clientWidth,
+                               { timeout: 20000, polling: 50 });
+  await s.page.setViewport({ width: 800, height: 560, deviceScaleFactor: 1 });
+  await s.page.keyboard.press("x");
+  await s.page.waitForFunction(() => document.getElementById("canvas").width === document.getElementById("canvas").clientWidth,
+                               { timeout: 20000, polling: 50 });
 });
 
 await run("program written by mouse, read back by keys and verified: the file is the device's memory", async () => {
@@ -312,6 +332,22 @@ await run("the simulated device: write, verify and read, the read saved through 
   const saved = Buffer.from(await s.page.evaluate(() => window.savedFiles["sim.upg"]));
   const want = Buffer.concat([programBytes, Buffer.alloc(block), Buffer.alloc(programRange - programBytes.length - block, 0xff)]);
   expect(same(saved, want), `the saved read (${saved.length} bytes) is not the simulated memory`);
+});
+
+await run("Exit ends the session, lets the port go and says that the program has ended", async () => {
+  const s = await fresh();  // it holds the good device's port
+  await s.clickBar("Action");
+  await s.clickItem(1, "Exit");
+  await s.page.waitForSelector("#ended:not([hidden])", { timeout: 20000 });
+  expect(await s.page.$eval("#window", (w) => w.hidden), "the window is still shown");
+  const other = await Session.open(browser, url, downloads);
+  expectEqual(await other.ticked(), ["USB 0403:6001"], "the port after the exit");
+  await other.close();
+  await s.page.bringToFront();
+  await Promise.all([s.page.waitForNavigation({ waitUntil: "load" }), s.page.click("#restart")]);
+  await s.page.waitForSelector("body[data-ready='1']", { timeout: 20000 });
+  await s.idle();
+  expectEqual(await s.ticked(), ["USB 0403:6001"], "after starting again");
 });
 
 await run("reloaded with the server stopped, the page still starts (service worker)", async () => {

@@ -153,7 +153,8 @@ function fitToScreen() {
 function paint() {
   paintQueued = false;
   if (!dirty || !shown) return;
-  const area = dirty;
+  // A density that changed unannounced: the whole window, at the new one.
+  const area = fitToScreen() ? { left: 0, top: 0, right: 1 << 20, bottom: 1 << 20 } : dirty;
   dirty = null;
   const ratio = window.devicePixelRatio || 1;
   const w = client.clientWidth;
@@ -174,10 +175,16 @@ function paint() {
 
 const whole = () => invalidate(0, 0, 1 << 20, 1 << 20, true);
 new ResizeObserver(() => { fitToScreen(); whole(); }).observe(client);
-matchMedia(`(resolution: ${window.devicePixelRatio || 1}dppx)`).addEventListener("change", () => {
-  fitToScreen();
-  whole();
-});
+// The window moved to a screen of another density: a query for the new density replaces the
+// old one.
+function watchDensity() {
+  matchMedia(`(resolution: ${window.devicePixelRatio || 1}dppx)`).addEventListener("change", () => {
+    fitToScreen();
+    whole();
+    watchDensity();
+  }, { once: true });
+}
+watchDensity();
 picture.onload = whole;
 picture.src = "background.png";
 
