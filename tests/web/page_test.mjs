@@ -47,5 +47,5 @@ test("a wait ends with the next news, or at its deadline", async () => {
   news.looked();
   const until = performance.now() + 30;
   await news.wait(until);
-  assert.ok(performance.now() >= until - 1);
+  assert.ok(performance.now() >= until - 2);  // timers keep whole milliseconds
 });

@@ -81,12 +81,11 @@ async function expectLinesWhileRunning(s, sessionLine) {
   await s.page.waitForFunction((line) => window.morvaPage.lines().some((l) => l.endsWith(line)),
                                { timeout: 20000, polling: 50 }, sessionLine);
   await s.page.waitForFunction(() => window.morvaPage.lines().some((l) => / Block \d+ z \d+$/.test(l)), { timeout: 20000, polling: 50 });
-  await wait(50);
   expect((await s.ink()) > 100, "the session's lines are not on the canvas");
 }
 async function expectLinesGone(s) {
   await s.idle();
-  await s.page.evaluate(() => new Promise(requestAnimationFrame));
+  await s.page.waitForFunction(() => !window.morvaPage.painting(), { timeout: 20000, polling: 20 });
   expectEqual((await s.lines()).filter((l) => !l.startsWith("Firmware")), [], "lines after the end");
   expectEqual(await s.ink(), 0, "dark pixels left in the session's band");
 }

@@ -122,6 +122,7 @@ function showSimulated() {
 // --- painting ----------------------------------------------------------------------------
 let dirty = null;
 let paintQueued = false;
+let lastPaint = -Infinity;
 
 function invalidate(left, top, right, bottom, erase) {
   const r = { left, top, right, bottom, erase };
@@ -130,7 +131,11 @@ function invalidate(left, top, right, bottom, erase) {
                     erase: dirty.erase || erase } : r;
   if (!paintQueued) {
     paintQueued = true;
-    requestAnimationFrame(paint);
+    // A transfer changes the status line with every step, hundreds of times a second: the
+    // window shows it at most 20 times a second, leaving the machine to the wire.
+    const wait = lastPaint + 50 - performance.now();
+    if (wait > 0) setTimeout(() => requestAnimationFrame(paint), wait);
+    else requestAnimationFrame(paint);
   }
 }
 
@@ -152,6 +157,7 @@ function fitToScreen() {
 // canvas keeps nothing of a region it repaints).
 function paint() {
   paintQueued = false;
+  lastPaint = performance.now();
   if (!dirty || !shown) return;
   // A density that changed unannounced: the whole window, at the new one.
   const area = fitToScreen() ? { left: 0, top: 0, right: 1 << 20, bottom: 1 << 20 } : dirty;
@@ -270,6 +276,7 @@ window.morvaPage = {
   },
   step: () => engine._morva_transfer_step(),
   busy: () => pumping || calls > 0,
+  painting: () => paintQueued || dirty !== null,
   ended: () => ended,
 };
 

@@ -68,7 +68,8 @@ export class News {
         resolve();
       };
       this.waiters.push(wake);
-      if (Number.isFinite(until)) timer = setTimeout(wake, Math.max(0, until - performance.now()));
+      // Rounded up: a timer that fires before the deadline only makes the engine wait again.
+      if (Number.isFinite(until)) timer = setTimeout(wake, Math.max(0, Math.ceil(until - performance.now())));
     });
   }
 }
