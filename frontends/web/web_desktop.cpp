@@ -121,7 +121,8 @@ Answer WebDesktop::showMessage(const Message& message) {
 std::optional<FileChoice> WebDesktop::chooseFile(const FileRequest& request) {
   // The bytes the session's kind covers: the chooser tells the person when a file holds more.
   std::size_t range = 0;
-  for (const DataKind kind : {DataKind::FirmwareUpgrade, DataKind::FixtureLibraries, DataKind::UserData})
+  for (const DataKind kind :
+       {DataKind::FirmwareUpgrade, DataKind::FixtureLibraries, DataKind::UserData})
     if (kindInfo(kind)->defaultExtension == request.defaultExtension)
       range = std::size_t{kindInfo(kind)->blockCount} * 256;
   const bool verify = request.title == directionInfo(Direction::Verify)->dialogTitle;
@@ -131,7 +132,8 @@ std::optional<FileChoice> WebDesktop::chooseFile(const FileRequest& request) {
                            field("initialName", jsonString(request.initialName)) + "," +
                            field("extension", jsonString(request.defaultExtension)) + "," +
                            field("save", request.createPrompt ? "true" : "false") + "," +
-      field("verify", verify ? "true" : "false") + "," + field("range", std::to_string(range)) + "}";
+                           field("verify", verify ? "true" : "false") + "," +
+                           field("range", std::to_string(range)) + "}";
   char* chosen = morva_ui_choose_file(json.c_str());
   if (chosen == nullptr) return std::nullopt;
   FileChoice choice;
