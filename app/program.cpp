@@ -1,5 +1,7 @@
 #include "app/program.h"
 
+#include <algorithm>
+
 #include "app/commands.h"
 #include "app/help.h"
 #include "transfer/version.h"
@@ -118,6 +120,24 @@ bool Program::command(int number) {
   }
   if (number > CMD_PORT_AUTO) return choosePort(number - CMD_PORT_FIRST);
   return false;
+}
+
+void Program::portsChanged() {
+  const bool selected = listed(link_, link_.portIndex);
+  const std::string name = selected ? link_.portNameTable[link_.portIndex] : std::string();
+  const bool ticked =
+      selected &&
+      menus_.port.items[static_cast<std::size_t>(portItemPosition(link_.portIndex))].checked;
+  const bool repeatGrayed = menus_.action.items[repeatPosition].grayed;
+  buildPortList(link_, state_, lister_, options_.extraPorts);
+  const auto& table = link_.portNameTable;
+  const auto found = std::find(table.begin(), table.end(), name);
+  link_.portIndex = found == table.end() ? 0 : static_cast<int>(found - table.begin());
+  menus_ = buildMenuTree(table);
+  menus_.action.items[repeatPosition].grayed = repeatGrayed;
+  if (ticked && found != table.end())
+    menus_.port.items[static_cast<std::size_t>(portItemPosition(link_.portIndex))].checked = true;
+  desktop_.installMenus(menus_);
 }
 
 std::optional<TransferStep> Program::stepToPost(bool modalOpen) {

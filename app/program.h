@@ -59,6 +59,10 @@ class Program : private PortMenu {
   void character(int code);
   // Runs menu command `number`. False for a number that names no command (nothing is done).
   bool command(int number);
+  // The machine's ports changed while the program runs (a page was granted another one): the
+  // port list and the Port menu are built again, the menus installed anew; the selected port
+  // stays selected, and ticked if it was, and Repeat keeps its state.
+  void portsChanged();
 
   // The step loop. The front end calls stepToPost when its queue is empty and posts the step
   // it gets; on delivery it calls runStep, and after Waiting waits on portWaitHint() and then

@@ -4,6 +4,7 @@
 #                                 under /usr, its run-time dependencies read from the programs
 #   morva-<version>-win64.zip     morva.exe and morva-cli.exe for 64-bit Windows, with the
 #   morva-<version>-win32.zip     manual, the licence and a README (tools/windows.sh --zips)
+#   morva-web-<version>.zip       the page (tools/web.sh), a folder any static host serves
 # The version is the one of project() in CMakeLists.txt. Build trees are reused: a second run
 # only builds what changed.
 #
@@ -25,4 +26,11 @@ mv "$build/_cpack/$deb" dist/
 
 bash tools/windows.sh --zips
 
-ls -l "dist/$deb" "dist/morva-$version-win64.zip" "dist/morva-$version-win32.zip"
+bash tools/web.sh --build-only >/dev/null
+web=morva-web-$version
+rm -rf "dist/$web" "dist/$web.zip"
+cp -r "${MORVA_WEB_BUILD:-build-web}/page" "dist/$web"
+(cd dist && python3 -c 'import shutil, sys; shutil.make_archive(sys.argv[1], "zip", ".", sys.argv[1])' "$web")
+rm -rf "dist/$web"
+
+ls -l "dist/$deb" "dist/morva-$version-win64.zip" "dist/morva-$version-win32.zip" "dist/$web.zip"

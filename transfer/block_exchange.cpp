@@ -105,6 +105,9 @@ StepResult lineQuietAtEnd(SessionState& state, LinkPort& link, Operator& op) {
   const PollResult outcome = pollPending(link);
   if (outcome.isPending()) return StepResult::Waiting;
   state.quietCheckPending = false;
+  // The last block was counted, and its lines painted, while the session still listened to
+  // the line: now that it ends, the session and block lines go.
+  op.invalidate(Area::BlockLine, true);
   if (outcome.isCompleted() && outcome.count > 0) {
     // The device sent its last answer again, or more: that answer cannot be trusted.
     failTransfer(strayByte(FailureKind::Transmission, state, link.ioBuffer[0]), true, state, op);

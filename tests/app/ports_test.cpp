@@ -135,5 +135,24 @@ TEST_F(PortCommandsTest, PendingWriteWaitsOnThePortInsteadOfPosting) {
   EXPECT_EQ(program->stepToPost(false), TransferStep::AwaitWakeUpSent);
 }
 
+// A page is granted another port while the program runs: the list is built again around the
+// port in use, which keeps its tick, and Repeat keeps what the commands made of it.
+TEST_F(PortCommandsTest, PortsGrantedLaterJoinTheListAndTheOpenPortKeepsItsTick) {
+  startWithDevice();
+  program->command(CMD_PORT_FIRST + 1);
+  lister.names = {"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB1"};
+  program->portsChanged();
+  EXPECT_EQ(program->link().portNameTable, lister.names);
+  EXPECT_EQ(program->link().portIndex, 2);
+  ASSERT_TRUE(desktop.installed.has_value());
+  const Menu& ports = desktop.installed->port;
+  ASSERT_EQ(ports.items.size(), 4u);
+  EXPECT_EQ(ports.items[1].text, "/dev/ttyACM0");
+  EXPECT_FALSE(ports.items[2].checked);
+  EXPECT_TRUE(ports.items[3].checked);
+  EXPECT_TRUE(desktop.installed->action.items[repeatPosition].grayed);
+  EXPECT_TRUE(port.isOpen());
+}
+
 }  // namespace
 }  // namespace morva::testing

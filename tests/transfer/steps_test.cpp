@@ -224,6 +224,8 @@ TEST(Steps, ASessionWithAllItsAnswersEndsOnceTheLineStaysQuiet) {
       EXPECT_EQ(s.state.outcome, quiet ? SessionOutcome::Completed : SessionOutcome::Failed);
       expectShown(s, quiet ? std::nullopt : std::optional(illegal(Transmission, ACK)), 9);
       EXPECT_EQ(s.link.lineQuiet, quiet);
+      // The lines of the last block, painted during the wait, go with the session.
+      EXPECT_EQ(s.op.invalidations.front(), (Invalidation{Area::BlockLine, true}));
       // The direction's file is closed, but a verification's after a clean end.
       const bool kept = d == V && quiet;
       EXPECT_EQ(std::pair(s.state.sourceFile.isOpen(), s.state.targetFile.isOpen()),
