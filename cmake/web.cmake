@@ -7,7 +7,7 @@
 # (tools/web.sh sets it). The engine throws nothing, so C++ exceptions stay off: a throw would
 # abort, and the page is smaller and faster without the unwinding tables.
 
-set(MORVA_DIRS transfer link display app platform)
+set(MORVA_DIRS transfer record link display app platform)
 foreach(dir ${MORVA_DIRS})
   add_subdirectory(${dir})
 endforeach()
