@@ -12,6 +12,7 @@
 
 #include "sim/program_options.h"
 #include "sim/simulator.h"
+#include "version/number.h"
 
 namespace {
 
