@@ -19,11 +19,15 @@ build=${FUZZ_BUILD_DIR:-build-fuzz}
 packages=(clang-14 libclang-rt-14-dev cmake ninja-build)
 bash tools/deps.sh "${packages[@]}"
 
-# The fuzz folder is its own CMake project: it compiles the engine's sources again with
-# coverage instrumentation, whatever the main build does.
-cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DMORVA_FUZZ=ON \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2
+# The fuzz target is the fuzz configuration of the whole project (clang, the engine compiled
+# with coverage instrumentation, everything sanitized). A build folder made when the fuzz
+# folder was a project of its own is configured afresh; its corpus stays.
+if grep -qs '^CMAKE_HOME_DIRECTORY:INTERNAL=.*/fuzz$' "$build/CMakeCache.txt"; then
+  rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+fi
+cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DMORVA_FUZZ=ON -DMORVA_WERROR=ON -DMORVA_GUI=OFF -DMORVA_TESTS=OFF -DMORVA_BENCH=OFF >/dev/null
+cmake --build "$build" --target morva_fuzz
 
 mkdir -p "$build/corpus" "$build/artifacts"
 log="$build/fuzz.log"
