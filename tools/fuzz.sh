@@ -12,6 +12,9 @@
 #   build-fuzz/morva_fuzz build-fuzz/artifacts/crash-...
 set -euo pipefail
 cd "$(dirname "$0")/.."
+stage_name=fuzz
+# shellcheck source=tools/lib/stage.sh
+source tools/lib/stage.sh
 
 seconds=${1:-60}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
@@ -25,8 +28,9 @@ bash tools/deps.sh "${packages[@]}"
 if grep -qs '^CMAKE_HOME_DIRECTORY:INTERNAL=.*/fuzz$' "$build/CMakeCache.txt"; then
   rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
 fi
-cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMORVA_FUZZ=ON -DMORVA_WERROR=ON -DMORVA_GUI=OFF -DMORVA_TESTS=OFF -DMORVA_BENCH=OFF >/dev/null
+quietly "configuring $build" cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVA_FUZZ=ON -DMORVA_WERROR=ON -DMORVA_GUI=OFF \
+  -DMORVA_TESTS=OFF -DMORVA_BENCH=OFF
 cmake --build "$build" --target morva_fuzz
 
 mkdir -p "$build/corpus" "$build/artifacts"

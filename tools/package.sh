@@ -11,14 +11,17 @@
 # with warnings made errors so that a warning there fails the run, and without the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+stage_name=package
+# shellcheck source=tools/lib/stage.sh
+source tools/lib/stage.sh
 bash tools/deps.sh cmake ninja-build g++ qt6-base-dev dpkg-dev file
 
 build=${MORVA_RELEASE_BUILD:-build-release}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVA_WERROR=ON \
-  -DCMAKE_INSTALL_PREFIX=/usr -DMORVA_TESTS=OFF -DMORVA_BENCH=OFF >/dev/null
+quietly "configuring $build" cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DMORVA_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr -DMORVA_TESTS=OFF -DMORVA_BENCH=OFF
 cmake --build "$build" -j2
 mkdir -p dist
-(cd "$build" && cpack -B "$PWD/_cpack" >/dev/null)
+quietly "making the Debian package" bash -c 'cd "$1" && cpack -B "$PWD/_cpack"' _ "$build"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 deb=morva_${version}_$(dpkg --print-architecture).deb
 mv "$build/_cpack/$deb" dist/
