@@ -11,9 +11,9 @@ stage_name=demo
 # shellcheck source=tools/lib/stage.sh
 source tools/lib/stage.sh
 bash tools/deps.sh
-build=${BUILD_DIR:-build}
-quietly "configuring $build" cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" --target morva-cli vk350-sim
+build=build  # the dev preset's
+quietly "configuring $build" cmake --preset dev
+cmake --build --preset dev --target morva-cli vk350-sim
 
 work=$(mktemp -d)
 cleanup() {
