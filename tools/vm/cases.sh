@@ -4,7 +4,7 @@
 #                                  a session ended: morva-cli's status, its wall time, what it
 #                                  printed on stdout and stderr
 #   {"file": NAME, "size": N, "sha": HEX}   a file after the session (null, null: no file)
-#   {"ended": NAME, "status": N}   a background session ended, told the moment it does
+#   {"ended": NAME, "status": N}   a session ended, told the moment it does (before its case)
 #   {"latency": V, "plug": N, "when": W, "user": U}   the adapter's latency_timer in sysfs
 #   {"wait": TOKEN}                the host is to act (swap a line, pull or plug the adapter,
 #                                  see blocks flowing); it answers with TOKEN on the console
@@ -45,27 +45,28 @@ report() {
   say "\"case\": \"$1\", \"status\": $2, \"secs\": $3, \"out\": [$out], \"err\": [$err]"
 }
 
-# session NAME COMMAND...: with no terminal on stdin, so that a question takes its default.
-session() {
+# run NAME COMMAND...: with no terminal on stdin, so that a question takes its default; its
+# end is told at once, its status kept in /tmp/NAME.status.
+run() {
   name=$1
   shift
-  start=$(uptime_now)
   timeout "$limit" "$@" </dev/null >"/tmp/$name.out" 2>"/tmp/$name.err"
   status=$?
-  report "$name" "$status" "$(since "$start")"
+  say "\"ended\": \"$name\", \"status\": $status"
+  echo "$status" >"/tmp/$name.status"
+}
+
+# session NAME COMMAND...: runs it and reports it.
+session() {
+  start=$(uptime_now)
+  run "$@"
+  report "$1" "$status" "$(since "$start")"
 }
 
 # background NAME COMMAND...: the same in the background; finish NAME waits and reports it.
 background() {
-  name=$1
-  shift
   background_start=$(uptime_now)
-  (
-    timeout "$limit" "$@" </dev/null >"/tmp/$name.out" 2>"/tmp/$name.err"
-    status=$?
-    say "\"ended\": \"$name\", \"status\": $status"
-    echo "$status" >"/tmp/$name.status"
-  ) &
+  run "$@" &
   background_pid=$!
 }
 
