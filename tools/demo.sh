@@ -12,7 +12,8 @@ stage_name=demo
 source tools/lib/stage.sh
 bash tools/deps.sh
 build=build  # the dev preset's
-quietly "configuring $build" cmake --preset dev
+# A configured folder configures itself again when the build files change.
+[ -f "$build/CMakeCache.txt" ] || quietly "configuring $build" cmake --preset dev
 cmake --build --preset dev --target morva-cli vk350-sim
 
 work=$(mktemp -d)

@@ -195,12 +195,14 @@ def priority_boost():
 # ---- the programs --------------------------------------------------------------------------
 def programs(build):
     if build is None:
+        build = ROOT / "build"
         note("building morva-cli and vk350-sim (the dev preset, in build/)")
-        step("configuring build", ["cmake", "--preset", "dev"], cwd=ROOT)
+        # A configured folder configures itself again when the build files change.
+        if not (build / "CMakeCache.txt").exists():
+            step("configuring build", ["cmake", "--preset", "dev"], cwd=ROOT)
         step("building morva-cli and vk350-sim",
              ["cmake", "--build", "--preset", "dev", "--target", "morva-cli", "vk350-sim"],
              cwd=ROOT)
-        build = ROOT / "build"
     found = {}
     for name in ("morva-cli", "vk350-sim"):
         paths = [p for p in sorted(pathlib.Path(build).rglob(name))
