@@ -4,13 +4,9 @@
 function(morva_manual_beside target)
   set(manual ${CMAKE_SOURCE_DIR}/docs/morva-manual.html)
   set(copy ${CMAKE_CURRENT_BINARY_DIR}/morva-manual.html)
-  # A manual added later is picked up by the next build.
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs)
-  if(EXISTS ${manual})
-    add_custom_command(OUTPUT ${copy} COMMAND ${CMAKE_COMMAND} -E copy_if_different ${manual} ${copy}
-                       DEPENDS ${manual})
-    add_custom_target(${target}_manual ALL DEPENDS ${copy})
-    add_dependencies(${target} ${target}_manual)
-  endif()
+  add_custom_command(OUTPUT ${copy} COMMAND ${CMAKE_COMMAND} -E copy_if_different ${manual} ${copy}
+                     DEPENDS ${manual})
+  add_custom_target(${target}_manual ALL DEPENDS ${copy})
+  add_dependencies(${target} ${target}_manual)
   set(morva_manual ${manual} PARENT_SCOPE)
 endfunction()

@@ -15,6 +15,7 @@
 
 #include "sim/program_options.h"
 #include "sim/simulator.h"
+#include "version/number.h"
 
 namespace {
 

@@ -7,20 +7,24 @@
 # real rate of 38400 baud (about 35 s per image each way).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+stage_name=demo
+# shellcheck source=tools/lib/stage.sh
+source tools/lib/stage.sh
 bash tools/deps.sh
-build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target morva-cli vk350-sim
+build=build  # the dev preset's
+# A configured folder configures itself again when the build files change.
+[ -f "$build/CMakeCache.txt" ] || quietly "configuring $build" cmake --preset dev
+cmake --build --preset dev --target morva-cli vk350-sim
 
 work=$(mktemp -d)
-sim_pid=""
 cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  stop_sim 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 cli=("$build/frontends/cli/morva-cli")
+sim=$build/sim/vk350-sim
 
 if [ -n "${MORVA_PORT:-}" ]; then
   # A real controller holds someone's firmware: only read it, and check the copy.
@@ -35,10 +39,8 @@ fi
 
 paced=()
 [ "${PACED:-0}" = 1 ] && paced=(--paced)
-"$build/sim/vk350-sim" --link "$work/vk350" "${paced[@]}" >"$work/sim.out" &
-sim_pid=$!
-for _ in $(seq 50); do [ -e "$work/vk350" ] && break; sleep 0.1; done
 port="$work/vk350"
+start_sim "$port" "$work/sim.out" "$work/sim.err" "${paced[@]}"
 echo "Simulated Vk350 on $(head -n 1 "$work/sim.out")"
 
 head -c 131072 /dev/urandom >"$work/firmware.upg"

@@ -7,23 +7,29 @@
 #   FUZZ_ARGS="-jobs=2 -workers=2" bash tools/fuzz.sh 3600    both cores
 #
 # The fuzzer starts from fuzz/corpus (the seeds, never written to) and from what earlier runs
-# found in $FUZZ_BUILD_DIR/corpus. A broken invariant or a sanitizer report stops the run; the
-# input is left in $FUZZ_BUILD_DIR/artifacts/ and the script exits non-zero. Replay one with
+# found in build-fuzz/corpus. A broken invariant or a sanitizer report stops the run; the
+# input is left in build-fuzz/artifacts/ and the script exits non-zero. Replay one with
 #   build-fuzz/morva_fuzz build-fuzz/artifacts/crash-...
 set -euo pipefail
 cd "$(dirname "$0")/.."
+stage_name=fuzz
+# shellcheck source=tools/lib/stage.sh
+source tools/lib/stage.sh
 
 seconds=${1:-60}
-build=${FUZZ_BUILD_DIR:-build-fuzz}
+build=build-fuzz  # the fuzz preset's
 
 packages=(clang-14 libclang-rt-14-dev cmake ninja-build)
 bash tools/deps.sh "${packages[@]}"
 
-# The fuzz folder is its own CMake project: it compiles the engine's sources again with
-# coverage instrumentation, whatever the main build does.
-cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DMORVA_FUZZ=ON \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2
+# The fuzz target is the fuzz configuration of the whole project (clang, the engine compiled
+# with coverage instrumentation, everything sanitized). A build folder made when the fuzz
+# folder was a project of its own is configured afresh; its corpus stays.
+if grep -qs '^CMAKE_HOME_DIRECTORY:INTERNAL=.*/fuzz$' "$build/CMakeCache.txt"; then
+  rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+fi
+quietly "configuring $build" cmake --preset fuzz
+cmake --build --preset fuzz
 
 mkdir -p "$build/corpus" "$build/artifacts"
 log="$build/fuzz.log"

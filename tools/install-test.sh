@@ -14,33 +14,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$SECONDS
 user=morvatest
+stage_name="install test"
+# shellcheck source=tools/lib/stage.sh
+source tools/lib/stage.sh
 
-cannot_run() {
-  if [ "${CI:-}" = true ]; then
-    echo "install test: $1" >&2
-    exit 1
-  fi
-  echo "install test: $1; not run"
-  exit 0
-}
 [ "$(id -u)" -eq 0 ] || cannot_run "it installs a package, so it runs as root"
 command -v apt-get >/dev/null && command -v runuser >/dev/null ||
   cannot_run "it needs apt-get and runuser (Debian)"
 if dpkg-query -W -f='${Status}' morva 2>/dev/null | grep -q 'ok installed'; then
   cannot_run "a morva package is installed already (apt-get purge morva first)"
 fi
-
-passed=0
-failed=0
-check() {  # check TEXT COMMAND...: one line per check
-  if "${@:2}"; then
-    echo "PASS $1"
-    passed=$((passed + 1))
-  else
-    echo "FAIL $1"
-    failed=$((failed + 1))
-  fi
-}
 
 bash tools/deps.sh lintian desktop-file-utils appstream bash-completion man-db
 bash tools/package.sh
@@ -73,6 +56,8 @@ as_user() {
     PATH=/usr/local/bin:/usr/bin:/bin "$@"
 }
 
+# From here on every check runs, whatever the one before it found.
+set +e
 # The package as apt sees it: run-time packages only, since the build machine has every
 # build dependency and would not notice one.
 depends=$(dpkg-deb -f "$deb" Depends)

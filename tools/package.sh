@@ -8,18 +8,20 @@
 # The version is the one of project() in CMakeLists.txt. Build trees are reused: a second run
 # only builds what changed.
 #
-# The Linux package is the plain `cmake -DCMAKE_BUILD_TYPE=Release` build of a fresh clone,
-# with warnings made errors so that a warning there fails the run, and without the tests.
+# The Linux package is the release preset's build of a fresh clone, the one the README gives,
+# with warnings made errors so that a warning there fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+stage_name=package
+# shellcheck source=tools/lib/stage.sh
+source tools/lib/stage.sh
 bash tools/deps.sh cmake ninja-build g++ qt6-base-dev dpkg-dev file
 
-build=${MORVA_RELEASE_BUILD:-build-release}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVA_WERROR=ON \
-  -DCMAKE_INSTALL_PREFIX=/usr -DMORVA_TESTS=OFF -DMORVA_BENCH=OFF >/dev/null
-cmake --build "$build" -j2
+build=build-release  # the release preset's
+quietly "configuring $build" cmake --preset release -DMORVA_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr
+cmake --build --preset release
 mkdir -p dist
-(cd "$build" && cpack -B "$PWD/_cpack" >/dev/null)
+quietly "making the Debian package" bash -c 'cd "$1" && cpack -B "$PWD/_cpack"' _ "$build"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 deb=morva_${version}_$(dpkg --print-architecture).deb
 mv "$build/_cpack/$deb" dist/

@@ -1,8 +1,6 @@
 #include "transfer/version.h"
 
-#ifndef MORVA_VERSION_TEXT
-#error "MORVA_VERSION_TEXT names the version: the build defines it from the project's version"
-#endif
+#include "version/number.h"
 
 namespace morva {
 

@@ -2,7 +2,7 @@
 # shellcheck disable=SC2154  # wine, work, link and the programs' paths are run.sh's
 # The desktop program's cases, sourced by run.sh inside its protected setup (the real serial
 # devices hidden, COM1 behind our link, an Xvfb display of our own), using its pass, fail,
-# check, start_sim, stop_sim, winpath and variables.
+# check, start_sim, stop_sim, winpath and variables, and wait_until of tools/lib/stage.sh.
 #
 # morva.exe is worked as an operator would, through desktop_driver.exe: the menus with the
 # keyboard (Wine keeps a program's menus to itself, so another program cannot look into
@@ -45,16 +45,6 @@ drive() {
 menu() {
   drive menu "$1" 10000
   [ "$drive_rc" = 0 ] || echo "     menu $1: $drove"
-}
-
-# wait_until SECONDS COMMAND...: true as soon as the command succeeds (a hang guard only).
-wait_until() {
-  local end=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$end" ] || return 1
-    sleep 0.05
-  done
 }
 
 trace="$work/sim.err"

@@ -1,78 +1,92 @@
 # The cases of tools/vm-test.sh, run by the guest's init. The guest only does and tells; the
-# host judges. Each line the host reads starts with @@ (other console output is ignored):
-#   @@case NAME status=N secs=S      a session ended: morva-cli's status, its wall time
-#   @@out NAME LINE / @@err NAME LINE  what it printed on stdout / stderr
-#   @@file NAME size=N sha=HEX       a file after the session
-#   @@ended NAME status=N            a background session ended, told the moment it does
-#   @@latency plug=N when=W user=U value=V   the adapter's latency_timer in sysfs
-#   @@wait TOKEN                     the host is to act (swap a line, pull or plug the adapter,
-#                                    see blocks flowing); it answers with TOKEN on the console
-#   @@error TEXT                     the guest could not carry a case out
+# host judges. Each line the host reads is one JSON object (other console output is ignored):
+#   {"case": NAME, "status": N, "secs": S, "out": [LINE...], "err": [LINE...]}
+#                                  a session ended: morva-cli's status, its wall time, what it
+#                                  printed on stdout and stderr
+#   {"file": NAME, "size": N, "sha": HEX}   a file after the session (null, null: no file)
+#   {"ended": NAME, "status": N}   a session ended, told the moment it does (before its case)
+#   {"latency": V, "plug": N, "when": W, "user": U}   the adapter's latency_timer in sysfs
+#   {"wait": TOKEN}                the host is to act (swap a line, pull or plug the adapter,
+#                                  see blocks flowing); it answers with TOKEN on the console
+#   {"error": TEXT}                the guest could not carry a case out
+# The init adds {"boot": UPTIME} and {"done": true}.
 . /etc/morva-vm/ports.sh
 
 images=/morva
 latency=/sys/bus/usb-serial/devices/ttyUSB0/latency_timer
 limit=90  # seconds any one session may take
 
-say() { echo "@@$*"; }
+# say MEMBERS: one report line, {MEMBERS}. Names and tokens are plain words; texts go through
+# json_strings.
+say() { echo "{$1}"; }
+# json_strings: the lines of stdin as JSON strings, comma-separated (the inside of an array).
+json_strings() {
+  awk 'BEGIN { for (i = 1; i < 32; i++) esc[sprintf("%c", i)] = sprintf("\\u%04x", i)
+               esc["\\"] = "\\\\"; esc["\""] = "\\\"" }
+       { text = ""
+         for (i = 1; i <= length($0); i++) { c = substr($0, i, 1); text = text ((c in esc) ? esc[c] : c) }
+         printf "%s\"%s\"", (NR > 1 ? "," : ""), text }'
+}
+say_error() { say "\"error\": $(echo "$1" | json_strings)"; }
 uptime_now() { cut -d' ' -f1 /proc/uptime; }
 since() { awk -v a="$1" -v b="$(uptime_now)" 'BEGIN { printf "%.2f", b - a }'; }
 
 ask() {
-  say "wait $1"
+  say "\"wait\": \"$1\""
   if ! read -r -t 60 answer || [ "$answer" != "$1" ]; then
-    say "error no answer from the host to $1"
+    say_error "no answer from the host to $1"
     return 1
   fi
 }
 
-messages() {
-  while IFS= read -r line; do say "out $1 $line"; done <"/tmp/$1.out"
-  while IFS= read -r line; do say "err $1 $line"; done <"/tmp/$1.err"
+# report NAME STATUS SECS: a session's end, with what it printed.
+report() {
+  out=$(json_strings <"/tmp/$1.out") err=$(json_strings <"/tmp/$1.err")
+  say "\"case\": \"$1\", \"status\": $2, \"secs\": $3, \"out\": [$out], \"err\": [$err]"
 }
 
-# session NAME COMMAND...: with no terminal on stdin, so that a question takes its default.
-session() {
+# run NAME COMMAND...: with no terminal on stdin, so that a question takes its default; its
+# end is told at once, its status kept in /tmp/NAME.status.
+run() {
   name=$1
   shift
-  start=$(uptime_now)
   timeout "$limit" "$@" </dev/null >"/tmp/$name.out" 2>"/tmp/$name.err"
   status=$?
-  say "case $name status=$status secs=$(since "$start")"
-  messages "$name"
+  say "\"ended\": \"$name\", \"status\": $status"
+  echo "$status" >"/tmp/$name.status"
+}
+
+# session NAME COMMAND...: runs it and reports it.
+session() {
+  start=$(uptime_now)
+  run "$@"
+  report "$1" "$status" "$(since "$start")"
 }
 
 # background NAME COMMAND...: the same in the background; finish NAME waits and reports it.
 background() {
-  name=$1
-  shift
   background_start=$(uptime_now)
-  (
-    timeout "$limit" "$@" </dev/null >"/tmp/$name.out" 2>"/tmp/$name.err"
-    status=$?
-    say "ended $name status=$status"
-    echo "$status" >"/tmp/$name.status"
-  ) &
+  run "$@" &
   background_pid=$!
 }
 
 finish() {
   wait "$background_pid"
-  say "case $1 status=$(cat "/tmp/$1.status" 2>/dev/null || echo none)" \
-    "secs=$(since "$background_start")"
-  messages "$1"
+  report "$1" "$(cat "/tmp/$1.status" 2>/dev/null || echo null)" "$(since "$background_start")"
 }
 
 report_file() {
   if [ -f "$2" ]; then
-    say "file $1 size=$(stat -c %s "$2") sha=$(sha256sum <"$2" | cut -d' ' -f1)"
+    sha=$(sha256sum <"$2" | cut -d' ' -f1)
+    say "\"file\": \"$1\", \"size\": $(stat -c %s "$2"), \"sha\": \"$sha\""
   else
-    say "file $1 size=none sha=none"
+    say "\"file\": \"$1\", \"size\": null, \"sha\": null"
   fi
 }
 
 report_latency() {
-  say "latency plug=$1 when=$2 user=$3 value=$(cat "$latency" 2>/dev/null || echo none)"
+  value=$(json_strings <"$latency" 2>/dev/null)
+  say "\"latency\": ${value:-null}, \"plug\": $1, \"when\": \"$2\", \"user\": \"$3\""
 }
 
 wait_for_size() {
@@ -81,13 +95,13 @@ wait_for_size() {
     sleep 0.1
     i=$((i + 1))
   done
-  [ $i -lt 200 ] || say "error $1 did not reach $2 bytes in 20 s"
+  [ $i -lt 200 ] || say_error "$1 did not reach $2 bytes in 20 s"
 }
 
 wait_for_adapter() {
   i=0
   while [ ! -e /dev/ttyUSB0 ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-  [ -e /dev/ttyUSB0 ] || say "error /dev/ttyUSB0 did not come back"
+  [ -e /dev/ttyUSB0 ] || say_error "/dev/ttyUSB0 did not come back"
   own_ports
 }
 
