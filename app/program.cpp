@@ -37,7 +37,7 @@ Message helpMissingMessage() {
 }
 
 Program::Program(Desktop& desktop, SerialPort& port, PortLister& lister, ProgramOptions options)
-    : desktop_(desktop), lister_(lister), options_(std::move(options)) {
+    : desktop_(desktop), sessionOperator_(desktop), lister_(lister), options_(std::move(options)) {
   link_.port = &port;
   state_.files = options_.files;
 }
@@ -126,7 +126,7 @@ std::optional<TransferStep> Program::stepToPost(bool modalOpen) {
 
 StepResult Program::runStep(TransferStep step, bool modalOpen) {
   if (!pump_.deliver(modalOpen)) return StepResult::Ignored;
-  const StepResult result = performTransferStep(step, state_, link_, desktop_);
+  const StepResult result = performTransferStep(step, state_, link_, sessionOperator_);
   if (result == StepResult::Waiting) pump_.wait();
   return result;
 }
@@ -159,7 +159,7 @@ void Program::startTransfer(Direction direction) {
   state_.direction = direction;
   endRunningSession();
   if (reopenOrDetect(link_, desktop_, *this, options_.now) == PortReadiness::NoPort) return;
-  startSession(state_, link_, desktop_);
+  startSession(state_, link_, sessionOperator_);
   // A port was ready: Repeat has something to repeat, even if the file chooser was cancelled.
   enableRepeat();
 }
@@ -168,14 +168,14 @@ void Program::repeat() {
   endRunningSession();
   state_.repeatRequested = true;
   if (reopenOrDetect(link_, desktop_, *this, options_.now) == PortReadiness::Ready)
-    startSession(state_, link_, desktop_);
+    startSession(state_, link_, sessionOperator_);
   state_.repeatRequested = false;
 }
 
 void Program::stop() {
   // Nothing goes to the device; the data file stays open until the next session reopens its
   // stream, so the blocks already read are kept.
-  stopSession(state_, link_, desktop_);
+  stopSession(state_, link_, sessionOperator_);
 }
 
 void Program::endRunningSession() {

@@ -10,6 +10,7 @@
 
 #include "app/desktop.h"
 #include "app/menu.h"
+#include "app/session_operator.h"
 #include "app/step_pump.h"
 #include "display/canvas.h"
 #include "link/link.h"
@@ -90,6 +91,7 @@ class Program : private PortMenu {
   void enableRepeat();
 
   Desktop& desktop_;
+  SessionOperator sessionOperator_;  // what the sessions are given in place of the desktop
   PortLister& lister_;
   ProgramOptions options_;
   SessionState state_;

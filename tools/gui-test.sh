@@ -136,9 +136,9 @@ dd if="$before" of="$held_libs" bs=256 skip=512 count=384 status=none
 # The device holds back the data frame of block 600 (the libraries' verification, stopped with
 # Esc) and of block 1000 (the user data's read, stopped from the menu) until SIGUSR1: those
 # sessions are under way when the stop comes, however fast or slow the machine. The PC waits
-# half a minute for a frame that has not begun.
+# half a minute for a frame that has not begun. It refuses the command of block 1010 once.
 "$sim" --link "$work/vk350" --memory "$memory" --trace --fault hold@data:600/once \
-  --fault hold@data:1000/once >"$work/sim-out.txt" 2>"$trace" &
+  --fault hold@data:1000/once --fault nak@command:1010/once >"$work/sim-out.txt" 2>"$trace" &
 sim_pid=$!
 sim_ready() { case "$(readlink "$work/vk350")" in /dev/pts/*) return 0 ;; esac; return 1; }
 wait_until 30 sim_ready || cannot_run "vk350-sim did not start: $(cat "$trace")"
@@ -242,6 +242,24 @@ started_ok() {
 check "morva opens its main window, framed by the window manager, and finds the Vk350" started_ok
 shot 01-started
 
+# The window's lines: its left half below the menu bar, where the session, block and status
+# lines are drawn, must look again as it did before any session once a session has ended.
+# (The firmware line, at the top right, changes with the first identification.)
+lines_area=""
+idle_lines() {
+  local bar
+  bar=$(awk '$1 == "menu-item" && $7 == "Action" {print $4 + $6; exit}' "$work/morva-out.txt")
+  [ -n "$bar" ] && grab "$main_window" "$work/lines-idle.png" || return 1
+  lines_area=$(/usr/bin/identify -format "%[fx:int(w/2)]x%[fx:h-$bar-4]+0+$((bar + 4))" \
+    "$work/lines-idle.png")
+}
+idle_lines || echo "     (the window's lines before any session could not be taken)"
+lines_gone() {
+  [ -n "$lines_area" ] && grab "$main_window" "$work/lines-now.png" &&
+    /usr/bin/compare -metric AE -extract "$lines_area" "$work/lines-idle.png" \
+      "$work/lines-now.png" null: 2>/dev/null
+}
+
 # The one case for the mouse: Action, Program, Write to Vk350.
 write_with_mouse() {
   click Action && click Program && wait_until 20 item_shown "Write to Vk350" || return 1
@@ -251,6 +269,8 @@ write_with_mouse() {
   choose_file "Choose file with data :" "$firmware" && wait_until 60 written_through 511
 }
 check "Action > Program > Write to Vk350 with the mouse writes the whole file" write_with_mouse
+after $? "  ... and once it has ended, its session and block lines are gone" \
+  wait_until 10 lines_gone
 
 # Esc while the device holds block 600 of a verification started from the keyboard.
 verify_then_escape() {
@@ -281,6 +301,8 @@ read_with_keys() {
 }
 check "Scanner libraries > Read from Vk350 from the keyboard reads the device's libraries" \
   read_with_keys
+after $? "  ... and once it has ended, its session and block lines are gone" \
+  wait_until 10 lines_gone
 
 # Action > Stop while the device holds block 1000 of a read.
 read_then_stop() {
@@ -294,6 +316,15 @@ if [ "$stopped" = 0 ]; then
   kill -USR1 "$sim_pid"
   wait_until 20 released 2
 fi
+
+# The device refuses the command of block 1010, which only this read reaches: the session
+# fails, and its box is answered.
+read_fails() {
+  menu a u r && choose_file "Choose file to write into :" "$work/user-failed.usr" &&
+    wait_window Fail && xdotool key Return && wait_until 20 gone Fail
+}
+check "User data > Read from Vk350 fails at block 1010; Return closes the Fail box" read_fails
+after $? "  ... and its session and block lines are gone" wait_until 10 lines_gone
 
 # The font chooser: a bigger size typed into its Size field (Alt+S); the window's text grows.
 font_ok() {
