@@ -5,6 +5,7 @@
 //
 //   desktop_driver window MS                 wait for the main window; print its title
 //   desktop_driver rect                      print the main window's place: x y width height
+//   desktop_driver client                    the same for its client area
 //   desktop_driver menu KEYS MS              Alt+first key, then the others, each once the
 //                                            menus it opens or closes have done so
 //   desktop_driver escape                    press Esc in the main window
@@ -155,10 +156,12 @@ int chooseFile(const std::string& title, const std::string& path, int ms) {
   return 0;
 }
 
-int printRect() {
+int printRect(bool clientArea) {
   HWND window = mainWindow();
   RECT r{};
-  if (window == nullptr || !GetWindowRect(window, &r)) return fail("no main window");
+  if (window == nullptr || !(clientArea ? GetClientRect(window, &r) : GetWindowRect(window, &r)))
+    return fail("no main window");
+  if (clientArea) MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
   std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
   return 0;
 }
@@ -236,7 +239,7 @@ int closeByKeys() {
 
 int usage() {
   std::printf(
-      "usage: desktop_driver window MS | rect | menu KEYS MS | escape | close"
+      "usage: desktop_driver window MS | rect | client | menu KEYS MS | escape | close"
       " | box CAPTION ok|yes|no MS | choose TITLE PATH MS\n");
   return 2;
 }
@@ -249,7 +252,8 @@ int main(int argc, char** argv) {
   if (action == "window" && argc == 3) return waitWindow(number(2));
   if (action == "box" && argc == 5) return answerBox(argv[2], argv[3], number(4));
   if (action == "choose" && argc == 5) return chooseFile(argv[2], argv[3], number(4));
-  if (action == "rect" && argc == 2) return printRect();
+  if (action == "rect" && argc == 2) return printRect(false);
+  if (action == "client" && argc == 2) return printRect(true);
   if (action == "menu" && argc == 4) return menuKeys(argv[2], number(3));
   if (action == "escape" && argc == 2) return escape();
   if (action == "close" && argc == 2) return closeByKeys();
