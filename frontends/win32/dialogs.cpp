@@ -6,6 +6,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "transfer/engine.h"
+
 namespace morva::win32 {
 
 namespace {
@@ -91,7 +93,9 @@ FileChoice FileDialogRecord::choice() const {
     const std::filesystem::path full = std::filesystem::absolute(path, error);
     if (!error) path = full;
   }
-  return FileChoice{path.string(), (record_.Flags & OFN_EXTENSIONDIFFERENT) != 0};
+  // The chosen name itself is judged, not OFN_EXTENSIONDIFFERENT: dialogs raise that flag only
+  // in some of the cases (Wine's only when it added the default extension itself).
+  return FileChoice{path.string(), extensionDiffers(path.string(), defaultExtension_)};
 }
 
 LOGFONTA logFontOf(const FontSpec& fontSpec, int dotsPerInch) {

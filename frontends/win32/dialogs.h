@@ -68,7 +68,8 @@ class FileDialogRecord {
   FileDialogRecord& operator=(const FileDialogRecord&) = delete;
 
   OPENFILENAMEA& record() { return record_; }
-  // The choice the dialog wrote back: the full path, and OFN_EXTENSIONDIFFERENT.
+  // The choice the dialog wrote back: the full path, and whether its extension differs from
+  // the default one, ignoring case.
   FileChoice choice() const;
 
  private:

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "app/commands.h"
@@ -157,15 +158,17 @@ TEST(DialogRecordsTest, ALongPreviousNameIsCutInsideTheBuffer) {
   EXPECT_EQ(std::string(dialog.record().lpstrFile).size(), 259u);
 }
 
-TEST(DialogRecordsTest, TheChoiceIsAFullPathWithTheDialogsExtensionVerdict) {
+TEST(DialogRecordsTest, TheChoiceIsAFullPathWithItsOwnExtensionJudged) {
   win32::FileDialogRecord dialog(nullptr, nullptr, userDataRequest(false));
   OPENFILENAMEA& r = dialog.record();
   lstrcpyA(r.lpstrFile, "C:\\data\\image.bin");
-  EXPECT_FALSE(dialog.choice().extensionDifferent);
-  r.Flags |= OFN_EXTENSIONDIFFERENT;
   const FileChoice choice = dialog.choice();
   EXPECT_EQ(choice.path, "C:\\data\\image.bin");
   EXPECT_TRUE(choice.extensionDifferent);
+  // The dialog's flag says nothing either way.
+  lstrcpyA(r.lpstrFile, "C:\\data\\image.USR");
+  r.Flags |= OFN_EXTENSIONDIFFERENT;
+  EXPECT_FALSE(dialog.choice().extensionDifferent);
   lstrcpyA(r.lpstrFile, "image.usr");
   EXPECT_TRUE(std::filesystem::path(dialog.choice().path).is_absolute());
 }
@@ -333,6 +336,51 @@ TEST(GdiCanvasTest, TextIsDrawnInItsColourWithoutABox) {
 
 // --- the main window and the loop over a scripted device -----------------------------------
 
+// A visible dialog-class window with this caption, looked for every 20 ms for up to `ms`.
+HWND waitForDialog(const std::string& caption, HWND owner = nullptr, int ms = 10000) {
+  for (int waited = 0; waited < ms; waited += 20) {
+    HWND found = FindWindowA("#32770", caption.c_str());
+    if (found != nullptr && IsWindowVisible(found) &&
+        (owner == nullptr || GetWindow(found, GW_OWNER) == owner))
+      return found;
+    Sleep(20);
+  }
+  return nullptr;
+}
+
+void pressButton(HWND dialog, int button) {
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+}
+
+// Works the real file dialog titled `title` from another thread, as a person would: `name`
+// typed into its name field, then Open. Should the dialog refuse the name with a box of its
+// own, the box is answered and the dialog cancelled; its text comes back.
+std::string typeIntoFileDialog(const std::string& title, const std::string& name) {
+  constexpr int nameCombo = 0x47C, nameEdit = 0x480;  // cmb13, and edt1 in the older layout
+  HWND dialog = waitForDialog(title);
+  if (dialog == nullptr) return "no dialog";
+  if (!SetDlgItemTextA(dialog, nameCombo, name.c_str()))
+    SetDlgItemTextA(dialog, nameEdit, name.c_str());
+  pressButton(dialog, IDOK);
+  for (int waited = 0; IsWindow(dialog) && waited < 10000; waited += 20) {
+    char caption[256] = {};
+    GetWindowTextA(dialog, caption, sizeof caption);
+    for (HWND box = GetWindow(GetDesktopWindow(), GW_CHILD); box != nullptr;
+         box = GetWindow(box, GW_HWNDNEXT)) {
+      if (GetWindow(box, GW_OWNER) != dialog || !IsWindowVisible(box)) continue;
+      char text[512] = {};
+      GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+      pressButton(box, IDOK);
+      Sleep(100);
+      pressButton(dialog, IDCANCEL);
+      return text;
+    }
+    Sleep(20);
+  }
+  return {};
+}
+
 class ScriptedDialogs : public win32::Dialogs {
  public:
   struct Shown {
@@ -352,9 +400,18 @@ class ScriptedDialogs : public win32::Dialogs {
     if (onMessage) onMessage(message);
     return scriptedAnswer(message, answers);
   }
-  std::optional<FileChoice> chooseFile(HWND, const FileRequest& request) override {
+  // When set, the real file dialog is shown, and this name typed into it.
+  std::optional<std::string> typeIntoRealChooser;
+  std::string chooserSaid;  // the real dialog's own box, if it refused the name
+
+  std::optional<FileChoice> chooseFile(HWND owner, const FileRequest& request) override {
     fileRequests.push_back(request);
-    return nextOf(files);
+    if (!typeIntoRealChooser) return nextOf(files);
+    std::thread person(
+        [&] { chooserSaid = typeIntoFileDialog(request.title, *typeIntoRealChooser); });
+    auto choice = win32::Win32Dialogs().chooseFile(owner, request);
+    person.join();
+    return choice;
   }
   std::optional<ChosenFont> chooseFont(HWND, const LOGFONTA& current) override {
     fontRequests.push_back(current);
@@ -524,6 +581,41 @@ TEST_F(DesktopTest, ATransferCommandAsksForAFileAndEnablesRepeat) {
   EXPECT_EQ(dialogs.fileRequests[0].title, "Choose file to write into :");
   EXPECT_EQ(dialogs.fileRequests[0].filterPattern, "*.usr;*.bin");
   EXPECT_FALSE(menuState(action(), 0) & MF_GRAYED);
+}
+
+// Through the real file dialog: a name whose extension is not the kind's is refused by the
+// program itself, before anything goes to the device; user data also takes ".bin".
+TEST_F(DesktopTest, TheRealFileDialogsNameMustHaveTheKindsExtension) {
+  ASSERT_EQ(start(), 0);
+  const char* names[] = {"a.upg", "b.lib", "c.usr", "d.bin", "e.BIN", "f.txt", "g"};
+  for (const char* name : names) imageFile(name, 256);
+  struct Kind {
+    int position;
+    std::vector<std::string> accepted;
+  };
+  const Kind kinds[] = {{2, {"a.upg"}}, {3, {"b.lib"}}, {4, {"c.usr", "d.bin", "e.BIN"}}};
+  for (const Kind& kind : kinds) {
+    for (const char* name : names) {
+      SCOPED_TRACE(std::to_string(kind.position) + " " + name);
+      dialogs.shown.clear();
+      port.operations.clear();
+      dialogs.typeIntoRealChooser = (folder / name).string();
+      send(WM_MENUSELECT, MAKEWPARAM(kind.position, MF_POPUP | MF_HILITE),
+           reinterpret_cast<LPARAM>(action()));
+      send(WM_COMMAND, CMD_WRITE);
+      const bool accepted =
+          std::find(kind.accepted.begin(), kind.accepted.end(), name) != kind.accepted.end();
+      EXPECT_EQ(dialogs.chooserSaid, "");
+      EXPECT_EQ(port.writes(), accepted ? std::vector<Bytes>{{ESC}} : std::vector<Bytes>{});
+      if (accepted) {
+        EXPECT_TRUE(dialogs.shown.empty());
+      } else {
+        ASSERT_EQ(dialogs.shown.size(), 1u);
+        EXPECT_EQ(dialogs.shown[0].message.text, "Don't change file extension !");
+      }
+      send(WM_COMMAND, CMD_STOP);
+    }
+  }
 }
 
 TEST_F(DesktopTest, PortCommandsMoveTheTick) {
