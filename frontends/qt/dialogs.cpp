@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -30,6 +31,12 @@ QMessageBox::Icon iconOf(Icon icon) {
 
 QString text(const std::string& s) {
   return QString::fromStdString(s);
+}
+
+bool sameDrawnFont(const QFont& a, const QFont& b) {
+  const QFontInfo x(a), y(b);
+  return x.family() == y.family() && x.pointSize() == y.pointSize() &&
+         x.pixelSize() == y.pixelSize() && x.weight() == y.weight() && x.italic() == y.italic();
 }
 
 }  // namespace
@@ -99,9 +106,14 @@ std::optional<FileChoice> QtDialogs::chooseFile(QWidget* owner, const FileReques
 }
 
 std::optional<FontSpec> QtDialogs::chooseFont(QWidget* owner, const FontSpec& current) {
-  QFontDialog dialog(qtFont(current), owner);
+  // Given the face asked for ("Fixedsys", which is not there), the chooser would open on one
+  // of its own; it opens on the face the window is drawn with instead.
+  const QFont drawn = drawnFont(current);
+  QFontDialog dialog(drawn, owner);
   dialog.setOption(QFontDialog::DontUseNativeDialog);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  // OK with nothing changed keeps the font as it was, whatever the chooser rounded.
+  if (sameDrawnFont(dialog.selectedFont(), drawn)) return current;
   return fontSpecOf(dialog.selectedFont());
 }
 

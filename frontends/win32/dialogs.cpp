@@ -127,6 +127,38 @@ FontSpec fontSpecOf(const ChosenFont& chosen) {
   return fontSpec;
 }
 
+LOGFONTA drawnLogFont(const LOGFONTA& asked) {
+  LOGFONTA drawn = asked;
+  HDC screen = GetDC(nullptr);
+  HFONT font = screen != nullptr ? CreateFontIndirectA(&asked) : nullptr;
+  if (font != nullptr) {
+    HGDIOBJ previous = SelectObject(screen, font);
+    TEXTMETRICA metrics{};
+    char face[LF_FACESIZE] = {};
+    if (GetTextMetricsA(screen, &metrics) && GetTextFaceA(screen, LF_FACESIZE, face) > 0) {
+      lstrcpynA(drawn.lfFaceName, face, LF_FACESIZE);
+      drawn.lfHeight = -(metrics.tmHeight - metrics.tmInternalLeading);  // the character height
+      drawn.lfWidth = 0;
+      drawn.lfWeight = metrics.tmWeight;
+      drawn.lfItalic = metrics.tmItalic;
+      drawn.lfCharSet = metrics.tmCharSet;
+    }
+    SelectObject(screen, previous);
+    DeleteObject(font);
+  }
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return drawn;
+}
+
+bool sameDrawnFont(const LOGFONTA& chosen, const LOGFONTA& drawn, int dotsPerInch) {
+  // The chooser offers whole points: a height between two of them comes back as the nearer.
+  const int points = MulDiv(drawn.lfHeight < 0 ? -drawn.lfHeight : drawn.lfHeight, 72, dotsPerInch);
+  const LONG rounded = -MulDiv(points, dotsPerInch, 72);
+  return lstrcmpiA(chosen.lfFaceName, drawn.lfFaceName) == 0 &&
+         (chosen.lfHeight == drawn.lfHeight || chosen.lfHeight == rounded) &&
+         chosen.lfWeight == drawn.lfWeight && (chosen.lfItalic != 0) == (drawn.lfItalic != 0);
+}
+
 std::filesystem::path programDirectory() {
   std::array<char, MAX_PATH> name{};
   const DWORD n = GetModuleFileNameA(nullptr, name.data(), static_cast<DWORD>(name.size()));
@@ -157,13 +189,18 @@ std::optional<FileChoice> Win32Dialogs::chooseFile(HWND owner, const FileRequest
 }
 
 std::optional<ChosenFont> Win32Dialogs::chooseFont(HWND owner, const LOGFONTA& current) {
-  ChosenFont chosen{current, 0};
+  // Given a face it lacks ("Fixedsys" on most systems), the chooser opens on the first face of
+  // its list; it opens on the face and size the window is drawn with instead.
+  const LOGFONTA drawn = drawnLogFont(current);
+  ChosenFont chosen{drawn, 0};
   CHOOSEFONTA record{};
   record.lStructSize = sizeof(CHOOSEFONTA);
   record.hwndOwner = owner;
   record.lpLogFont = &chosen.font;
   record.Flags = CF_SCREENFONTS | CF_INITTOLOGFONTSTRUCT;
   if (!ChooseFontA(&record)) return std::nullopt;
+  // OK with nothing changed keeps the font as it was, whatever the chooser rounded.
+  if (sameDrawnFont(chosen.font, drawn, screenDotsPerInch())) return ChosenFont{current, 0};
   chosen.pointTenths = record.iPointSize;
   return chosen;
 }

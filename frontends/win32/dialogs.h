@@ -89,6 +89,14 @@ LOGFONTA logFontOf(const FontSpec& font, int dotsPerInch);
 // lfHeight) is kept as the chosen point size, a cell height as pixels.
 FontSpec fontSpecOf(const ChosenFont& chosen);
 
+// The font GDI draws for `asked` on the screen: the face the mapper picked, its character
+// height, weight, slant and character set.
+LOGFONTA drawnLogFont(const LOGFONTA& asked);
+// What the font chooser gave back is the font it opened on: the same face (ignoring case),
+// weight and slant, and the same height or that height in whole points on a screen of
+// `dotsPerInch`, as the chooser shows it.
+bool sameDrawnFont(const LOGFONTA& chosen, const LOGFONTA& drawn, int dotsPerInch);
+
 // The vertical resolution of the screen, for point sizes.
 int screenDotsPerInch();
 

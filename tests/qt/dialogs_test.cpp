@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFontDialog>
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -151,6 +152,42 @@ TEST_F(DialogsTest, FontsKeepWhatTheOperatorChose) {
     EXPECT_EQ(qt::fontSpecOf(qt::qtFont(fontSpec)), fontSpec);
   // "Fixedsys" is nowhere but on Windows: the hint still gives a monospaced face.
   EXPECT_TRUE(QFontInfo(qt::qtFont(FontSpec{})).fixedPitch());
+}
+
+// The chooser accepted as it opens: it showed the face, size, weight and slant the window is
+// drawn with, and the window's font stays drawn as it was.
+TEST_F(DialogsTest, FontChooserOpensOnTheDrawnFontAndOkAsItOpensChangesNothing) {
+  FontSpec bold;
+  bold.face = "DejaVu Sans";
+  bold.pointSize = 14;
+  bold.weight = 700;
+  bold.italic = true;
+  bold.fixedPitch = false;
+  FontSpec cell;
+  cell.face = "DejaVu Sans Mono";
+  cell.pixelSize = 15;
+  for (const FontSpec& before : {FontSpec{}, bold, cell}) {
+    SCOPED_TRACE(before.face);
+    std::optional<QFont> opened;
+    QTimer answer;
+    answer.setInterval(10);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      opened = dialog->currentFont();
+      dialog->accept();
+    });
+    answer.start();
+    const auto chosen = qt::QtDialogs().chooseFont(nullptr, before);
+    ASSERT_TRUE(chosen && opened);
+    const QFontInfo drawn(qt::qtFont(before)), shown(*opened), after(qt::qtFont(*chosen));
+    for (const QFontInfo* info : {&shown, &after}) {
+      EXPECT_EQ(info->family(), drawn.family());
+      EXPECT_EQ(info->pointSize(), drawn.pointSize());
+      EXPECT_EQ(info->weight(), drawn.weight());
+      EXPECT_EQ(info->italic(), drawn.italic());
+    }
+  }
 }
 
 TEST(GuiOptionsTest, PortsSimulatorAndScreenshot) {

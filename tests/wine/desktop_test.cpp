@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "app/commands.h"
@@ -413,9 +414,26 @@ class ScriptedDialogs : public win32::Dialogs {
     person.join();
     return choice;
   }
-  std::optional<ChosenFont> chooseFont(HWND, const LOGFONTA& current) override {
+  // When set, the real font chooser is shown and accepted as it opens; what its face field
+  // showed is kept.
+  bool acceptRealFontChooser = false;
+  std::string fontChooserFace;
+
+  std::optional<ChosenFont> chooseFont(HWND owner, const LOGFONTA& current) override {
     fontRequests.push_back(current);
-    return nextOf(fonts);
+    if (!acceptRealFontChooser) return nextOf(fonts);
+    std::thread person([&] {
+      constexpr int faceCombo = 0x470;  // cmb1
+      HWND dialog = waitForDialog("Font", owner);
+      if (dialog == nullptr) return;
+      char face[LF_FACESIZE] = {};
+      GetDlgItemTextA(dialog, faceCombo, face, sizeof face);
+      fontChooserFace = face;
+      pressButton(dialog, IDOK);
+    });
+    auto chosen = win32::Win32Dialogs().chooseFont(owner, current);
+    person.join();
+    return chosen;
   }
   bool openHelp(HWND, const std::string&) override { return false; }
 };
@@ -688,6 +706,31 @@ TEST_F(DesktopTest, TheFontChosenIsUsedExactlyAsTheChooserGaveIt) {
   send(WM_COMMAND, CMD_FONT);  // cancelled: the font stays
   EXPECT_EQ(dialogs.fontRequests[1].lfCharSet, OEM_CHARSET);
   EXPECT_EQ(program->displayFont().face, "Terminal");
+}
+
+// The face, character height, weight and slant GDI draws for `font` on the screen.
+std::tuple<std::string, LONG, LONG, BYTE> drawnBy(const LOGFONTA& font) {
+  HDC screen = GetDC(nullptr);
+  HFONT created = CreateFontIndirectA(&font);
+  HGDIOBJ previous = SelectObject(screen, created);
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(screen, &metrics);
+  char face[LF_FACESIZE] = {};
+  GetTextFaceA(screen, LF_FACESIZE, face);
+  SelectObject(screen, previous);
+  DeleteObject(created);
+  ReleaseDC(nullptr, screen);
+  return {face, metrics.tmHeight - metrics.tmInternalLeading, metrics.tmWeight, metrics.tmItalic};
+}
+
+TEST_F(DesktopTest, TheFontChooserOpensOnTheDrawnFontAndOkAsItOpensChangesNothing) {
+  ASSERT_EQ(start(), 0);
+  dialogs.acceptRealFontChooser = true;
+  const auto before = drawnBy(window->logFontFor(program->displayFont()));
+  ASSERT_FALSE(std::get<0>(before).empty());
+  send(WM_COMMAND, CMD_FONT);
+  EXPECT_EQ(dialogs.fontChooserFace, std::get<0>(before));
+  EXPECT_EQ(drawnBy(window->logFontFor(program->displayFont())), before);
 }
 
 TEST_F(DesktopTest, AnIdleLoopPostsNoStepAndSleeps) {
