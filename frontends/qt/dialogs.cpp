@@ -6,8 +6,11 @@
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTextEdit>
 #include <QUrl>
 
+#include "frontends/qt/menu_map.h"
 #include "frontends/qt/qt_canvas.h"
 #include "transfer/engine.h"
 
@@ -39,6 +42,18 @@ bool sameDrawnFont(const QFont& a, const QFont& b) {
          x.pixelSize() == y.pixelSize() && x.weight() == y.weight() && x.italic() == y.italic();
 }
 
+// The details are for reading: their button and text never take the keyboard. A focused push
+// button of a dialog is its default, so Enter and Space would toggle the details instead of
+// answering the box once its button had been pressed.
+void keepKeysOnTheButtons(QMessageBox& box) {
+  for (QPushButton* button : box.findChildren<QPushButton*>()) {
+    if (box.standardButton(button) != QMessageBox::NoButton) continue;
+    button->setAutoDefault(false);
+    button->setFocusPolicy(Qt::NoFocus);
+  }
+  for (QTextEdit* details : box.findChildren<QTextEdit*>()) details->setFocusPolicy(Qt::NoFocus);
+}
+
 }  // namespace
 
 std::unique_ptr<QMessageBox> makeMessageBox(const Message& message, QWidget* owner) {
@@ -55,7 +70,10 @@ std::unique_ptr<QMessageBox> makeMessageBox(const Message& message, QWidget* own
     box->setStandardButtons(QMessageBox::Ok);
     box->setDefaultButton(QMessageBox::Ok);
   }
-  if (!message.detail.empty()) box->setDetailedText(text(message.detail));
+  if (!message.detail.empty()) {
+    box->setDetailedText(text(message.detail));
+    keepKeysOnTheButtons(*box);
+  }
   return box;
 }
 
@@ -95,6 +113,7 @@ FileChoice choiceOf(const QString& path, const FileRequest& request) {
 
 Answer QtDialogs::showMessage(QWidget* owner, const Message& message) {
   auto box = makeMessageBox(message, message.owned ? owner : nullptr);
+  if (MenuMap* map = MenuMap::fromEnvironment(box.get())) map->watch(box.get());
   return answerOf(box->exec(), message.buttons);
 }
 

@@ -10,10 +10,13 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
+#include "app/program.h"
 #include "frontends/qt/options.h"
 #include "frontends/qt/qt_canvas.h"
+#include "link/link.h"
 #include "tests/qt/qt_support.h"
 #include "tests/support/files.h"
 #include "tests/support/requests.h"
@@ -69,6 +72,61 @@ TEST_F(DialogsTest, MessageBoxCarriesTextCaptionIconAndButtons) {
     EXPECT_EQ(box->defaultButton(), box->button(c.defaultButton));
     EXPECT_EQ(box->detailedText().toStdString(), c.message.detail);
     EXPECT_EQ(box->parentWidget(), &owner);
+  }
+}
+
+// Every box with one OK button, with and without details: OK is its default and focused button
+// when it shows and after the details were opened with the mouse, and Enter and Space close it.
+TEST_F(DialogsTest, EveryOkOnlyBoxKeepsTheKeysOnOkAlsoAfterItsDetailsWereOpened) {
+  LinkPort searched;
+  searched.searchReport = {"/dev/ttyUSB0: no answer", "/dev/ttyUSB1: Permission denied"};
+  Message help = helpMissingMessage();
+  help.detail = "The manual is in none of these places:\n/usr/share/morva/morva-manual.html";
+  const Message boxes[] = {
+      noPortMessage(),
+      notFoundMessage(searched),
+      help,
+      aboutMessage(),
+      {"Port open error !", "Warning", Icon::Warning, Buttons::Ok, false,
+       "/dev/ttyUSB0: Permission denied", true},
+      {"File open error !", "Fail", Icon::Error, Buttons::Ok, false,
+       "/tmp/fw.upg: Permission denied", true},
+      {"Don't change file extension !", "Warning", Icon::Error, Buttons::Ok, false, "", true},
+  };
+  for (const Message& message : boxes) {
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+      SCOPED_TRACE(message.text + (key == Qt::Key_Space ? " / Space" : " / Return"));
+      auto box = qt::makeMessageBox(message, nullptr);
+      QAbstractButton* ok = box->button(QMessageBox::Ok);
+      ASSERT_NE(ok, nullptr);
+      std::vector<std::string> seen;  // what was wrong, at each look
+      bool detailsOpened = message.detail.empty(), pressed = false, guarded = false;
+      QTimer look;
+      look.setInterval(5);
+      QObject::connect(&look, &QTimer::timeout, [&] {
+        if (QApplication::activeModalWidget() != box.get() || !box->isActiveWindow()) return;
+        if (box->defaultButton() != ok) seen.push_back("OK is not the default button");
+        if (QApplication::focusWidget() != ok) seen.push_back("OK has not the keyboard");
+        if (!detailsOpened) {
+          for (QPushButton* button : box->findChildren<QPushButton*>())
+            if (box->standardButton(button) == QMessageBox::NoButton)
+              QTest::mouseClick(button, Qt::LeftButton);
+          detailsOpened = true;
+          return;
+        }
+        if (!pressed) {
+          pressed = true;
+          QTest::keyClick(box->windowHandle(), key);
+          return;
+        }
+        guarded = true;  // the key did not close it
+        box->reject();
+      });
+      look.start();
+      EXPECT_EQ(box->exec(), QMessageBox::Ok);
+      EXPECT_FALSE(guarded);
+      EXPECT_TRUE(seen.empty()) << seen.front();
+    }
   }
 }
 
