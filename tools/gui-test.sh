@@ -190,18 +190,19 @@ popup_shown_since() {
   [ -n "$id" ] && viewable "$id"
 }
 viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
-# The latest place the program gave for the menu item TEXT, as "WINDOW X Y WIDTH HEIGHT" in
-# `line`, once that window is on the screen.
+# The latest place the program gave for the menu item (or, with box-button, the box's button)
+# TEXT, as "WINDOW X Y WIDTH HEIGHT" in `line`, once that window is on the screen.
 line=""
 item_shown() {
-  line=$(awk -v text="$1" '$1 == "menu-item" {t = $0; for (i = 0; i < 6; ++i) sub(/^[^ ]+ /, "", t)
+  line=$(awk -v text="$1" -v kind="${2:-menu-item}" '$1 == kind {t = $0
+    for (i = 0; i < 6; ++i) sub(/^[^ ]+ /, "", t)
     if (t == text) last = $2 " " $3 " " $4 " " $5 " " $6} END {print last}' \
     "$work/morva-out.txt")
   [ -n "$line" ] && viewable "${line%% *}"
 }
-# click TEXT: a mouse click in the middle of the shown menu item TEXT.
+# click TEXT [box-button]: a mouse click in the middle of the shown menu item (or button) TEXT.
 click() {
-  wait_until 20 item_shown "$1" || return 1
+  wait_until 20 item_shown "$@" || return 1
   local id x y w h ox oy
   read -r id x y w h <<<"$line"
   read -r ox oy < <(xwininfo -id "$id" | awk '/Absolute upper-left X/ {x = $4}
@@ -371,6 +372,48 @@ saved_ok() {
     same_bytes "$held_libs" "$memory" 98304 $((512 * 256))
 }
 check "the device's memory holds the program written from the menus, the rest as it was" saved_ok
+
+# --- a start without the device -----------------------------------------------------------------
+# Given only a port that does not exist, the start-up search ends in its box, with details.
+HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/runtime" \
+  QT_QPA_PLATFORM=xcb MORVA_MENU_MAP=1 \
+  "$morva" --port "$work/no-port" >>"$work/morva-out.txt" 2>>"$work/morva-err.txt" </dev/null &
+gui_pid=$!
+box_window="" main_window=""
+# The centres of two windows, frames included, as "X Y" each.
+centre() {
+  xwininfo -id "$1" | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4}
+    /Width:/ {w = $2} /Height:/ {h = $2} END {print x + w / 2, y + h / 2}'
+}
+lonely_start() {
+  wait_window "A problem :" && box_window=$found && window_named "$title" && main_window=$found
+}
+# The box stands over the middle of the window: its centre within a few pixels of the window's
+# across, and within a caption's height of it up and down.
+box_centred() {
+  local bx by mx my
+  read -r bx by < <(centre "$box_window")
+  read -r mx my < <(centre "$main_window")
+  awk -v bx="$bx" -v by="$by" -v mx="$mx" -v my="$my" \
+    'BEGIN {dx = bx - mx; dy = by - my; exit !(dx * dx <= 64 && dy * dy <= 1024)}'
+}
+centred_at_start() { lonely_start && box_centred; }
+check "without the device, the start-up search's box shows over the middle of the window" \
+  centred_at_start
+shot 08-not-found
+details_then_return() {
+  click "Show Details..." box-button && wait_until 20 item_shown "Hide Details..." box-button ||
+    return 1
+  shot 09-details
+  xdotool key Return && wait_until 5 gone "A problem :"
+}
+after $? "  ... Show Details with the mouse, then Return closes the box" details_then_return
+# A box that stayed up would take the keys meant for the menus.
+! window_named "A problem :" || xdotool key Escape
+menu a e
+exit_status "$gui_pid"
+[ -z "$gone" ] || gui_pid=""
+check "  ... and Action > Exit ends that run with status 0" [ "$status" = 0 ]
 
 elapsed=$((($(date +%s%N) - started) / 100000000))
 echo "gui stage took $((elapsed / 10)).$((elapsed % 10)) s; screenshots and logs in $work"
