@@ -2,6 +2,7 @@
 
 #include "app/commands.h"
 #include "app/help.h"
+#include "display/texts.h"
 #include "transfer/version.h"
 
 namespace morva {
@@ -51,7 +52,11 @@ int Program::start() {
     desktop_.showMessage(noPortMessage());
     return exitNoPort;
   }
-  menus_ = buildMenuTree(link_.portNameTable);
+  std::vector<std::string> labels = link_.portNameTable;
+  for (std::string& label : labels)
+    if (!options_.simulatedPort.empty() && label == options_.simulatedPort)
+      label = simulatedPortLabel(label);
+  menus_ = buildMenuTree(labels);
   displayFont_ = FontSpec{};
   desktop_.installMenus(menus_);
   // The window is up before the search, which blocks the program while it probes; its

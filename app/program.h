@@ -28,6 +28,7 @@ inline constexpr int exitNoPort = -1;
 
 struct ProgramOptions {
   std::vector<std::string> extraPorts;  // ports the lister cannot see (--port, the simulator)
+  std::string simulatedPort;            // the simulated device's port, named so in the Port menu
   std::filesystem::path executableDir;  // the manual is looked up from here
   TimeSource now = Clock::now;          // the clock of the device search
   FileService* files = nullptr;         // the data files' OS service; the caller keeps it

@@ -74,4 +74,11 @@ std::string statusLine(TransferStep step) {
   return line;
 }
 
+std::string simulatedPortLabel(std::string_view path) {
+  std::string label = "Simulated Vk350 (";
+  label += path;
+  label += ')';
+  return label;
+}
+
 }  // namespace morva

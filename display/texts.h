@@ -30,4 +30,8 @@ std::string blockLine(std::uint16_t currentBlock, std::uint16_t blocksLeft,
 // The step's word followed directly by "(step)"; empty at step 0. Step 9 reads "(9)".
 std::string statusLine(TransferStep step);
 
+// How the port menu and the port list name the simulated device's port, which would otherwise
+// look like any pseudo-terminal: "Simulated Vk350 (/dev/pts/3)".
+std::string simulatedPortLabel(std::string_view path);
+
 }  // namespace morva
