@@ -58,5 +58,8 @@ bool closeDataFile(SessionState& state);
 // The extension rule of the file chooser's answer: the text after the last dot of the file
 // name (empty when there is none) compared with the default without regard to case.
 bool extensionDiffers(const std::string& path, const std::string& defaultExtension);
+// Whether the file chooser's one filter ("*.usr;*.bin") shows the file at `path`: its extension
+// is one of the patterns', without regard to case.
+bool fitsFilter(const std::string& path, const std::string& filterPattern);
 
 }  // namespace morva

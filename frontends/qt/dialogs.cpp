@@ -3,11 +3,15 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QFontDialog>
 #include <QFontInfo>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextEdit>
+#include <QTimer>
+#include <QTreeView>
 #include <QUrl>
 
 #include "frontends/qt/menu_map.h"
@@ -101,7 +105,28 @@ void setUpFileDialog(QFileDialog& dialog, const FileRequest& request) {
   dialog.setNameFilter(nameFilterOf(request));
   // A name typed without extension gets the kind's own.
   dialog.setDefaultSuffix(text(request.defaultExtension));
-  if (!request.initialName.empty()) dialog.selectFile(text(request.initialName));
+  // The previous choice is offered again only where the filter shows it: a firmware image
+  // offered for the libraries would only meet "Don't change file extension !". Its folder is
+  // kept either way.
+  if (!request.initialName.empty()) {
+    if (fitsFilter(request.initialName, request.filterPattern))
+      dialog.selectFile(text(request.initialName));
+    else
+      dialog.setDirectory(QFileInfo(text(request.initialName)).absolutePath());
+  }
+  fitColumnsToContents(dialog);
+}
+
+void fitColumnsToContents(QFileDialog& dialog) {
+  auto* files = dialog.findChild<QFileSystemModel*>();
+  auto* view = dialog.findChild<QTreeView*>("treeView");
+  if (files == nullptr || view == nullptr) return;
+  // Each folder's entries come in the background; once they are in, every column is as wide
+  // as what it shows ("128 KiB", the whole date), not as the last run's settings left it.
+  QObject::connect(files, &QFileSystemModel::directoryLoaded, view, [view] {
+    QTimer::singleShot(0, view,
+                       [view] { view->header()->resizeSections(QHeaderView::ResizeToContents); });
+  });
 }
 
 FileChoice choiceOf(const QString& path, const FileRequest& request) {

@@ -72,7 +72,6 @@ FileDialogRecord::FileDialogRecord(HWND owner, HINSTANCE instance, const FileReq
     : filter_(filterList(request)),
       title_(request.title),
       defaultExtension_(request.defaultExtension) {
-  copyTerminated(request.initialName, name_);
   record_.lStructSize = sizeof(OPENFILENAMEA);
   record_.hwndOwner = owner;
   record_.hInstance = instance;
@@ -84,6 +83,14 @@ FileDialogRecord::FileDialogRecord(HWND owner, HINSTANCE instance, const FileReq
   record_.lpstrTitle = title_.c_str();
   record_.Flags = fileDialogFlags(request);
   record_.lpstrDefExt = defaultExtension_.c_str();
+  // The previous choice is offered again only where the filter shows it; its folder is kept
+  // either way.
+  if (fitsFilter(request.initialName, request.filterPattern)) {
+    copyTerminated(request.initialName, name_);
+  } else if (!request.initialName.empty()) {
+    folder_ = std::filesystem::path(request.initialName).parent_path().string();
+    if (!folder_.empty()) record_.lpstrInitialDir = folder_.c_str();
+  }
 }
 
 FileChoice FileDialogRecord::choice() const {

@@ -76,6 +76,7 @@ class FileDialogRecord {
   std::string filter_;
   std::string title_;
   std::string defaultExtension_;
+  std::string folder_;  // where the dialog starts when the previous name does not fit the kind
   std::array<char, nameSize> name_{};
   OPENFILENAMEA record_{};
 };

@@ -7,11 +7,13 @@
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QFontInfo>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 
 #include "app/program.h"
 #include "frontends/qt/options.h"
@@ -164,6 +166,55 @@ TEST_F(DialogsTest, ChoiceIsTheFullPathWithItsExtensionJudged) {
     EXPECT_EQ(choice.extensionDifferent, c.different) << c.path.toStdString();
   }
   EXPECT_TRUE(std::filesystem::path(qt::choiceOf("rel.usr", request).path).is_absolute());
+}
+
+// The previous choice is offered again only where the kind's filter shows it; otherwise the
+// chooser starts in its folder with no name.
+TEST_F(DialogsTest, FileChooserOffersThePreviousNameOnlyWhereTheFilterShowsIt) {
+  ScratchDir dir;
+  struct Case {
+    const char* previous;
+    const char* offered;
+  };
+  for (const Case& c : {Case{"old.usr", "old.usr"}, Case{"old.BIN", "old.BIN"}, Case{"fw.upg", ""},
+                        Case{"notes", ""}, Case{"a.usr.txt", ""}}) {
+    SCOPED_TRACE(c.previous);
+    FileRequest request = userDataRequest(true);
+    request.initialName = dir.file(c.previous);
+    QFileDialog dialog;
+    qt::setUpFileDialog(dialog, request);
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("fileNameEdit")->text(), c.offered);
+    EXPECT_EQ(std::filesystem::path(dialog.directory().absolutePath().toStdString()),
+              std::filesystem::path(dir.path()));
+  }
+}
+
+// Once a folder's entries are in, no column is narrower than what it shows.
+TEST_F(DialogsTest, FileChooserColumnsFitTheirContents) {
+  ScratchDir dir;
+  writeFile(dir / "firmware-upgrade.upg", Bytes(131072, 1));
+  FileRequest request = userDataRequest(false);
+  request.filterPattern = "*.upg";
+  request.initialName = (dir / "firmware-upgrade.upg").string();
+  QFileDialog dialog;
+  qt::setUpFileDialog(dialog, request);
+  auto* view = dialog.findChild<QTreeView*>("treeView");
+  ASSERT_NE(view, nullptr);
+  const QAbstractItemView* items = view;  // where the contents' widths are public
+  dialog.resize(625, 430);
+  dialog.show();
+  const auto fitted = [&] {
+    if (view->model()->rowCount(view->rootIndex()) == 0) return false;
+    for (int column = 1; column < view->header()->count(); ++column)
+      if (view->header()->sectionSize(column) < items->sizeHintForColumn(column)) return false;
+    return true;
+  };
+  EXPECT_TRUE(runUntil(fitted, 10000));
+  runUntil([] { return false; }, 500);
+  for (int column = 0; column < view->header()->count(); ++column)
+    printf("col %d size %d hint %d w %d\n", column, view->header()->sectionSize(column),
+           items->sizeHintForColumn(column), view->width());
+  dialog.hide();
 }
 
 TEST_F(DialogsTest, RealChooserReturnsTheTypedFileAndCancelReturnsNothing) {

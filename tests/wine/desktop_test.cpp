@@ -150,11 +150,16 @@ TEST(DialogRecordsTest, FileDialogRecordCarriesTheRequest) {
   EXPECT_STREQ(r.lpstrTitle, "Choose file to write into :");
   EXPECT_STREQ(r.lpstrDefExt, "usr");
   EXPECT_EQ(std::string(r.lpstrFilter, 31), win32::filterList(request));
+  // A previous name the filter would not show is not offered; the dialog starts in its folder.
+  request.initialName = "C:\\data\\fw.upg";
+  win32::FileDialogRecord other(owner, GetModuleHandleA(nullptr), request);
+  EXPECT_STREQ(other.record().lpstrFile, "");
+  EXPECT_STREQ(other.record().lpstrInitialDir, "C:\\data");
 }
 
 TEST(DialogRecordsTest, ALongPreviousNameIsCutInsideTheBuffer) {
   FileRequest request = userDataRequest(false);
-  request.initialName = "C:\\" + std::string(400, 'x');
+  request.initialName = "C:\\" + std::string(400, 'x') + ".usr";
   win32::FileDialogRecord dialog(nullptr, nullptr, request);
   EXPECT_EQ(std::string(dialog.record().lpstrFile).size(), 259u);
 }
