@@ -78,13 +78,20 @@ void Program::menuSelect(MenuId menu, int position) {
   state_.dataKind = static_cast<DataKind>(position - firstKindPosition);
 }
 
+void Program::showOwedBoxes() {
+  if (!sessionOperator_.menuOpen()) sessionOperator_.showOwedBoxes();
+}
+
 void Program::character(int code) {
+  showOwedBoxes();
   // Stop runs to its end before the repaint is asked for, so the paint sees step 0.
   if (code == escapeCharacter) command(CMD_STOP);
   desktop_.invalidate(Area::Window, true);
 }
 
 bool Program::command(int number) {
+  // What the last session owes the operator comes before whatever the command does.
+  showOwedBoxes();
   // Whatever the command does to the session, the next idle moment looks at it afresh.
   pump_.wake();
   switch (number) {
@@ -126,7 +133,9 @@ bool Program::command(int number) {
 }
 
 std::optional<TransferStep> Program::stepToPost(bool modalOpen) {
-  return pump_.idle(state_.transferStep, modalOpen);
+  // A verification's comparison may ask whether to go on: that waits for the menus to close.
+  const bool mustHold = sessionOperator_.menuOpen() && stepMayAsk(state_);
+  return pump_.idle(state_.transferStep, modalOpen || mustHold);
 }
 
 StepResult Program::runStep(TransferStep step, bool modalOpen) {

@@ -62,6 +62,15 @@ class Program : private PortMenu {
   // Runs menu command `number`. False for a number that names no command (nothing is done).
   bool command(int number);
 
+  // A menu of the window opened or closed (every one of them has). While one is open the
+  // transfer goes on; a box the session must show waits until the menus have closed and the
+  // front end calls showOwedBoxes(), and a verification holds before comparing a block, which
+  // may have to ask.
+  void menuShown(bool open) { sessionOperator_.setMenuOpen(open); }
+  // Shows the boxes owed since a menu opened; the front end calls it once the menus have
+  // closed, outside their own handling. A command or key shows them first too.
+  void showOwedBoxes();
+
   // The step loop. The front end calls stepToPost when its queue is empty and posts the step
   // it gets; on delivery it calls runStep, and after Waiting waits on portWaitHint() and then
   // calls portReady(). A step delivered while a modal window is open is dropped (Ignored).

@@ -45,6 +45,10 @@ void failTransfer(const Message& message, bool closeFile, SessionState& state, O
 // goes to the device.
 void stopSession(SessionState& state, LinkPort& link, Operator& op);
 
+// The step that comes next may put a question to the operator: a verification's comparison
+// of the block that is due.
+bool stepMayAsk(const SessionState& state);
+
 // How every verification question begins: "Veryfication error : block 897 pos. 5\n...".
 inline constexpr std::string_view verificationQuestion = "Veryfication error : block ";
 

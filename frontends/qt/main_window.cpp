@@ -10,7 +10,9 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QTimer>
 #include <QWindow>
+#include <algorithm>
 
 #include "app/commands.h"
 #include "display/paint.h"
@@ -148,6 +150,23 @@ void MainWindow::installMenus(const MenuTree& menus) {
     if (menuMap_ != nullptr) menuMap_->watch(popup);
     fillMenu(popup, menus.menu(item.popup));
   }
+  for (const auto& [id, popup] : menus_) {
+    connect(popup, &QMenu::aboutToShow, this, [this] { menuCountChanged(+1); });
+    connect(popup, &QMenu::aboutToHide, this, [this] { menuCountChanged(-1); });
+  }
+}
+
+void MainWindow::menuCountChanged(int change) {
+  openMenus_ = std::max(0, openMenus_ + change);
+  if (program_ == nullptr) return;
+  program_->menuShown(openMenus_ > 0);
+  if (openMenus_ > 0) return;
+  // Once the menu's own handling is over (a command it triggers runs first, and shows what is
+  // owed itself), the boxes the session put off while the menu was open.
+  QTimer::singleShot(0, this, [this] {
+    if (program_ != nullptr && openMenus_ == 0 && QApplication::activeModalWidget() == nullptr)
+      program_->showOwedBoxes();
+  });
 }
 
 void MainWindow::fillMenu(QMenu* qmenu, const Menu& model) {

@@ -84,6 +84,8 @@ class MainWindow : public QMainWindow, public Desktop {
   void syncPortTicks();
   // Until the window system has shown the window for the first time (a guard ends the wait).
   void waitUntilPlaced();
+  // A popup opened (+1) or closed (-1).
+  void menuCountChanged(int change);
 
   Dialogs& dialogs_;
   Program* program_ = nullptr;
@@ -94,6 +96,7 @@ class MainWindow : public QMainWindow, public Desktop {
   QAction* choiceShownUnder_ = nullptr;
   MenuMap* menuMap_ = nullptr;  // where the menu items are, for a stage that clicks them
   bool placed_ = false;         // the window system has shown the window once
+  int openMenus_ = 0;           // popups of the menu bar shown now
 };
 
 }  // namespace morva::qt

@@ -1,5 +1,5 @@
 // What the main window sees of a session run through the program's step loop: its lines after
-// it ends, however it ends.
+// it ends, however it ends, and the boxes it must show while a menu is open.
 #include <gtest/gtest.h>
 
 #include "tests/app/program_fixture.h"
@@ -105,6 +105,56 @@ TEST_F(SessionWindowTest, EveryEndOfASessionRepaintsTheBandOfItsLines) {
     ASSERT_FALSE(bandRepaints.empty());
     EXPECT_FALSE(bandRepaints.back()) << "the last repaint of the band came before the end";
   }
+}
+
+// While a menu is open the transfer goes on; a box it must show waits until the menu has
+// closed, and a verification holds before a comparison that could ask whether to go on.
+TEST_F(SessionWindowTest, WithAMenuOpenTheTransferGoesOnAndItsBoxesWait) {
+  // A failure: the session ends while the menu is open, its box comes once it has closed.
+  offerFile("image.upg", 3 * blockSize);
+  nakAt = 2;
+  program->menuSelect(MenuId::Action, firstKindPosition);
+  program->command(CMD_WRITE);
+  program->menuShown(true);
+  runSession();
+  EXPECT_EQ(state().outcome, SessionOutcome::Failed);
+  EXPECT_EQ(commands, 3) << "the blocks before the refused one went on under the menu";
+  EXPECT_TRUE(desktop.op.messages.empty());
+  program->showOwedBoxes();  // still open: nothing yet
+  EXPECT_TRUE(desktop.op.messages.empty());
+  program->menuShown(false);
+  program->showOwedBoxes();
+  EXPECT_EQ(desktop.op.shown(), std::vector<std::string>{"Fail: Acknowledgment error : got NAK"});
+
+  // A box still owed when a command comes is shown before the command acts.
+  forget();
+  nakAt = 0;
+  commands = 0;
+  program->command(CMD_REPEAT);
+  program->menuShown(true);
+  runSession();
+  program->menuShown(false);
+  program->command(CMD_READ);
+  EXPECT_EQ(desktop.events,
+            (std::vector<std::string>{"box Fail", "chooseFile"}));  // the read's chooser after
+
+  // A verification with a difference holds before the comparison until the menu has closed.
+  forget();
+  nakAt = -1;
+  Bytes differing = stored;
+  differing[0] ^= 1;
+  desktop.op.fileChoices.push_back(FileChoice{writeFile(dir.path() / "diff.upg", differing)});
+  desktop.op.answers = {Answer::No};
+  program->command(CMD_VERIFY);
+  program->menuShown(true);
+  runSession();
+  EXPECT_EQ(state().transferStep, TransferStep::AwaitDataFrame);
+  EXPECT_TRUE(desktop.op.messages.empty());
+  program->menuShown(false);
+  runSession();
+  EXPECT_EQ(state().outcome, SessionOutcome::Declined);
+  ASSERT_EQ(desktop.op.messages.size(), 1u);
+  EXPECT_EQ(desktop.op.messages[0].buttons, Buttons::YesNo);
 }
 
 }  // namespace

@@ -189,6 +189,19 @@ desktop_with_device() {
   menu apw
   drive choose "Choose file with data :" "$(winpath "$fw")" 10000
   check "Program > Write to Vk350 opens the file dialog" [ "$drive_rc" = 0 ]
+  # With the Action menu open, the write goes on.
+  local sent
+  if wait_until 30 trace_has "data for block" 20 && menu a; then
+    sent=$(trace_count "data for block")
+    check "  ... goes on while the Action menu is open" \
+      wait_until 10 trace_has "data for block" $((sent + 50))
+    drive menus
+    check "  ... which is still open" [ "$drive_rc" = 0 ]
+    drive escape
+    drive escape
+  else
+    fail "  ... goes on while the Action menu is open" "the write or the menu did not start"
+  fi
   if wait_until 30 trace_has "data for block" 200; then
     take_screenshot "${screenshot:-$work/screenshot-windows.png}"
   fi

@@ -9,6 +9,7 @@
 //   desktop_driver menu KEYS MS              Alt+first key, then the others, each once the
 //                                            menus it opens or closes have done so
 //   desktop_driver escape                    press Esc in the main window
+//   desktop_driver menus                     print how many menus are open; 1 when none
 //   desktop_driver close                     press Alt+F4 in the main window
 //   desktop_driver box CAPTION ok|yes|no MS  wait for the box; print text and owner; answer
 //   desktop_driver choose TITLE PATH MS      wait for the file dialog; choose PATH
@@ -223,6 +224,12 @@ int menuKeys(const std::string& keys, int ms) {
   return 0;
 }
 
+int printOpenMenus() {
+  const int open = openMenus();
+  std::printf("%d\n", open);
+  return open > 0 ? 0 : 1;
+}
+
 int escape() {
   if (foregroundMainWindow() == nullptr) return fail("no main window");
   tap(VK_ESCAPE);
@@ -240,7 +247,7 @@ int closeByKeys() {
 int usage() {
   std::printf(
       "usage: desktop_driver window MS | rect | client | menu KEYS MS | escape | close"
-      " | box CAPTION ok|yes|no MS | choose TITLE PATH MS\n");
+      " | menus | box CAPTION ok|yes|no MS | choose TITLE PATH MS\n");
   return 2;
 }
 
@@ -256,6 +263,7 @@ int main(int argc, char** argv) {
   if (action == "client" && argc == 2) return printRect(true);
   if (action == "menu" && argc == 4) return menuKeys(argv[2], number(3));
   if (action == "escape" && argc == 2) return escape();
+  if (action == "menus" && argc == 2) return printOpenMenus();
   if (action == "close" && argc == 2) return closeByKeys();
   return usage();
 }

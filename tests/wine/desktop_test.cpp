@@ -482,6 +482,8 @@ class DesktopTest : public ::testing::Test {
   std::vector<std::vector<std::uint8_t>> dataFrames;  // what the device stored, in order
   ScratchDir folder;     // of this run's own: another run's tests may share the temporary folder
   int pendingPolls = 1;  // how often each operation of the device answers Pending first
+  // The device refuses the frame it gets as the n-th (once), when set.
+  std::optional<std::size_t> refuseFrame;
 
   void SetUp() override {
     static const bool registered = win32::registerMainWindowClass(GetModuleHandleA(nullptr));
@@ -496,6 +498,10 @@ class DesktopTest : public ::testing::Test {
       }
       if (port.name() != "COM1") return Reply::bytes({});
       if (op.size == identificationSize) return Reply::bytes(deviceIdentification, pendingPolls);
+      if (refuseFrame && dataFrames.size() == *refuseFrame) {
+        refuseFrame.reset();
+        return Reply::bytes({NAK}, pendingPolls);
+      }
       return Reply::bytes({ACK}, pendingPolls);
     };
   }
@@ -795,6 +801,53 @@ TEST_F(DesktopTest, AStepThatArrivesWhileABoxIsUpIsDroppedAndPostedAgainLater) {
   const std::size_t operations = port.operations.size();
   ASSERT_EQ(loopUntil([&] { return port.operations.size() > operations; }), 0);
   EXPECT_TRUE(port.operations[operations].isRead);
+}
+
+BOOL CALLBACK countOpenMenu(HWND window, LPARAM count) {
+  char name[16] = {};
+  GetClassNameA(window, name, sizeof name);
+  if (IsWindowVisible(window) && std::string(name) == "#32768") ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+
+// Open menus show as visible windows of the menu class.
+int openMenus() {
+  int count = 0;
+  EnumWindows(countOpenMenu, reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+// With the Action menu open the write goes on to the frame the device refuses; the failure's
+// box waits until the menu has closed.
+TEST_F(DesktopTest, WithAMenuOpenTheTransferGoesOnAndItsBoxWaitsForTheMenuToClose) {
+  ASSERT_EQ(start(), 0);
+  refuseFrame = 30;
+  dialogs.files.push_back(FileChoice{imageFile("image.upg", 512 * 256), false});
+  send(WM_COMMAND, CMD_WRITE);
+  ASSERT_EQ(program->state().transferStep, TransferStep::AwaitWakeUpSent);
+  int menusAtEnd = 0;
+  std::size_t boxesAtEnd = 1;
+  const auto until = Clock::now() + 30s;
+  // Runs inside the menu's own loop: once the session has ended (or a guard ran out), notes
+  // what stands and closes the menu.
+  timerAction() = [&] {
+    if (program->state().outcome == SessionOutcome::Running && Clock::now() < until) return;
+    menusAtEnd = openMenus();
+    boxesAtEnd = dialogs.shown.size();
+    EndMenu();
+  };
+  const UINT_PTR timer = SetTimer(nullptr, 0, 5, onTimer);
+  SendMessageA(handle(), WM_SYSCOMMAND, SC_KEYMENU, 'a');  // returns once the menu has closed
+  KillTimer(nullptr, timer);
+  timerAction() = nullptr;
+  EXPECT_EQ(program->state().outcome, SessionOutcome::Failed);
+  EXPECT_EQ(dataFrames.size(), 30u);
+  EXPECT_GT(menusAtEnd, 0) << "the menu had closed before the session ended";
+  EXPECT_EQ(boxesAtEnd, 0u) << "a box came over the open menu";
+  drainQueue();
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].message.text, "Transmission error : got NAK");
+  EXPECT_EQ(dialogs.shown[0].owner, handle());
 }
 
 TEST_F(DesktopTest, ExitEndsTheLoopWithStatusZeroAndTheWindowGone) {
