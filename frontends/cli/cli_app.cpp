@@ -166,8 +166,9 @@ struct Run {
 
   int drive() {
     const bool showProgress = !options.quiet && !options.trace;
-    Progress progress(env.err, env.console.errorIsTerminal() && showProgress, title(),
-                      [this] { return env.console.errorColumns(); });
+    Progress progress(
+        env.err, env.console.errorIsTerminal() && showProgress, title(),
+        [this] { return env.console.errorColumns(); }, env.console.errorTakesEscapes());
     op.setBeforeMessage([&] { progress.clear(); });
     op.setOnBlock([&](unsigned done, unsigned total) {
       if (showProgress) progress.update(static_cast<int>(done), static_cast<int>(total));
