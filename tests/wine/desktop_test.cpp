@@ -316,6 +316,39 @@ TEST(GdiCanvasTest, PictureIsStretchedOverTheWholeTarget) {
   EXPECT_EQ(bare.pixel(10, 10), white);
 }
 
+// A picture shrunk into a smaller window keeps its colours: red and blue stripes one pixel
+// wide, stretched to half their width, come out as their blend (Windows) or one of the two
+// (Wine), never merged into the black of the default stretch mode.
+TEST(GdiCanvasTest, AShrunkPictureKeepsItsColours) {
+  Surface stripes(8, 8, red);
+  for (int x = 1; x < 8; x += 2) {
+    RECT column{x, 0, x + 1, 8};
+    HBRUSH blue = CreateSolidBrush(RGB(0, 0, 200));
+    FillRect(stripes.dc(), &column, blue);
+    DeleteObject(blue);
+  }
+  HDC screen = GetDC(nullptr);
+  HBITMAP picture = CreateCompatibleBitmap(screen, 8, 8);
+  ReleaseDC(nullptr, screen);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ previous = SelectObject(dc, picture);
+  BitBlt(dc, 0, 0, 8, 8, stripes.dc(), 0, 0, SRCCOPY);
+  SelectObject(dc, previous);
+  DeleteDC(dc);
+
+  Surface surface(4, 4, white);
+  {
+    win32::GdiCanvas canvas(surface.dc(), picture, plainResolver);
+    canvas.drawImage({0, 0, 4, 4});
+  }
+  DeleteObject(picture);
+  for (int x = 0; x < 4; ++x) {
+    const COLORREF pixel = surface.pixel(x, 2);
+    EXPECT_GE(GetRValue(pixel) + GetBValue(pixel), 180) << x;
+  }
+  EXPECT_EQ(GetStretchBltMode(surface.dc()), BLACKONWHITE);  // the context's own mode is back
+}
+
 TEST(GdiCanvasTest, TextIsDrawnInItsColourWithoutABox) {
   Surface surface(300, 60, red);
   HGDIOBJ ownFont = GetCurrentObject(surface.dc(), OBJ_FONT);
