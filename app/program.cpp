@@ -132,14 +132,18 @@ bool Program::command(int number) {
   return false;
 }
 
-std::optional<TransferStep> Program::stepToPost(bool modalOpen) {
+bool Program::heldByMenu() const {
   // A verification's comparison may ask whether to go on: that waits for the menus to close.
-  const bool mustHold = sessionOperator_.menuOpen() && stepMayAsk(state_);
-  return pump_.idle(state_.transferStep, modalOpen || mustHold);
+  return sessionOperator_.menuOpen() && stepMayAsk(state_);
+}
+
+std::optional<TransferStep> Program::stepToPost(bool modalOpen) {
+  return pump_.idle(state_.transferStep, modalOpen || heldByMenu());
 }
 
 StepResult Program::runStep(TransferStep step, bool modalOpen) {
-  if (!pump_.deliver(modalOpen)) return StepResult::Ignored;
+  // A step posted before a menu opened is dropped like one that meets a box.
+  if (!pump_.deliver(modalOpen || heldByMenu())) return StepResult::Ignored;
   const StepResult result = performTransferStep(step, state_, link_, sessionOperator_);
   if (result == StepResult::Waiting) pump_.wait();
   return result;

@@ -90,6 +90,7 @@ class Program : private PortMenu {
  private:
   void setPortTick(int portIndex, bool ticked) override;
 
+  bool heldByMenu() const;
   void showHelp();
   void startTransfer(Direction direction);
   void repeat();
