@@ -83,14 +83,12 @@ idle_lines() {
   local x y width height
   drive client
   read -r x y width height <<<"$drove"
-  [ "$drive_rc" = 0 ] && [ -n "$height" ] && /usr/bin/import -window root "$work/lines.png" &&
-    lines_area="$((width / 2))x${height}+${x}+${y}" &&
-    /usr/bin/convert "$work/lines.png" -crop "$lines_area" +repage "$work/lines-idle.png"
+  [ "$drive_rc" = 0 ] && [ -n "$height" ] && /usr/bin/import -window root "$work/lines-idle.png" &&
+    lines_area="$((width / 2))x${height}+${x}+${y}"
 }
-lines_gone() {
-  [ -n "$lines_area" ] && /usr/bin/import -window root "$work/lines.png" &&
-    /usr/bin/convert "$work/lines.png" -crop "$lines_area" +repage "$work/lines-now.png" &&
-    /usr/bin/compare -metric AE "$work/lines-idle.png" "$work/lines-now.png" null: 2>/dev/null
+lines_gone() {  # compare reads the screen from the X server itself
+  [ -n "$lines_area" ] && timeout -k 5 20 /usr/bin/compare -metric AE -extract "$lines_area" \
+    "$work/lines-idle.png" x:root null: 2>/dev/null
 }
 
 # Wine draws the windows' frames and captions itself only inside a desktop of its own; Xvfb has
