@@ -280,18 +280,22 @@ constexpr COLORREF white = RGB(255, 255, 255);
 constexpr COLORREF red = RGB(200, 0, 0);
 constexpr COLORREF firmwareColour = RGB(255, 64, 96);
 
-// A 2 by 2 picture, one colour.
-HBITMAP solidPicture(COLORREF colour) {
-  Surface source(2, 2, colour);
+// A screen bitmap holding what `source` (of `size` pixels square) shows.
+HBITMAP pictureOf(const Surface& source, int size) {
   HDC screen = GetDC(nullptr);
-  HBITMAP picture = CreateCompatibleBitmap(screen, 2, 2);
+  HBITMAP picture = CreateCompatibleBitmap(screen, size, size);
   ReleaseDC(nullptr, screen);
   HDC dc = CreateCompatibleDC(nullptr);
   HGDIOBJ previous = SelectObject(dc, picture);
-  BitBlt(dc, 0, 0, 2, 2, source.dc(), 0, 0, SRCCOPY);
+  BitBlt(dc, 0, 0, size, size, source.dc(), 0, 0, SRCCOPY);
   SelectObject(dc, previous);
   DeleteDC(dc);
   return picture;
+}
+
+// A 2 by 2 picture, one colour.
+HBITMAP solidPicture(COLORREF colour) {
+  return pictureOf(Surface(2, 2, colour), 2);
 }
 
 LOGFONTA plainResolver(const FontSpec& fontSpec) {
@@ -327,15 +331,7 @@ TEST(GdiCanvasTest, AShrunkPictureKeepsItsColours) {
     FillRect(stripes.dc(), &column, blue);
     DeleteObject(blue);
   }
-  HDC screen = GetDC(nullptr);
-  HBITMAP picture = CreateCompatibleBitmap(screen, 8, 8);
-  ReleaseDC(nullptr, screen);
-  HDC dc = CreateCompatibleDC(nullptr);
-  HGDIOBJ previous = SelectObject(dc, picture);
-  BitBlt(dc, 0, 0, 8, 8, stripes.dc(), 0, 0, SRCCOPY);
-  SelectObject(dc, previous);
-  DeleteDC(dc);
-
+  HBITMAP picture = pictureOf(stripes, 8);
   Surface surface(4, 4, white);
   {
     win32::GdiCanvas canvas(surface.dc(), picture, plainResolver);
@@ -403,8 +399,6 @@ std::string typeIntoFileDialog(const std::string& title, const std::string& name
     SetDlgItemTextA(dialog, nameEdit, name.c_str());
   pressButton(dialog, IDOK);
   for (int waited = 0; IsWindow(dialog) && waited < 10000; waited += 20) {
-    char caption[256] = {};
-    GetWindowTextA(dialog, caption, sizeof caption);
     for (HWND box = GetWindow(GetDesktopWindow(), GW_CHILD); box != nullptr;
          box = GetWindow(box, GW_HWNDNEXT)) {
       if (GetWindow(box, GW_OWNER) != dialog || !IsWindowVisible(box)) continue;
