@@ -192,11 +192,10 @@ desktop_with_device() {
   if wait_until 30 trace_has "data for block" 20 && menu a; then
     sent=$(trace_count "data for block")
     check "  ... goes on while the Action menu is open" \
-      wait_until 10 trace_has "data for block" $((sent + 50))
+      wait_until 10 trace_has "data for block" $((sent + 20))
     drive menus
     check "  ... which is still open" [ "$drive_rc" = 0 ]
-    drive escape
-    drive escape
+    drive escape 2  # the popup, then the menu bar
   else
     fail "  ... goes on while the Action menu is open" "the write or the menu did not start"
   fi

@@ -8,7 +8,7 @@
 //   desktop_driver client                    the same for its client area
 //   desktop_driver menu KEYS MS              Alt+first key, then the others, each once the
 //                                            menus it opens or closes have done so
-//   desktop_driver escape                    press Esc in the main window
+//   desktop_driver escape [N]                press Esc in the main window (N times)
 //   desktop_driver menus                     print how many menus are open; 1 when none
 //   desktop_driver close                     press Alt+F4 in the main window
 //   desktop_driver box CAPTION ok|yes|no MS  wait for the box; print text and owner; answer
@@ -230,9 +230,9 @@ int printOpenMenus() {
   return open > 0 ? 0 : 1;
 }
 
-int escape() {
+int escape(int times) {
   if (foregroundMainWindow() == nullptr) return fail("no main window");
-  tap(VK_ESCAPE);
+  for (int i = 0; i < times; ++i) tap(VK_ESCAPE);
   return 0;
 }
 
@@ -246,7 +246,7 @@ int closeByKeys() {
 
 int usage() {
   std::printf(
-      "usage: desktop_driver window MS | rect | client | menu KEYS MS | escape | close"
+      "usage: desktop_driver window MS | rect | client | menu KEYS MS | escape [N] | close"
       " | menus | box CAPTION ok|yes|no MS | choose TITLE PATH MS\n");
   return 2;
 }
@@ -262,7 +262,7 @@ int main(int argc, char** argv) {
   if (action == "rect" && argc == 2) return printRect(false);
   if (action == "client" && argc == 2) return printRect(true);
   if (action == "menu" && argc == 4) return menuKeys(argv[2], number(3));
-  if (action == "escape" && argc == 2) return escape();
+  if (action == "escape" && argc <= 3) return escape(argc == 3 ? number(2) : 1);
   if (action == "menus" && argc == 2) return printOpenMenus();
   if (action == "close" && argc == 2) return closeByKeys();
   return usage();
