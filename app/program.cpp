@@ -4,6 +4,7 @@
 
 #include "app/commands.h"
 #include "app/help.h"
+#include "display/texts.h"
 #include "transfer/version.h"
 
 namespace morva {
@@ -39,7 +40,7 @@ Message helpMissingMessage() {
 }
 
 Program::Program(Desktop& desktop, SerialPort& port, PortLister& lister, ProgramOptions options)
-    : desktop_(desktop), lister_(lister), options_(std::move(options)) {
+    : desktop_(desktop), sessionOperator_(desktop), lister_(lister), options_(std::move(options)) {
   link_.port = &port;
   state_.files = options_.files;
 }
@@ -53,7 +54,11 @@ int Program::start() {
     desktop_.showMessage(noPortMessage());
     return exitNoPort;
   }
-  menus_ = buildMenuTree(link_.portNameTable);
+  std::vector<std::string> labels = link_.portNameTable;
+  for (std::string& label : labels)
+    if (!options_.simulatedPort.empty() && label == options_.simulatedPort)
+      label = simulatedPortLabel(label);
+  menus_ = buildMenuTree(labels);
   displayFont_ = FontSpec{};
   desktop_.installMenus(menus_);
   // The window is up before the search, which blocks the program while it probes; its
@@ -75,13 +80,20 @@ void Program::menuSelect(MenuId menu, int position) {
   state_.dataKind = static_cast<DataKind>(position - firstKindPosition);
 }
 
+void Program::showOwedBoxes() {
+  if (!sessionOperator_.menuOpen()) sessionOperator_.showOwedBoxes();
+}
+
 void Program::character(int code) {
+  showOwedBoxes();
   // Stop runs to its end before the repaint is asked for, so the paint sees step 0.
   if (code == escapeCharacter) command(CMD_STOP);
   desktop_.invalidate(Area::Window, true);
 }
 
 bool Program::command(int number) {
+  // What the last session owes the operator comes before whatever the command does.
+  showOwedBoxes();
   // Whatever the command does to the session, the next idle moment looks at it afresh.
   pump_.wake();
   switch (number) {
@@ -140,13 +152,19 @@ void Program::portsChanged() {
   desktop_.installMenus(menus_);
 }
 
+bool Program::heldByMenu() const {
+  // A verification's comparison may ask whether to go on: that waits for the menus to close.
+  return sessionOperator_.menuOpen() && stepMayAsk(state_);
+}
+
 std::optional<TransferStep> Program::stepToPost(bool modalOpen) {
-  return pump_.idle(state_.transferStep, modalOpen);
+  return pump_.idle(state_.transferStep, modalOpen || heldByMenu());
 }
 
 StepResult Program::runStep(TransferStep step, bool modalOpen) {
-  if (!pump_.deliver(modalOpen)) return StepResult::Ignored;
-  const StepResult result = performTransferStep(step, state_, link_, desktop_);
+  // A step posted before a menu opened is dropped like one that meets a box.
+  if (!pump_.deliver(modalOpen || heldByMenu())) return StepResult::Ignored;
+  const StepResult result = performTransferStep(step, state_, link_, sessionOperator_);
   if (result == StepResult::Waiting) pump_.wait();
   return result;
 }
@@ -179,7 +197,7 @@ void Program::startTransfer(Direction direction) {
   state_.direction = direction;
   endRunningSession();
   if (reopenOrDetect(link_, desktop_, *this, options_.now) == PortReadiness::NoPort) return;
-  startSession(state_, link_, desktop_);
+  startSession(state_, link_, sessionOperator_);
   // A port was ready: Repeat has something to repeat, even if the file chooser was cancelled.
   enableRepeat();
 }
@@ -188,14 +206,14 @@ void Program::repeat() {
   endRunningSession();
   state_.repeatRequested = true;
   if (reopenOrDetect(link_, desktop_, *this, options_.now) == PortReadiness::Ready)
-    startSession(state_, link_, desktop_);
+    startSession(state_, link_, sessionOperator_);
   state_.repeatRequested = false;
 }
 
 void Program::stop() {
   // Nothing goes to the device; the data file stays open until the next session reopens its
   // stream, so the blocks already read are kept.
-  stopSession(state_, link_, desktop_);
+  stopSession(state_, link_, sessionOperator_);
 }
 
 void Program::endRunningSession() {

@@ -10,6 +10,7 @@
 
 #include "app/desktop.h"
 #include "app/menu.h"
+#include "app/session_operator.h"
 #include "app/step_pump.h"
 #include "display/canvas.h"
 #include "link/link.h"
@@ -27,6 +28,7 @@ inline constexpr int exitNoPort = -1;
 
 struct ProgramOptions {
   std::vector<std::string> extraPorts;  // ports the lister cannot see (--port, the simulator)
+  std::string simulatedPort;            // the simulated device's port, named so in the Port menu
   std::filesystem::path executableDir;  // the manual is looked up from here
   TimeSource now = Clock::now;          // the clock of the device search
   FileService* files = nullptr;         // the data files' OS service; the caller keeps it
@@ -64,6 +66,15 @@ class Program : private PortMenu {
   // stays selected, and ticked if it was, and Repeat keeps its state.
   void portsChanged();
 
+  // A menu of the window opened or closed (every one of them has). While one is open the
+  // transfer goes on; a box the session must show waits until the menus have closed and the
+  // front end calls showOwedBoxes(), and a verification holds before comparing a block, which
+  // may have to ask.
+  void menuShown(bool open) { sessionOperator_.setMenuOpen(open); }
+  // Shows the boxes owed since a menu opened; the front end calls it once the menus have
+  // closed, outside their own handling. A command or key shows them first too.
+  void showOwedBoxes();
+
   // The step loop. The front end calls stepToPost when its queue is empty and posts the step
   // it gets; on delivery it calls runStep, and after Waiting waits on portWaitHint() and then
   // calls portReady(). A step delivered while a modal window is open is dropped (Ignored).
@@ -83,6 +94,7 @@ class Program : private PortMenu {
  private:
   void setPortTick(int portIndex, bool ticked) override;
 
+  bool heldByMenu() const;
   void showHelp();
   void startTransfer(Direction direction);
   void repeat();
@@ -94,6 +106,7 @@ class Program : private PortMenu {
   void enableRepeat();
 
   Desktop& desktop_;
+  SessionOperator sessionOperator_;  // what the sessions are given in place of the desktop
   PortLister& lister_;
   ProgramOptions options_;
   SessionState state_;

@@ -58,8 +58,10 @@ std::string blockLine(std::uint16_t currentBlock, std::uint16_t blocksLeft,
                       std::uint16_t firstBlock) {
   const std::int32_t current = currentBlock;
   const std::int32_t first = firstBlock;
-  const std::int32_t index = current - first + 1;
   const std::int32_t total = current + std::int32_t{blocksLeft} - first;
+  // Once every block is counted the session still waits for the line to stay quiet: the line
+  // then shows the last block, never one past the total.
+  const std::int32_t index = blocksLeft == 0 ? total : current - first + 1;
   return "Block " + std::to_string(index) + " z " + std::to_string(total);
 }
 
@@ -70,6 +72,13 @@ std::string statusLine(TransferStep step) {
   line += std::to_string(stepNumber(step));
   line += ')';
   return line;
+}
+
+std::string simulatedPortLabel(std::string_view path) {
+  std::string label = "Simulated Vk350 (";
+  label += path;
+  label += ')';
+  return label;
 }
 
 }  // namespace morva

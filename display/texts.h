@@ -24,10 +24,14 @@ std::string firmwareLine(std::string_view firmwareVersion, std::string_view seco
 // "Write to Vk350 : program"; empty when either value is outside its enumeration.
 std::string sessionLine(Direction direction, DataKind kind);
 // "Block i z N": i = current - first + 1 and N = current + left - first, in signed 32-bit so
-// that no 16-bit wrap-around can show.
+// that no 16-bit wrap-around can show. With no block left, i is N: it never passes the total.
 std::string blockLine(std::uint16_t currentBlock, std::uint16_t blocksLeft,
                       std::uint16_t firstBlock);
 // The step's word followed directly by "(step)"; empty at step 0. Step 9 reads "(9)".
 std::string statusLine(TransferStep step);
+
+// How the port menu and the port list name the simulated device's port, which would otherwise
+// look like any pseudo-terminal: "Simulated Vk350 (/dev/pts/3)".
+std::string simulatedPortLabel(std::string_view path);
 
 }  // namespace morva

@@ -19,6 +19,8 @@ class Console {
   // The width of the terminal the errors go to, asked afresh each time (it may be resized);
   // 0 when it is not known.
   virtual int errorColumns() const { return 0; }
+  // Whether the terminal the errors go to takes escape codes (erase to the end of the line).
+  virtual bool errorTakesEscapes() const { return true; }
 };
 
 }  // namespace morva

@@ -136,9 +136,9 @@ dd if="$before" of="$held_libs" bs=256 skip=512 count=384 status=none
 # The device holds back the data frame of block 600 (the libraries' verification, stopped with
 # Esc) and of block 1000 (the user data's read, stopped from the menu) until SIGUSR1: those
 # sessions are under way when the stop comes, however fast or slow the machine. The PC waits
-# half a minute for a frame that has not begun.
+# half a minute for a frame that has not begun. It refuses the command of block 1010 once.
 "$sim" --link "$work/vk350" --memory "$memory" --trace --fault hold@data:600/once \
-  --fault hold@data:1000/once >"$work/sim-out.txt" 2>"$trace" &
+  --fault hold@data:1000/once --fault nak@command:1010/once >"$work/sim-out.txt" 2>"$trace" &
 sim_pid=$!
 sim_ready() { case "$(readlink "$work/vk350")" in /dev/pts/*) return 0 ;; esac; return 1; }
 wait_until 30 sim_ready || cannot_run "vk350-sim did not start: $(cat "$trace")"
@@ -190,18 +190,19 @@ popup_shown_since() {
   [ -n "$id" ] && viewable "$id"
 }
 viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
-# The latest place the program gave for the menu item TEXT, as "WINDOW X Y WIDTH HEIGHT" in
-# `line`, once that window is on the screen.
+# The latest place the program gave for the menu item (or, with box-button, the box's button)
+# TEXT, as "WINDOW X Y WIDTH HEIGHT" in `line`, once that window is on the screen.
 line=""
 item_shown() {
-  line=$(awk -v text="$1" '$1 == "menu-item" {t = $0; for (i = 0; i < 6; ++i) sub(/^[^ ]+ /, "", t)
+  line=$(awk -v text="$1" -v kind="${2:-menu-item}" '$1 == kind {t = $0
+    for (i = 0; i < 6; ++i) sub(/^[^ ]+ /, "", t)
     if (t == text) last = $2 " " $3 " " $4 " " $5 " " $6} END {print last}' \
     "$work/morva-out.txt")
   [ -n "$line" ] && viewable "${line%% *}"
 }
-# click TEXT: a mouse click in the middle of the shown menu item TEXT.
+# click TEXT [box-button]: a mouse click in the middle of the shown menu item (or button) TEXT.
 click() {
-  wait_until 20 item_shown "$1" || return 1
+  wait_until 20 item_shown "$@" || return 1
   local id x y w h ox oy
   read -r id x y w h <<<"$line"
   read -r ox oy < <(xwininfo -id "$id" | awk '/Absolute upper-left X/ {x = $4}
@@ -242,6 +243,24 @@ started_ok() {
 check "morva opens its main window, framed by the window manager, and finds the Vk350" started_ok
 shot 01-started
 
+# The window's lines: its left half below the menu bar, where the session, block and status
+# lines are drawn, must look again as it did before any session once a session has ended.
+# (The firmware line, at the top right, changes with the first identification.)
+lines_area=""
+idle_lines() {
+  local bar
+  bar=$(awk '$1 == "menu-item" && $7 == "Action" {print $4 + $6; exit}' "$work/morva-out.txt")
+  [ -n "$bar" ] && grab "$main_window" "$work/lines-idle.png" || return 1
+  lines_area=$(/usr/bin/identify -format "%[fx:int(w/2)]x%[fx:h-$bar-4]+0+$((bar + 4))" \
+    "$work/lines-idle.png")
+}
+idle_lines || echo "     (the window's lines before any session could not be taken)"
+lines_gone() {  # compare reads the window from the X server itself
+  [ -n "$lines_area" ] && xwininfo -id "$main_window" >/dev/null 2>&1 &&
+    timeout -k 5 20 /usr/bin/compare -metric AE -extract "$lines_area" "$work/lines-idle.png" \
+      "x:$main_window" null: 2>/dev/null
+}
+
 # The one case for the mouse: Action, Program, Write to Vk350.
 write_with_mouse() {
   click Action && click Program && wait_until 20 item_shown "Write to Vk350" || return 1
@@ -251,6 +270,8 @@ write_with_mouse() {
   choose_file "Choose file with data :" "$firmware" && wait_until 60 written_through 511
 }
 check "Action > Program > Write to Vk350 with the mouse writes the whole file" write_with_mouse
+after $? "  ... and once it has ended, its session and block lines are gone" \
+  wait_until 10 lines_gone
 
 # Esc while the device holds block 600 of a verification started from the keyboard.
 verify_then_escape() {
@@ -281,6 +302,8 @@ read_with_keys() {
 }
 check "Scanner libraries > Read from Vk350 from the keyboard reads the device's libraries" \
   read_with_keys
+after $? "  ... and once it has ended, its session and block lines are gone" \
+  wait_until 10 lines_gone
 
 # Action > Stop while the device holds block 1000 of a read.
 read_then_stop() {
@@ -294,6 +317,15 @@ if [ "$stopped" = 0 ]; then
   kill -USR1 "$sim_pid"
   wait_until 20 released 2
 fi
+
+# The device refuses the command of block 1010, which only this read reaches: the session
+# fails, and its box is answered.
+read_fails() {
+  menu a u r && choose_file "Choose file to write into :" "$work/user-failed.usr" &&
+    wait_window Fail && xdotool key Return && wait_until 20 gone Fail
+}
+check "User data > Read from Vk350 fails at block 1010; Return closes the Fail box" read_fails
+after $? "  ... and its session and block lines are gone" wait_until 10 lines_gone
 
 # The font chooser: a bigger size typed into its Size field (Alt+S); the window's text grows.
 font_ok() {
@@ -340,6 +372,48 @@ saved_ok() {
     same_bytes "$held_libs" "$memory" 98304 $((512 * 256))
 }
 check "the device's memory holds the program written from the menus, the rest as it was" saved_ok
+
+# --- a start without the device -----------------------------------------------------------------
+# Given only a port that does not exist, the start-up search ends in its box, with details.
+HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/runtime" \
+  QT_QPA_PLATFORM=xcb MORVA_MENU_MAP=1 \
+  "$morva" --port "$work/no-port" >>"$work/morva-out.txt" 2>>"$work/morva-err.txt" </dev/null &
+gui_pid=$!
+box_window="" main_window=""
+# The centres of two windows, frames included, as "X Y" each.
+centre() {
+  xwininfo -id "$1" | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4}
+    /Width:/ {w = $2} /Height:/ {h = $2} END {print x + w / 2, y + h / 2}'
+}
+lonely_start() {
+  wait_window "A problem :" && box_window=$found && window_named "$title" && main_window=$found
+}
+# The box stands over the middle of the window: its centre within a few pixels of the window's
+# across, and within a caption's height of it up and down.
+box_centred() {
+  local bx by mx my
+  read -r bx by < <(centre "$box_window")
+  read -r mx my < <(centre "$main_window")
+  awk -v bx="$bx" -v by="$by" -v mx="$mx" -v my="$my" \
+    'BEGIN {dx = bx - mx; dy = by - my; exit !(dx * dx <= 64 && dy * dy <= 1024)}'
+}
+centred_at_start() { lonely_start && box_centred; }
+check "without the device, the start-up search's box shows over the middle of the window" \
+  centred_at_start
+shot 08-not-found
+details_then_return() {
+  click "Show Details..." box-button && wait_until 20 item_shown "Hide Details..." box-button ||
+    return 1
+  shot 09-details
+  xdotool key Return && wait_until 5 gone "A problem :"
+}
+after $? "  ... Show Details with the mouse, then Return closes the box" details_then_return
+# A box that stayed up would take the keys meant for the menus.
+! window_named "A problem :" || xdotool key Escape
+menu a e
+exit_status "$gui_pid"
+[ -z "$gone" ] || gui_pid=""
+check "  ... and Action > Exit ends that run with status 0" [ "$status" = 0 ]
 
 elapsed=$((($(date +%s%N) - started) / 100000000))
 echo "gui stage took $((elapsed / 10)).$((elapsed % 10)) s; screenshots and logs in $work"

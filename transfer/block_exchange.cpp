@@ -205,6 +205,11 @@ StepResult dataFrameReceived(SessionState& state, LinkPort& link, Operator& op) 
   return StepResult::Advanced;
 }
 
+bool stepMayAsk(const SessionState& state) {
+  return state.direction == Direction::Verify &&
+         state.transferStep == TransferStep::AwaitDataFrame && !state.quietCheckPending;
+}
+
 StepResult blockCompleted(SessionState& state, LinkPort& link, Operator& op) {
   ++state.currentBlock;
   --state.blocksLeft;

@@ -50,6 +50,10 @@ void failTransfer(const Failure& failure, bool closeFile, SessionState& state, O
 // goes to the device.
 void stopSession(SessionState& state, LinkPort& link, Operator& op);
 
+// The step that comes next may put a question to the operator: a verification's comparison
+// of the block that is due.
+bool stepMayAsk(const SessionState& state);
+
 // How every verification question begins: "Veryfication error : block 897 pos. 5\n...".
 inline constexpr std::string_view verificationQuestion = "Veryfication error : block ";
 
@@ -63,5 +67,8 @@ bool closeDataFile(SessionState& state);
 // The extension rule of the file chooser's answer: the text after the last dot of the file
 // name (empty when there is none) compared with the default without regard to case.
 bool extensionDiffers(const std::string& path, const std::string& defaultExtension);
+// Whether the file chooser's one filter ("*.usr;*.bin") shows the file at `path`: its extension
+// is one of the patterns', without regard to case.
+bool fitsFilter(const std::string& path, const std::string& filterPattern);
 
 }  // namespace morva

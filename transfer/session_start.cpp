@@ -162,6 +162,20 @@ bool extensionDiffers(const std::string& path, const std::string& defaultExtensi
   return !equalsIgnoringCase(fileExtension(path), defaultExtension);
 }
 
+bool fitsFilter(const std::string& path, const std::string& filterPattern) {
+  const std::string extension = fileExtension(path);
+  std::string_view patterns = filterPattern;
+  while (!patterns.empty()) {
+    const std::size_t end = std::min(patterns.find(';'), patterns.size());
+    std::string_view pattern = patterns.substr(0, end);
+    patterns.remove_prefix(std::min(end + 1, patterns.size()));
+    if (pattern.starts_with("*.") && !extension.empty() &&
+        equalsIgnoringCase(extension, pattern.substr(2)))
+      return true;
+  }
+  return false;
+}
+
 StartResult startSession(SessionState& state, LinkPort& link, Operator& op) {
   resetSession(state, op);
   if (!link.portOpen()) {

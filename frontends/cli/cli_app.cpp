@@ -80,12 +80,16 @@ struct Run {
   }
 
   int ports() {
-    buildPortList(link, state, env.lister, namedPorts());
+    const std::vector<std::string> named = namedPorts();
+    buildPortList(link, state, env.lister, named);
     if (link.portNameTable.empty()) {
       show(noPortMessage());
       return exitNoDevice;
     }
-    for (const auto& name : link.portNameTable) env.out << name << '\n';
+    // The simulator's port, named last, is named as such, as in the desktop program's menu.
+    const std::string simulated = options.simulate ? named.back() : std::string();
+    for (const auto& name : link.portNameTable)
+      env.out << (name == simulated ? simulatedPortLabel(name) : name) << '\n';
     return exitComplete;
   }
 
@@ -290,8 +294,9 @@ struct Run {
 
   int drive() {
     const bool showProgress = !options.quiet && !options.trace;
-    Progress progress(env.err, env.console.errorIsTerminal() && showProgress, title(),
-                      [this] { return env.console.errorColumns(); });
+    Progress progress(
+        env.err, env.console.errorIsTerminal() && showProgress, title(),
+        [this] { return env.console.errorColumns(); }, env.console.errorTakesEscapes());
     op.setBeforeMessage([&] { progress.clear(); });
     op.setOnBlock([&](unsigned done, unsigned total) {
       if (showProgress) progress.update(static_cast<int>(done), static_cast<int>(total));

@@ -1,5 +1,6 @@
 #include "frontends/cli/progress.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace morva::cli {
@@ -48,8 +49,12 @@ std::string fittedProgress(const std::string& title, const ProgressFigures& f, i
 }
 
 Progress::Progress(std::ostream& out, bool terminal, std::string title,
-                   std::function<int()> columns)
-    : out_(out), terminal_(terminal), title_(std::move(title)), columns_(std::move(columns)) {}
+                   std::function<int()> columns, bool escapes)
+    : out_(out),
+      terminal_(terminal),
+      title_(std::move(title)),
+      columns_(std::move(columns)),
+      escapes_(escapes) {}
 
 void Progress::start() {
   if (started_) return;
@@ -64,27 +69,48 @@ double Progress::elapsed() const {
 }
 
 void Progress::update(int done, int total) {
-  ProgressFigures f{done, total, elapsed()};
+  given_ = done;
+  givenTotal_ = total;
   if (terminal_) {
     auto now = std::chrono::steady_clock::now();
     // Redrawing more often than the eye can follow only costs the terminal time.
     if (now - lastDraw_ < std::chrono::milliseconds(100) && done != total) return;
     lastDraw_ = now;
-    // Measured at every redraw: the terminal may have been resized meanwhile.
-    out_ << '\r' << fittedProgress(title_, f, columns_()) << "\x1b[K" << std::flush;
-    lineOpen_ = true;
+    draw(done, total);
     return;
   }
   int tenth = total > 0 ? done * 10 / total : 0;
   if (tenth == lastTenth_) return;
   lastTenth_ = tenth;
-  out_ << title_ << "  " << progressLine(f) << '\n' << std::flush;
+  draw(done, total);
+}
+
+void Progress::draw(int done, int total) {
+  shown_ = done;
+  const ProgressFigures f{done, total, elapsed()};
+  if (!terminal_) {
+    out_ << title_ << "  " << progressLine(f) << '\n' << std::flush;
+    return;
+  }
+  // Measured at every redraw: the terminal may have been resized meanwhile.
+  const std::string line = fittedProgress(title_, f, columns_());
+  out_ << '\r' << line;
+  if (escapes_)
+    out_ << "\x1b[K";  // erases what a longer line left
+  else if (line.size() < drawnWidth_)
+    out_ << std::string(drawnWidth_ - line.size(), ' ');
+  out_ << std::flush;
+  drawnWidth_ = std::max(drawnWidth_, line.size());
+  lineOpen_ = true;
 }
 
 void Progress::clear() {
+  // A failure comes between two redraws: the count above its message is the last one.
+  if (given_ >= 0 && given_ != shown_) draw(given_, givenTotal_);
   if (!lineOpen_) return;
   out_ << '\n' << std::flush;
   lineOpen_ = false;
+  drawnWidth_ = 0;
 }
 
 void Progress::finish(int done, int total) {

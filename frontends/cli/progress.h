@@ -26,27 +26,34 @@ std::string fittedProgress(const std::string& title, const ProgressFigures& f, i
 
 class Progress {
  public:
-  // `columns` tells the terminal's width at each redraw (0: unknown).
+  // `columns` tells the terminal's width at each redraw (0: unknown). A terminal that does not
+  // take escape codes (`escapes` false) has the rest of a shorter redraw blanked with spaces.
   Progress(
       std::ostream& out, bool terminal, std::string title,
-      std::function<int()> columns = [] { return 0; });
+      std::function<int()> columns = [] { return 0; }, bool escapes = true);
   // Starts the clock.
   void start();
   void update(int done, int total);
-  // Leaves the line as it stands, ready for a message below it.
+  // Brings the line up to the last count it was given (a redraw may have been skipped), then
+  // leaves it, ready for a message below it.
   void clear();
   void finish(int done, int total);
 
  private:
   double elapsed() const;
+  void draw(int done, int total);
 
   std::ostream& out_;
   bool terminal_;
   std::string title_;
   std::function<int()> columns_;
+  bool escapes_;
   bool started_ = false;
   bool lineOpen_ = false;
   int lastTenth_ = -1;
+  int given_ = -1, givenTotal_ = 0;  // the last count update() was given
+  int shown_ = -1;                   // the count the output shows
+  std::size_t drawnWidth_ = 0;       // the characters of the line on the terminal
   std::chrono::steady_clock::time_point begin_;
   std::chrono::steady_clock::time_point lastDraw_;
 };

@@ -3,10 +3,19 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
 #include <QFontDialog>
+#include <QFontInfo>
+#include <QHeaderView>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QTimer>
+#include <QTreeView>
 #include <QUrl>
 
+#include "frontends/qt/menu_map.h"
 #include "frontends/qt/qt_canvas.h"
 #include "transfer/engine.h"
 
@@ -32,6 +41,24 @@ QString text(const std::string& s) {
   return QString::fromStdString(s);
 }
 
+bool sameDrawnFont(const QFont& a, const QFont& b) {
+  const QFontInfo x(a), y(b);
+  return x.family() == y.family() && x.pointSize() == y.pointSize() &&
+         x.pixelSize() == y.pixelSize() && x.weight() == y.weight() && x.italic() == y.italic();
+}
+
+// The details are for reading: their button and text never take the keyboard. A focused push
+// button of a dialog is its default, so Enter and Space would toggle the details instead of
+// answering the box once its button had been pressed.
+void keepKeysOnTheButtons(QMessageBox& box) {
+  for (QPushButton* button : box.findChildren<QPushButton*>()) {
+    if (box.standardButton(button) != QMessageBox::NoButton) continue;
+    button->setAutoDefault(false);
+    button->setFocusPolicy(Qt::NoFocus);
+  }
+  for (QTextEdit* details : box.findChildren<QTextEdit*>()) details->setFocusPolicy(Qt::NoFocus);
+}
+
 }  // namespace
 
 std::unique_ptr<QMessageBox> makeMessageBox(const Message& message, QWidget* owner) {
@@ -48,7 +75,10 @@ std::unique_ptr<QMessageBox> makeMessageBox(const Message& message, QWidget* own
     box->setStandardButtons(QMessageBox::Ok);
     box->setDefaultButton(QMessageBox::Ok);
   }
-  if (!message.detail.empty()) box->setDetailedText(text(message.detail));
+  if (!message.detail.empty()) {
+    box->setDetailedText(text(message.detail));
+    keepKeysOnTheButtons(*box);
+  }
   return box;
 }
 
@@ -76,7 +106,28 @@ void setUpFileDialog(QFileDialog& dialog, const FileRequest& request) {
   dialog.setNameFilter(nameFilterOf(request));
   // A name typed without extension gets the kind's own.
   dialog.setDefaultSuffix(text(request.defaultExtension));
-  if (!request.initialName.empty()) dialog.selectFile(text(request.initialName));
+  // The previous choice is offered again only where the filter shows it: a firmware image
+  // offered for the libraries would only meet "Don't change file extension !". Its folder is
+  // kept either way.
+  if (!request.initialName.empty()) {
+    if (fitsFilter(request.initialName, request.filterPattern))
+      dialog.selectFile(text(request.initialName));
+    else
+      dialog.setDirectory(QFileInfo(text(request.initialName)).absolutePath());
+  }
+  fitColumnsToContents(dialog);
+}
+
+void fitColumnsToContents(QFileDialog& dialog) {
+  auto* files = dialog.findChild<QFileSystemModel*>();
+  auto* view = dialog.findChild<QTreeView*>("treeView");
+  if (files == nullptr || view == nullptr) return;
+  // Each folder's entries come in the background; once they are in, every column is as wide
+  // as what it shows ("128 KiB", the whole date), not as the last run's settings left it.
+  QObject::connect(files, &QFileSystemModel::directoryLoaded, view, [view] {
+    QTimer::singleShot(0, view,
+                       [view] { view->header()->resizeSections(QHeaderView::ResizeToContents); });
+  });
 }
 
 FileChoice choiceOf(const QString& path, const FileRequest& request) {
@@ -91,6 +142,7 @@ FileChoice choiceOf(const QString& path, const FileRequest& request) {
 
 Answer QtDialogs::showMessage(QWidget* owner, const Message& message) {
   auto box = makeMessageBox(message, message.owned ? owner : nullptr);
+  if (MenuMap* map = MenuMap::fromEnvironment(box.get())) map->watch(box.get());
   return answerOf(box->exec(), message.buttons);
 }
 
@@ -102,9 +154,14 @@ std::optional<FileChoice> QtDialogs::chooseFile(QWidget* owner, const FileReques
 }
 
 std::optional<FontSpec> QtDialogs::chooseFont(QWidget* owner, const FontSpec& current) {
-  QFontDialog dialog(qtFont(current), owner);
+  // Given the face asked for ("Fixedsys", which is not there), the chooser would open on one
+  // of its own; it opens on the face the window is drawn with instead.
+  const QFont drawn = drawnFont(current);
+  QFontDialog dialog(drawn, owner);
   dialog.setOption(QFontDialog::DontUseNativeDialog);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  // OK with nothing changed keeps the font as it was, whatever the chooser rounded.
+  if (sameDrawnFont(dialog.selectedFont(), drawn)) return current;
   return fontSpecOf(dialog.selectedFont());
 }
 

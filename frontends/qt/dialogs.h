@@ -45,9 +45,12 @@ Answer answerOf(int standardButton, Buttons buttons);
 // The one filter, shown as its description ("User data (*.usr)") while matching every
 // pattern of the kind ("*.usr *.bin").
 QString nameFilterOf(const FileRequest& request);
-// Title, filter, start name and the direction's checks; the chooser never asks about
-// overwriting, since the session start asks itself.
+// Title, filter, start name (the previous choice where the filter shows it, else its folder)
+// and the direction's checks; the chooser never asks about overwriting, since the session start
+// asks itself.
 void setUpFileDialog(QFileDialog& dialog, const FileRequest& request);
+// Sizes the chooser's columns to their contents whenever a folder's entries have come in.
+void fitColumnsToContents(QFileDialog& dialog);
 FileChoice choiceOf(const QString& path, const FileRequest& request);
 
 }  // namespace morva::qt

@@ -84,7 +84,10 @@ int main(int argc, char** argv) {
   ProgramOptions programOptions;
   programOptions.files = &files;
   programOptions.extraPorts = options.ports;
-  if (simulator) programOptions.extraPorts.push_back(simulator->portPath());
+  if (simulator) {
+    programOptions.extraPorts.push_back(simulator->portPath());
+    programOptions.simulatedPort = simulator->portPath();
+  }
   programOptions.executableDir = QApplication::applicationDirPath().toStdString();
   PosixPortLister lister;
   qt::QtDialogs dialogs;

@@ -1,6 +1,8 @@
 #include "frontends/qt/main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
@@ -8,6 +10,9 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
 
 #include "app/commands.h"
 #include "display/paint.h"
@@ -66,10 +71,12 @@ void ClientArea::paintEvent(QPaintEvent*) {
 MainWindow::MainWindow(Dialogs& dialogs) : dialogs_(dialogs), client_(new ClientArea(this)) {
   initialiseResources();
   setWindowTitle(mainWindowTitle);
-  // Task bars and window switchers pick the larger sizes; the title bar the small ones.
+  // Task bars and window switchers pick the larger sizes; the title bar the small ones. Every
+  // window of the program shows it, the box shown before this one exists too.
   QIcon icon;
   for (const int size : {256, 48, 32, 16})
     icon.addFile(QString(":/morva/icon-%1.png").arg(size), QSize(size, size));
+  QApplication::setWindowIcon(icon);
   setWindowIcon(icon);
   setCentralWidget(client_);
   resize(640, 498);
@@ -84,7 +91,22 @@ void MainWindow::attach(Program& program, std::function<void()> beforeCommand) {
 }
 
 Answer MainWindow::showMessage(const Message& message) {
+  if (message.owned) waitUntilPlaced();
   return dialogs_.showMessage(message.owned ? this : nullptr, message);
+}
+
+void MainWindow::waitUntilPlaced() {
+  // A box is centred over its window where the window system put it. The start-up search's
+  // box comes while the window system is still placing the window just shown: until it has
+  // shown it, the window stands at the screen's corner as far as the box can tell. Only input
+  // waits meanwhile; this is before the first idle moment, so no step can run.
+  if (placed_ || !isVisible() || windowHandle() == nullptr) return;
+  QElapsedTimer guard;
+  guard.start();
+  while (!windowHandle()->isExposed() && guard.elapsed() < 2000)
+    QCoreApplication::processEvents(
+        QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, 50);
+  placed_ = true;
 }
 
 std::optional<FileChoice> MainWindow::chooseFile(const FileRequest& request) {
@@ -128,6 +150,23 @@ void MainWindow::installMenus(const MenuTree& menus) {
     if (menuMap_ != nullptr) menuMap_->watch(popup);
     fillMenu(popup, menus.menu(item.popup));
   }
+  for (const auto& [id, popup] : menus_) {
+    connect(popup, &QMenu::aboutToShow, this, [this] { menuCountChanged(+1); });
+    connect(popup, &QMenu::aboutToHide, this, [this] { menuCountChanged(-1); });
+  }
+}
+
+void MainWindow::menuCountChanged(int change) {
+  openMenus_ = std::max(0, openMenus_ + change);
+  if (program_ == nullptr) return;
+  program_->menuShown(openMenus_ > 0);
+  if (openMenus_ > 0) return;
+  // Once the menu's own handling is over (a command it triggers runs first, and shows what is
+  // owed itself), the boxes the session put off while the menu was open.
+  QTimer::singleShot(0, this, [this] {
+    if (program_ != nullptr && openMenus_ == 0 && QApplication::activeModalWidget() == nullptr)
+      program_->showOwedBoxes();
+  });
 }
 
 void MainWindow::fillMenu(QMenu* qmenu, const Menu& model) {

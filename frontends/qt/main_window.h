@@ -82,6 +82,10 @@ class MainWindow : public QMainWindow, public Desktop {
   void highlighted(MenuId id, QMenu* qmenu, QAction* action);
   void runCommand(int number);
   void syncPortTicks();
+  // Until the window system has shown the window for the first time (a guard ends the wait).
+  void waitUntilPlaced();
+  // A popup opened (+1) or closed (-1).
+  void menuCountChanged(int change);
 
   Dialogs& dialogs_;
   Program* program_ = nullptr;
@@ -91,6 +95,8 @@ class MainWindow : public QMainWindow, public Desktop {
   std::map<int, QAction*> commands_;
   QAction* choiceShownUnder_ = nullptr;
   MenuMap* menuMap_ = nullptr;  // where the menu items are, for a stage that clicks them
+  bool placed_ = false;         // the window system has shown the window once
+  int openMenus_ = 0;           // popups of the menu bar shown now
 };
 
 }  // namespace morva::qt

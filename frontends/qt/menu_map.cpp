@@ -1,9 +1,11 @@
 #include "frontends/qt/menu_map.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPointer>
 #include <QWindow>
 #include <iostream>
@@ -27,6 +29,19 @@ void print(Items* items, QWidget* window) {
   std::cout << std::flush;
 }
 
+void printButtons(QMessageBox* box) {
+  const QWindow* native = box->windowHandle();
+  if (native == nullptr) return;
+  for (QAbstractButton* button : box->findChildren<QAbstractButton*>()) {
+    if (!button->isVisible()) continue;
+    const QPoint at = button->mapTo(box, QPoint(0, 0));
+    std::cout << "box-button " << native->winId() << ' ' << at.x() << ' ' << at.y() << ' '
+              << button->width() << ' ' << button->height() << ' '
+              << QString(button->text()).remove('&').toStdString() << '\n';
+  }
+  std::cout << std::flush;
+}
+
 }  // namespace
 
 MenuMap* MenuMap::fromEnvironment(QObject* parent) {
@@ -40,8 +55,10 @@ void MenuMap::watch(QWidget* menu) {
 bool MenuMap::eventFilter(QObject* watched, QEvent* event) {
   // A popup is placed as it shows; the bar's entries also move when the window is resized.
   // Both are printed once the event has been handled and the layout follows it.
+  // A box's buttons move when its details open or close, which resizes it.
   const bool placed = event->type() == QEvent::Show ||
-                      (event->type() == QEvent::Resize && qobject_cast<QMenuBar*>(watched));
+                      (event->type() == QEvent::Resize &&
+                       (qobject_cast<QMenuBar*>(watched) || qobject_cast<QMessageBox*>(watched)));
   if (!placed) return false;
   QMetaObject::invokeMethod(
       this,
@@ -50,6 +67,8 @@ bool MenuMap::eventFilter(QObject* watched, QEvent* event) {
           if (menu->isVisible()) print(menu, menu);
         } else if (auto* bar = qobject_cast<QMenuBar*>(target.data())) {
           if (bar->isVisible()) print(bar, bar->window());
+        } else if (auto* box = qobject_cast<QMessageBox*>(target.data())) {
+          if (box->isVisible()) printButtons(box);
         }
       },
       Qt::QueuedConnection);

@@ -8,7 +8,10 @@
 //
 // WINDOW is the native window the item is painted in (the X window id, in decimal), X and Y are
 // relative to that window's inside, and TEXT is the item's text without its '&'. The stage
-// reads the window's place on the screen from the window system itself.
+// reads the window's place on the screen from the window system itself. A message box watched
+// the same way prints its buttons as it shows, and again when one of them is pressed:
+//
+//   box-button WINDOW X Y WIDTH HEIGHT TEXT
 #pragma once
 
 #include <QObject>
@@ -21,7 +24,7 @@ class MenuMap : public QObject {
  public:
   // Null unless the environment asks for the map.
   static MenuMap* fromEnvironment(QObject* parent);
-  // The menu bar or a popup.
+  // The menu bar, a popup or a message box.
   void watch(QWidget* menu);
 
  protected:

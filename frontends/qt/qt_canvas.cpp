@@ -20,6 +20,21 @@ QFont qtFont(const FontSpec& fontSpec) {
   return font;
 }
 
+QFont drawnFont(const FontSpec& fontSpec) {
+  const QFontInfo drawn(qtFont(fontSpec));
+  QFont font(drawn.family());
+  if (fontSpec.pixelSize > 0)
+    font.setPixelSize(drawn.pixelSize());
+  else
+    font.setPointSizeF(drawn.pointSizeF());
+  font.setWeight(static_cast<QFont::Weight>(drawn.weight()));
+  font.setItalic(drawn.italic());
+  // The chooser picks its style by name; without one it takes the first of the face's list,
+  // which may be a slanted one.
+  font.setStyleName(drawn.styleName());
+  return font;
+}
+
 FontSpec fontSpecOf(const QFont& font) {
   FontSpec fontSpec;
   fontSpec.face = font.family().toStdString();

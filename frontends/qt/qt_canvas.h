@@ -13,6 +13,9 @@ namespace morva::qt {
 // The nearest Qt font. The fixed-pitch hint makes the font matcher pick a monospaced face
 // where the named one is missing, as "Fixedsys" is everywhere but on Windows.
 QFont qtFont(const FontSpec& fontSpec);
+// The font the window is drawn with for `fontSpec`: the face the matcher resolved it to, with
+// the size, weight and slant it got. The font chooser opens on this.
+QFont drawnFont(const FontSpec& fontSpec);
 // What the font chooser picked, in the operator's terms.
 FontSpec fontSpecOf(const QFont& font);
 // Lets "Fixedsys" resolve to the monospaced faces a desktop usually has.

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "transfer/engine.h"
+
 namespace morva::win32 {
 
 namespace {
@@ -70,7 +72,6 @@ FileDialogRecord::FileDialogRecord(HWND owner, HINSTANCE instance, const FileReq
     : filter_(filterList(request)),
       title_(request.title),
       defaultExtension_(request.defaultExtension) {
-  copyTerminated(request.initialName, name_);
   record_.lStructSize = sizeof(OPENFILENAMEA);
   record_.hwndOwner = owner;
   record_.hInstance = instance;
@@ -82,6 +83,14 @@ FileDialogRecord::FileDialogRecord(HWND owner, HINSTANCE instance, const FileReq
   record_.lpstrTitle = title_.c_str();
   record_.Flags = fileDialogFlags(request);
   record_.lpstrDefExt = defaultExtension_.c_str();
+  // The previous choice is offered again only where the filter shows it; its folder is kept
+  // either way.
+  if (fitsFilter(request.initialName, request.filterPattern)) {
+    copyTerminated(request.initialName, name_);
+  } else if (!request.initialName.empty()) {
+    folder_ = std::filesystem::path(request.initialName).parent_path().string();
+    if (!folder_.empty()) record_.lpstrInitialDir = folder_.c_str();
+  }
 }
 
 FileChoice FileDialogRecord::choice() const {
@@ -91,7 +100,9 @@ FileChoice FileDialogRecord::choice() const {
     const std::filesystem::path full = std::filesystem::absolute(path, error);
     if (!error) path = full;
   }
-  return FileChoice{path.string(), (record_.Flags & OFN_EXTENSIONDIFFERENT) != 0};
+  // The chosen name itself is judged, not OFN_EXTENSIONDIFFERENT: dialogs raise that flag only
+  // in some of the cases (Wine's only when it added the default extension itself).
+  return FileChoice{path.string(), extensionDiffers(path.string(), defaultExtension_)};
 }
 
 LOGFONTA logFontOf(const FontSpec& fontSpec, int dotsPerInch) {
@@ -121,6 +132,38 @@ FontSpec fontSpecOf(const ChosenFont& chosen) {
   fontSpec.weight = font.lfWeight;
   fontSpec.italic = font.lfItalic != 0;
   return fontSpec;
+}
+
+LOGFONTA drawnLogFont(const LOGFONTA& asked) {
+  LOGFONTA drawn = asked;
+  HDC screen = GetDC(nullptr);
+  HFONT font = screen != nullptr ? CreateFontIndirectA(&asked) : nullptr;
+  if (font != nullptr) {
+    HGDIOBJ previous = SelectObject(screen, font);
+    TEXTMETRICA metrics{};
+    char face[LF_FACESIZE] = {};
+    if (GetTextMetricsA(screen, &metrics) && GetTextFaceA(screen, LF_FACESIZE, face) > 0) {
+      lstrcpynA(drawn.lfFaceName, face, LF_FACESIZE);
+      drawn.lfHeight = -(metrics.tmHeight - metrics.tmInternalLeading);  // the character height
+      drawn.lfWidth = 0;
+      drawn.lfWeight = metrics.tmWeight;
+      drawn.lfItalic = metrics.tmItalic;
+      drawn.lfCharSet = metrics.tmCharSet;
+    }
+    SelectObject(screen, previous);
+    DeleteObject(font);
+  }
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return drawn;
+}
+
+bool sameDrawnFont(const LOGFONTA& chosen, const LOGFONTA& drawn, int dotsPerInch) {
+  // The chooser offers whole points: a height between two of them comes back as the nearer.
+  const int points = MulDiv(drawn.lfHeight < 0 ? -drawn.lfHeight : drawn.lfHeight, 72, dotsPerInch);
+  const LONG rounded = -MulDiv(points, dotsPerInch, 72);
+  return lstrcmpiA(chosen.lfFaceName, drawn.lfFaceName) == 0 &&
+         (chosen.lfHeight == drawn.lfHeight || chosen.lfHeight == rounded) &&
+         chosen.lfWeight == drawn.lfWeight && (chosen.lfItalic != 0) == (drawn.lfItalic != 0);
 }
 
 std::filesystem::path programDirectory() {
@@ -153,13 +196,18 @@ std::optional<FileChoice> Win32Dialogs::chooseFile(HWND owner, const FileRequest
 }
 
 std::optional<ChosenFont> Win32Dialogs::chooseFont(HWND owner, const LOGFONTA& current) {
-  ChosenFont chosen{current, 0};
+  // Given a face it lacks ("Fixedsys" on most systems), the chooser opens on the first face of
+  // its list; it opens on the face and size the window is drawn with instead.
+  const LOGFONTA drawn = drawnLogFont(current);
+  ChosenFont chosen{drawn, 0};
   CHOOSEFONTA record{};
   record.lStructSize = sizeof(CHOOSEFONTA);
   record.hwndOwner = owner;
   record.lpLogFont = &chosen.font;
   record.Flags = CF_SCREENFONTS | CF_INITTOLOGFONTSTRUCT;
   if (!ChooseFontA(&record)) return std::nullopt;
+  // OK with nothing changed keeps the font as it was, whatever the chooser rounded.
+  if (sameDrawnFont(chosen.font, drawn, screenDotsPerInch())) return ChosenFont{current, 0};
   chosen.pointTenths = record.iPointSize;
   return chosen;
 }

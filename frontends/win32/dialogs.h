@@ -68,13 +68,15 @@ class FileDialogRecord {
   FileDialogRecord& operator=(const FileDialogRecord&) = delete;
 
   OPENFILENAMEA& record() { return record_; }
-  // The choice the dialog wrote back: the full path, and OFN_EXTENSIONDIFFERENT.
+  // The choice the dialog wrote back: the full path, and whether its extension differs from
+  // the default one, ignoring case.
   FileChoice choice() const;
 
  private:
   std::string filter_;
   std::string title_;
   std::string defaultExtension_;
+  std::string folder_;  // where the dialog starts when the previous name does not fit the kind
   std::array<char, nameSize> name_{};
   OPENFILENAMEA record_{};
 };
@@ -87,6 +89,14 @@ LOGFONTA logFontOf(const FontSpec& font, int dotsPerInch);
 // The operator's font as the font chooser gave it back. A character height (negative
 // lfHeight) is kept as the chosen point size, a cell height as pixels.
 FontSpec fontSpecOf(const ChosenFont& chosen);
+
+// The font GDI draws for `asked` on the screen: the face the mapper picked, its character
+// height, weight, slant and character set.
+LOGFONTA drawnLogFont(const LOGFONTA& asked);
+// What the font chooser gave back is the font it opened on: the same face (ignoring case),
+// weight and slant, and the same height or that height in whole points on a screen of
+// `dotsPerInch`, as the chooser shows it.
+bool sameDrawnFont(const LOGFONTA& chosen, const LOGFONTA& drawn, int dotsPerInch);
 
 // The vertical resolution of the screen, for point sizes.
 int screenDotsPerInch();

@@ -34,8 +34,16 @@ void GdiCanvas::drawImage(const Rect& target) {
   GetObjectA(picture_, sizeof(BITMAP), &bitmap);
   POINT origin{0, 0};
   DPtoLP(memory, &origin, 1);
+  // The default mode drops or merges whole rows and columns of a shrunk picture, which breaks
+  // it up into coloured stipple and stairs; HALFTONE averages them (and needs the brush origin
+  // set after it).
+  const int mode = SetStretchBltMode(dc_, HALFTONE);
+  POINT brushOrigin{};
+  SetBrushOrgEx(dc_, 0, 0, &brushOrigin);
   StretchBlt(dc_, target.left, target.top, target.right - target.left, target.bottom - target.top,
              memory, origin.x, origin.y, bitmap.bmWidth, bitmap.bmHeight, SRCCOPY);
+  SetBrushOrgEx(dc_, brushOrigin.x, brushOrigin.y, nullptr);
+  if (mode != 0) SetStretchBltMode(dc_, mode);
   SelectObject(memory, previous);
   DeleteDC(memory);
 }

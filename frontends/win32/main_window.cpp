@@ -89,12 +89,51 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       case WM_USER:
         // Message boxes and choosers dispatch the posted step too; the program drops it then.
         program_->runStep(static_cast<TransferStep>(LOWORD(wParam)), modalOpen());
+        if (menuLoop_) postStepInMenu();
+        return 0;
+      case WM_ENTERMENULOOP:
+        menuLoopEntered();
+        return 0;
+      case WM_EXITMENULOOP:
+        menuLoopLeft();
+        return 0;
+      case WM_TIMER:
+        if (wParam != menuStepTimer) break;
+        // The menu's loop never waits on the port: the port is looked at again on each tick.
+        program_->portReady();
+        postStepInMenu();
+        return 0;
+      case owedBoxesMessage:
+        if (!menuLoop_ && !modalOpen()) program_->showOwedBoxes();
         return 0;
       default:
         break;
     }
   }
   return DefWindowProcA(window_, message, wParam, lParam);
+}
+
+void MainWindow::menuLoopEntered() {
+  // An open menu runs a loop of its own, which posts no step: the transfer would stop. The
+  // menu's loop dispatches what is posted and the timer's ticks, so each step posts the next
+  // and a tick wakes a step that waits on the port.
+  menuLoop_ = true;
+  program_->menuShown(true);
+  SetTimer(window_, menuStepTimer, USER_TIMER_MINIMUM, nullptr);
+  postStepInMenu();
+}
+
+void MainWindow::menuLoopLeft() {
+  menuLoop_ = false;
+  KillTimer(window_, menuStepTimer);
+  program_->menuShown(false);
+  // After the menu's own handling, and after the command it chose (which shows them itself).
+  PostMessageA(window_, owedBoxesMessage, 0, 0);
+}
+
+void MainWindow::postStepInMenu() {
+  if (const auto step = program_->stepToPost(modalOpen()))
+    PostMessageA(window_, WM_USER, static_cast<WPARAM>(stepNumber(*step)), 0);
 }
 
 void MainWindow::windowGone() {

@@ -28,6 +28,11 @@ inline constexpr int classIconResource = 2;
 inline constexpr int smallIconResource = 3;
 inline constexpr int pictureResource = 4;
 
+// The timer that drives the transfer while a menu is open, and the message that shows the
+// boxes put off meanwhile.
+inline constexpr UINT_PTR menuStepTimer = 1;
+inline constexpr UINT owedBoxesMessage = WM_APP + 1;
+
 // Registers the main window's class: redrawn whole on every size change, MainWndProc, the
 // program's icons, the arrow cursor and the background colour. False when Windows refuses.
 bool registerMainWindowClass(HINSTANCE instance);
@@ -102,6 +107,10 @@ class MainWindow final : public Desktop {
   };
 
   void paint();
+  void menuLoopEntered();
+  void menuLoopLeft();
+  // Posts the next step, if any, into the menu's loop.
+  void postStepInMenu();
 
   Ctl3d ctl3d_;
   HINSTANCE instance_;
@@ -113,6 +122,7 @@ class MainWindow final : public Desktop {
   MenuHandles menus_;
   LineRects rects_;
   int modalDepth_ = 0;
+  bool menuLoop_ = false;  // a menu of the window runs its loop
   std::optional<std::pair<FontSpec, LOGFONTA>> chosenFont_;
 };
 

@@ -24,13 +24,45 @@ bool isConsole(DWORD which) {
   return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
 }
 
+// Whether the console acts on escape codes: some (Wine's) accept the mode that asks for it
+// and still print the codes. Tried on a screen buffer of its own, which nobody sees: an erase
+// to the end of the line that moves the cursor was printed.
+bool consoleActsOnEscapes() {
+  HANDLE probe = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                           CONSOLE_TEXTMODE_BUFFER, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return false;
+  DWORD mode = 0, written = 0;
+  CONSOLE_SCREEN_BUFFER_INFO before{}, after{};
+  const bool acts = GetConsoleMode(probe, &mode) &&
+                    SetConsoleMode(probe, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) &&
+                    GetConsoleScreenBufferInfo(probe, &before) &&
+                    WriteConsoleA(probe, "\x1b[K", 3, &written, nullptr) &&
+                    GetConsoleScreenBufferInfo(probe, &after) &&
+                    after.dwCursorPosition.X == before.dwCursorPosition.X &&
+                    after.dwCursorPosition.Y == before.dwCursorPosition.Y;
+  CloseHandle(probe);
+  return acts;
+}
+
 }  // namespace
 
 Win32Console::Win32Console() {
   SetConsoleCtrlHandler(onControl, TRUE);
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (error == nullptr || error == INVALID_HANDLE_VALUE || !GetConsoleMode(error, &mode)) return;
+  if (!consoleActsOnEscapes()) return;
+  if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) {
+    escapes_ = true;
+  } else if (SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+    error_ = error;  // the mode goes back as it was at the end
+    mode_ = mode;
+    escapes_ = true;
+  }
 }
 
 Win32Console::~Win32Console() {
+  if (error_ != nullptr) SetConsoleMode(static_cast<HANDLE>(error_), mode_);
   SetConsoleCtrlHandler(onControl, FALSE);
 }
 

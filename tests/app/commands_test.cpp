@@ -190,19 +190,19 @@ TEST_F(CommandsTest, EscStopsBeforeTheRepaintAndOtherKeysOnlyRepaint) {
     int code;
     TransferStep stepAfter;
     int purges;
-    std::size_t repaints;
+    std::vector<Invalidation> repaints;
   };
   const auto running = TransferStep::AwaitWakeUpSent;
-  for (const Case& c :
-       {Case{'a', running, 0, 1}, Case{13, running, 0, 1}, Case{27, TransferStep::Idle, 1, 2}}) {
+  const Invalidation window{Area::Window, true}, band{Area::BlockLine, true};
+  // Esc: the stopped session's band, the Stop command's whole window, the key's whole window.
+  for (const Case& c : {Case{'a', running, 0, {window}}, Case{13, running, 0, {window}},
+                        Case{27, TransferStep::Idle, 1, {band, window, window}}}) {
     startWrite();
     const int purges = port.purges;
     program->character(c.code);
     EXPECT_EQ(state().transferStep, c.stepAfter) << c.code;
     EXPECT_EQ(port.purges - purges, c.purges) << c.code;
-    EXPECT_EQ(desktop.op.invalidations,
-              std::vector<Invalidation>(c.repaints, Invalidation{Area::Window, true}))
-        << c.code;
+    EXPECT_EQ(desktop.op.invalidations, c.repaints) << c.code;
   }
 }
 
@@ -218,7 +218,8 @@ TEST_F(CommandsTest, StopEndsTheSessionButKeepsItsFileOpen) {
   EXPECT_TRUE(port.isOpen());
   EXPECT_TRUE(port.writes().size() == 1 && port.writes()[0] == std::vector<std::uint8_t>{ESC})
       << "nothing but the WakeUp went to the device";
-  EXPECT_EQ(desktop.op.invalidations, (std::vector<Invalidation>{{Area::Window, true}}));
+  EXPECT_EQ(desktop.op.invalidations,
+            (std::vector<Invalidation>{{Area::BlockLine, true}, {Area::Window, true}}));
 }
 
 TEST_F(CommandsTest, StopWhileIdlePurgesAnOpenPortAndRepaints) {

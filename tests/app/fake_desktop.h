@@ -28,6 +28,7 @@ class FakeDesktop : public Desktop {
   bool windowClosed = false;
   // Called on every box, before it is answered: lets a test look at the state a box sees.
   std::function<void(const Message&)> onMessage;
+  std::function<void(Area)> onInvalidate;  // likewise for every repaint asked for
 
   Answer showMessage(const Message& message) override {
     events.push_back("box " + message.caption);
@@ -42,7 +43,10 @@ class FakeDesktop : public Desktop {
       choice->extensionDifferent = extensionDiffers(choice->path, request.defaultExtension);
     return choice;
   }
-  void invalidate(Area area, bool erase) override { op.invalidate(area, erase); }
+  void invalidate(Area area, bool erase) override {
+    if (onInvalidate) onInvalidate(area);
+    op.invalidate(area, erase);
+  }
   void setPortTick(int portIndex, bool ticked) override {
     events.push_back((ticked ? "tick " : "untick ") + std::to_string(portIndex));
     op.setPortTick(portIndex, ticked);

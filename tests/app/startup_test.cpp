@@ -28,6 +28,18 @@ TEST_F(StartupTest, PortsGivenOnTheCommandLineAreListedBesideTheMachinesPorts) {
   EXPECT_EQ(port.name(), "/dev/pts/7");
 }
 
+TEST_F(StartupTest, ThePortMenuNamesTheSimulatedDevice) {
+  options.extraPorts = {"/dev/pts/7", "/dev/pts/9"};
+  options.simulatedPort = "/dev/pts/9";
+  EXPECT_EQ(start({"/dev/ttyUSB0"}), 0);
+  std::vector<std::string> texts;
+  for (const MenuItem& item : program->menus().port.items) texts.push_back(item.text);
+  EXPECT_EQ(texts, (std::vector<std::string>{"&Auto", "/dev/pts/7", "Simulated Vk350 (/dev/pts/9)",
+                                             "/dev/ttyUSB0"}));
+  // The port itself keeps its path.
+  EXPECT_EQ(program->link().portNameTable[1], "/dev/pts/9");
+}
+
 TEST_F(StartupTest, WindowIsShownBeforeTheSearchAndTheNotFoundBoxComesOverIt) {
   EXPECT_EQ(start({"/dev/ttyUSB0", "/dev/ttyUSB1"}), 0);
   EXPECT_EQ(desktop.events,

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "frontends/cli/progress.h"
 #include "frontends/cli/terminal_operator.h"
@@ -109,6 +112,65 @@ TEST(Progress, PlainOutputPrintsATenthAtATime) {
   std::string text = out.str();
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 11);
   EXPECT_EQ(text.find('\r'), std::string::npos);
+}
+
+// What a terminal shows of `output`: carriage returns go back to the line's start, and when
+// `escapes` is set the erase code clears what follows; anything else is printed as it comes.
+std::vector<std::string> screenOf(const std::string& output, bool escapes) {
+  std::vector<std::string> lines{""};
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < output.size(); ++i) {
+    std::string& line = lines.back();
+    if (escapes && output.compare(i, 3, "\x1b[K") == 0) {
+      line.resize(column);
+      i += 2;
+    } else if (output[i] == '\r') {
+      column = 0;
+    } else if (output[i] == '\n') {
+      lines.emplace_back();
+      column = 0;
+    } else {
+      if (column >= line.size()) line.resize(column + 1, ' ');
+      line[column++] = output[i];
+    }
+  }
+  return lines;
+}
+
+// The line a message comes below shows the last count, also when its redraw was skipped, and a
+// terminal without escape codes gets none: a shorter redraw is blanked to its end instead.
+TEST(Progress, TheLineAboveAMessageShowsTheLastCountWithOrWithoutEscapeCodes) {
+  struct Case {
+    bool escapes;
+    std::vector<int> counts;  // given in a row, faster than the line is redrawn
+    std::vector<int> widths;  // the terminal's width at each redraw
+    std::string shown;
+  };
+  const std::string title = "Write to Vk350 : program";
+  const std::string fifth = title + "  [            ]   0%  5/512 blocks";
+  const Case cases[] = {
+      {true, {1, 2, 5}, {60}, fifth},
+      {false, {1, 2, 5}, {60}, fifth},
+      // The terminal narrowed: the shorter line must not keep the wider one's end.
+      {false, {1, 512}, {60, 30}, " 100%  512/512 blocks"},
+      {true, {1, 512}, {60, 30}, " 100%  512/512 blocks"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.counts) + (c.escapes ? " escapes" : " no escapes"));
+    std::ostringstream out;
+    std::size_t redraw = 0;
+    Progress p(
+        out, true, title, [&] { return c.widths[std::min(redraw++, c.widths.size() - 1)]; },
+        c.escapes);
+    p.start();
+    for (int done : c.counts) p.update(done, 512);
+    p.clear();
+    out << "Fail: Acknowledgment error : got NAK\n";
+    const std::vector<std::string> screen = screenOf(out.str(), c.escapes);
+    ASSERT_EQ(screen.size(), 3u);
+    EXPECT_EQ(screen[0].substr(0, screen[0].find_last_not_of(' ') + 1), c.shown);
+    EXPECT_EQ(out.str().find('\x1b') != std::string::npos, c.escapes);
+  }
 }
 
 TEST(Trace, FramesPrintAsLowercaseHex) {

@@ -54,10 +54,13 @@ TEST(DisplayTexts, BlockLine) {
       {4095, 1, 896, "Block 3200 z 3200"},
       // A file to send that ends early leaves one block to go: the total drops to this block.
       {700, 1, 512, "Block 189 z 189"},
-      {0, 0, 0, "Block 1 z 0"},
+      // Every block counted, the session waiting for a quiet line: the last block, not one past.
+      {896, 0, 512, "Block 384 z 384"},
+      {4096, 0, 896, "Block 3200 z 3200"},
+      {0, 0, 0, "Block 0 z 0"},
       // Sums beyond 16 bits and a block before the range must not wrap around.
       {65535, 65535, 0, "Block 65536 z 131070"},
-      {0, 0, 896, "Block -895 z -896"},
+      {0, 1, 896, "Block -895 z -895"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(blockLine(c.current, c.left, c.first), c.expected)

@@ -452,7 +452,7 @@ TEST_F(CliProgram, TheSimulatedDeviceRemembersBetweenRuns) {
   EXPECT_EQ(simulated({"verify", "program", fw, "--simulate-reset"}).status, exitTransferFailed);
   const ProgramResult ports = runProgram(MORVA_CLI_PROGRAM, {"ports", "--simulate"});
   EXPECT_EQ(ports.status, exitComplete);
-  EXPECT_EQ(ports.out.rfind("/dev/pts/", 0), 0u) << explain(ports);
+  EXPECT_EQ(ports.out.rfind("Simulated Vk350 (/dev/pts/", 0), 0u) << explain(ports);
 
   OsError error;
   const auto held = HeldFile::take(dir / "state" / "morva" / "simulated-vk350.bin.lock", error);

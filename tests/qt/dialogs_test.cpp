@@ -5,14 +5,20 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFontDialog>
 #include <QFontInfo>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
+#include <QTreeView>
 
+#include "app/program.h"
 #include "frontends/qt/options.h"
 #include "frontends/qt/qt_canvas.h"
+#include "link/link.h"
 #include "tests/qt/qt_support.h"
 #include "tests/support/files.h"
 #include "tests/support/requests.h"
@@ -71,6 +77,61 @@ TEST_F(DialogsTest, MessageBoxCarriesTextCaptionIconAndButtons) {
   }
 }
 
+// Every box with one OK button, with and without details: OK is its default and focused button
+// when it shows and after the details were opened with the mouse, and Enter and Space close it.
+TEST_F(DialogsTest, EveryOkOnlyBoxKeepsTheKeysOnOkAlsoAfterItsDetailsWereOpened) {
+  LinkPort searched;
+  searched.searchReport = {"/dev/ttyUSB0: no answer", "/dev/ttyUSB1: Permission denied"};
+  Message help = helpMissingMessage();
+  help.detail = "The manual is in none of these places:\n/usr/share/morva/morva-manual.html";
+  const Message boxes[] = {
+      noPortMessage(),
+      notFoundMessage(searched),
+      help,
+      aboutMessage(),
+      {"Port open error !", "Warning", Icon::Warning, Buttons::Ok, false,
+       "/dev/ttyUSB0: Permission denied", true},
+      {"File open error !", "Fail", Icon::Error, Buttons::Ok, false,
+       "/tmp/fw.upg: Permission denied", true},
+      {"Don't change file extension !", "Warning", Icon::Error, Buttons::Ok, false, "", true},
+  };
+  for (const Message& message : boxes) {
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+      SCOPED_TRACE(message.text + (key == Qt::Key_Space ? " / Space" : " / Return"));
+      auto box = qt::makeMessageBox(message, nullptr);
+      QAbstractButton* ok = box->button(QMessageBox::Ok);
+      ASSERT_NE(ok, nullptr);
+      std::vector<std::string> seen;  // what was wrong, at each look
+      bool detailsOpened = message.detail.empty(), pressed = false, guarded = false;
+      QTimer look;
+      look.setInterval(5);
+      QObject::connect(&look, &QTimer::timeout, [&] {
+        if (QApplication::activeModalWidget() != box.get() || !box->isActiveWindow()) return;
+        if (box->defaultButton() != ok) seen.push_back("OK is not the default button");
+        if (QApplication::focusWidget() != ok) seen.push_back("OK has not the keyboard");
+        if (!detailsOpened) {
+          for (QPushButton* button : box->findChildren<QPushButton*>())
+            if (box->standardButton(button) == QMessageBox::NoButton)
+              QTest::mouseClick(button, Qt::LeftButton);
+          detailsOpened = true;
+          return;
+        }
+        if (!pressed) {
+          pressed = true;
+          QTest::keyClick(box->windowHandle(), key);
+          return;
+        }
+        guarded = true;  // the key did not close it
+        box->reject();
+      });
+      look.start();
+      EXPECT_EQ(box->exec(), QMessageBox::Ok);
+      EXPECT_FALSE(guarded);
+      EXPECT_TRUE(seen.empty()) << seen.front();
+    }
+  }
+}
+
 TEST_F(DialogsTest, AnswersFollowTheButtons) {
   EXPECT_EQ(qt::answerOf(QMessageBox::Yes, Buttons::YesNo), Answer::Yes);
   EXPECT_EQ(qt::answerOf(QMessageBox::No, Buttons::YesNo), Answer::No);
@@ -105,6 +166,55 @@ TEST_F(DialogsTest, ChoiceIsTheFullPathWithItsExtensionJudged) {
     EXPECT_EQ(choice.extensionDifferent, c.different) << c.path.toStdString();
   }
   EXPECT_TRUE(std::filesystem::path(qt::choiceOf("rel.usr", request).path).is_absolute());
+}
+
+// The previous choice is offered again only where the kind's filter shows it; otherwise the
+// chooser starts in its folder with no name.
+TEST_F(DialogsTest, FileChooserOffersThePreviousNameOnlyWhereTheFilterShowsIt) {
+  ScratchDir dir;
+  struct Case {
+    const char* previous;
+    const char* offered;
+  };
+  for (const Case& c : {Case{"old.usr", "old.usr"}, Case{"old.BIN", "old.BIN"}, Case{"fw.upg", ""},
+                        Case{"notes", ""}, Case{"a.usr.txt", ""}}) {
+    SCOPED_TRACE(c.previous);
+    FileRequest request = userDataRequest(true);
+    request.initialName = dir.file(c.previous);
+    QFileDialog dialog;
+    qt::setUpFileDialog(dialog, request);
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("fileNameEdit")->text(), c.offered);
+    EXPECT_EQ(std::filesystem::path(dialog.directory().absolutePath().toStdString()),
+              std::filesystem::path(dir.path()));
+  }
+}
+
+// Once a folder's entries are in, no column is narrower than what it shows.
+TEST_F(DialogsTest, FileChooserColumnsFitTheirContents) {
+  ScratchDir dir;
+  writeFile(dir / "firmware-upgrade.upg", Bytes(131072, 1));
+  FileRequest request = userDataRequest(false);
+  request.filterPattern = "*.upg";
+  request.initialName = (dir / "firmware-upgrade.upg").string();
+  QFileDialog dialog;
+  qt::setUpFileDialog(dialog, request);
+  auto* view = dialog.findChild<QTreeView*>("treeView");
+  ASSERT_NE(view, nullptr);
+  const QAbstractItemView* items = view;  // where the contents' widths are public
+  dialog.resize(625, 430);
+  dialog.show();
+  const auto fitted = [&] {
+    if (view->model()->rowCount(view->rootIndex()) == 0) return false;
+    for (int column = 1; column < view->header()->count(); ++column)
+      if (view->header()->sectionSize(column) < items->sizeHintForColumn(column)) return false;
+    return true;
+  };
+  EXPECT_TRUE(runUntil(fitted, 10000));
+  runUntil([] { return false; }, 500);
+  for (int column = 0; column < view->header()->count(); ++column)
+    printf("col %d size %d hint %d w %d\n", column, view->header()->sectionSize(column),
+           items->sizeHintForColumn(column), view->width());
+  dialog.hide();
 }
 
 TEST_F(DialogsTest, RealChooserReturnsTheTypedFileAndCancelReturnsNothing) {
@@ -151,6 +261,42 @@ TEST_F(DialogsTest, FontsKeepWhatTheOperatorChose) {
     EXPECT_EQ(qt::fontSpecOf(qt::qtFont(fontSpec)), fontSpec);
   // "Fixedsys" is nowhere but on Windows: the hint still gives a monospaced face.
   EXPECT_TRUE(QFontInfo(qt::qtFont(FontSpec{})).fixedPitch());
+}
+
+// The chooser accepted as it opens: it showed the face, size, weight and slant the window is
+// drawn with, and the window's font stays drawn as it was.
+TEST_F(DialogsTest, FontChooserOpensOnTheDrawnFontAndOkAsItOpensChangesNothing) {
+  FontSpec bold;
+  bold.face = "DejaVu Sans";
+  bold.pointSize = 14;
+  bold.weight = 700;
+  bold.italic = true;
+  bold.fixedPitch = false;
+  FontSpec cell;
+  cell.face = "DejaVu Sans Mono";
+  cell.pixelSize = 15;
+  for (const FontSpec& before : {FontSpec{}, bold, cell}) {
+    SCOPED_TRACE(before.face);
+    std::optional<QFont> opened;
+    QTimer answer;
+    answer.setInterval(10);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      opened = dialog->currentFont();
+      dialog->accept();
+    });
+    answer.start();
+    const auto chosen = qt::QtDialogs().chooseFont(nullptr, before);
+    ASSERT_TRUE(chosen && opened);
+    const QFontInfo drawn(qt::qtFont(before)), shown(*opened), after(qt::qtFont(*chosen));
+    for (const QFontInfo* info : {&shown, &after}) {
+      EXPECT_EQ(info->family(), drawn.family());
+      EXPECT_EQ(info->pointSize(), drawn.pointSize());
+      EXPECT_EQ(info->weight(), drawn.weight());
+      EXPECT_EQ(info->italic(), drawn.italic());
+    }
+  }
 }
 
 TEST(GuiOptionsTest, PortsSimulatorAndScreenshot) {

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTest>
 #include <optional>
 
@@ -105,6 +106,10 @@ TEST_F(MainWindowTest, NoPortShowsOnlyAnUnownedBoxAndNoWindow) {
   EXPECT_EQ(dialogs.shown[0].owner, nullptr);
   EXPECT_EQ(dialogs.shown[0].message.text, "No serial port available !");
   EXPECT_FALSE(window().isVisible());
+  // The box that comes before the window carries the program's icon all the same.
+  const QIcon boxIcon = qt::makeMessageBox(dialogs.shown[0].message, nullptr)->windowIcon();
+  EXPECT_EQ(boxIcon.cacheKey(), window().windowIcon().cacheKey());
+  EXPECT_TRUE(boxIcon.availableSizes().contains(QSize(16, 16)));
 }
 
 TEST_F(MainWindowTest, NotFoundBoxIsOwnedByTheShownWindow) {

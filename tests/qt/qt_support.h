@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFont>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <deque>
 #include <functional>
@@ -22,6 +24,10 @@ namespace morva::testing {
 
 inline void ensureApplication() {
   if (QApplication::instance() != nullptr) return;
+  // The toolkit's own settings (a file chooser keeps its folder and column widths) go to a
+  // folder of this run: nothing is read from or left in the user's configuration.
+  static QTemporaryDir settings;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   static int argc = 1;
   static char name[] = "morva_qt_tests";

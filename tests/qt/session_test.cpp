@@ -6,6 +6,7 @@
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <optional>
 
@@ -176,6 +177,28 @@ TEST_F(SessionTest, NoStepRunsWhileABoxIsOpenAndTheTransferResumesAfterIt) {
   EXPECT_EQ(state().outcome, SessionOutcome::Completed);
   EXPECT_EQ(dialogs.shown.size(), 1u) << dialogs.texts().back();  // the About box alone
   EXPECT_EQ(readFile(target), stored);
+}
+
+// With a menu open the transfer goes on, and the box of a failure meanwhile waits until the
+// menu has closed.
+TEST_F(SessionTest, AMenuOpenDuringATransferKeepsItGoingAndItsBoxWaiting) {
+  simulator.setFaults({*sim::parseFault("nak@command:100/once")});
+  ScriptedDialogs dialogs;
+  dialogs.files.push_back(FileChoice{dir.file("firmware.upg"), false});
+  start(dialogs);
+  choose(2, CMD_READ);
+  ASSERT_NE(state().transferStep, TransferStep::Idle);
+  QMenu* action = frontEnd->window().menu(MenuId::Action);
+  action->popup(QPoint(10, 10));
+  ASSERT_TRUE(action->isVisible());
+  ASSERT_TRUE(runUntil([&] { return state().outcome != SessionOutcome::Running; }));
+  EXPECT_EQ(state().outcome, SessionOutcome::Failed);
+  EXPECT_EQ(state().currentBlock, 100) << "the blocks before the refused command went on";
+  EXPECT_TRUE(action->isVisible());
+  EXPECT_TRUE(dialogs.shown.empty()) << dialogs.texts().front();
+  action->hide();
+  ASSERT_TRUE(runUntil([&] { return !dialogs.shown.empty(); }, 10000));
+  EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Fail: Acknowledgment error : got NAK"});
 }
 
 TEST_F(SessionTest, ReadThenVerifyFromTheMenus) {

@@ -66,6 +66,21 @@ take_screenshot() {
   fi
 }
 
+# The window's lines: the left half of its client area, where the session, block and status
+# lines are drawn, must look again as it did before any session once a session has ended.
+lines_area=""
+idle_lines() {
+  local x y width height
+  drive client
+  read -r x y width height <<<"$drove"
+  [ "$drive_rc" = 0 ] && [ -n "$height" ] && /usr/bin/import -window root "$work/lines-idle.png" &&
+    lines_area="$((width / 2))x${height}+${x}+${y}"
+}
+lines_gone() {  # compare reads the screen from the X server itself
+  [ -n "$lines_area" ] && timeout -k 5 20 /usr/bin/compare -metric AE -extract "$lines_area" \
+    "$work/lines-idle.png" x:root null: 2>/dev/null
+}
+
 # Wine draws the windows' frames and captions itself only inside a desktop of its own; Xvfb has
 # no window manager to draw them. Its caption buttons are glyphs of the Marlett face, which
 # Debian's Wine finds only among the prefix's own fonts.
@@ -122,17 +137,19 @@ stopped_at_hold() {
 
 desktop_with_device() {
   local mem="$work/desktop-memory.bin" fw="$work/desktop.upg" lib="$work/desktop.lib"
-  local libs_held="$work/desktop-held.lib"
+  local libs_held="$work/desktop-held.lib" failed_read="$work/desktop-failed.usr"
   head -c 1048576 /dev/urandom >"$mem"
   head -c 131072 /dev/urandom >"$fw"
-  rm -f "$lib"
+  rm -f "$lib" "$failed_read"
   # The libraries (blocks 512-895) as the device holds them: what the verifications compare.
   dd if="$mem" of="$libs_held" bs=256 skip=512 count=384 status=none
   # A short answer delay, so that a transfer lasts long enough to be watched. The first
   # verification of the libraries is the first session to read block 600: the device holds
   # that frame until SIGUSR1, so the verification is under way when Esc comes, however fast
   # or slow the machine (the PC waits half a minute for a frame that has not begun).
-  if ! start_sim --memory "$mem" --latency 2 --trace --fault hold@data:600/once; then
+  # The command of block 900 is refused once: only the read of the user data reaches it.
+  if ! start_sim --memory "$mem" --latency 2 --trace --fault hold@data:600/once \
+    --fault nak@command:900/once; then
     fail "desktop sessions (no simulator)"
     return
   fi
@@ -148,6 +165,7 @@ desktop_with_device() {
   drive box "A problem :" ok 0
   no_box_ok() { [ "$about_rc" = 0 ] && [ "$drive_rc" = 1 ]; }
   check "  ... and shows no not-found box" no_box_ok
+  idle_lines || echo "     (the window's lines before any session could not be taken)"
 
   # Idle, the loop sleeps: a few ticks of the 100 a second at most. The box's closing may
   # still cost some, so seconds are sampled until one is quiet; a loop that spins has none.
@@ -159,10 +177,24 @@ desktop_with_device() {
   menu apw
   drive choose "Choose file with data :" "$(winpath "$fw")" 10000
   check "Program > Write to Vk350 opens the file dialog" [ "$drive_rc" = 0 ]
+  # With the Action menu open, the write goes on.
+  local sent
+  if wait_until 30 trace_has "data for block" 20 && menu a; then
+    sent=$(trace_count "data for block")
+    check "  ... goes on while the Action menu is open" \
+      wait_until 10 trace_has "data for block" $((sent + 20))
+    drive menus
+    check "  ... which is still open" [ "$drive_rc" = 0 ]
+    drive escape 2  # the popup, then the menu bar
+  else
+    fail "  ... goes on while the Action menu is open" "the write or the menu did not start"
+  fi
   if wait_until 30 trace_has "data for block" 200; then
     take_screenshot "${screenshot:-$work/screenshot-windows.png}"
   fi
   check "  ... and writes the whole program into the device" wait_until 60 written_through 511
+  check "  ... and once it has ended, its session and block lines are gone" \
+    wait_until 10 lines_gone
 
   menu alv
   drive choose "Choose file for veryfication :" "$(winpath "$libs_held")" 10000
@@ -192,6 +224,16 @@ desktop_with_device() {
   check "  ... and finds no difference" [ "$drive_rc" = 1 ]
   check "Scanner libraries > Read from Vk350 into a new file" [ "$read_rc" = 0 ]
   check "  ... reads the 384 blocks into it" wait_until 60 file_size_is "$lib" 98304
+  check "  ... and once it has ended, its session and block lines are gone" \
+    wait_until 10 lines_gone
+
+  menu aur
+  drive choose "Choose file to write into :" "$(winpath "$failed_read")" 10000
+  drive box "Fail" ok 30000
+  check "User data > Read from Vk350 fails at block 900: the Fail box" \
+    [ "${drove%%$'\n'*}" = "text: Acknowledgment error : got NAK" ]
+  check "  ... and once it is answered, the session and block lines are gone" \
+    wait_until 10 lines_gone
 
   drive close
   wait_gui 60

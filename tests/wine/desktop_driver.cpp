@@ -5,9 +5,11 @@
 //
 //   desktop_driver window MS                 wait for the main window; print its title
 //   desktop_driver rect                      print the main window's place: x y width height
+//   desktop_driver client                    the same for its client area
 //   desktop_driver menu KEYS MS              Alt+first key, then the others, each once the
 //                                            menus it opens or closes have done so
-//   desktop_driver escape                    press Esc in the main window
+//   desktop_driver escape [N]                press Esc in the main window (N times)
+//   desktop_driver menus                     print how many menus are open; 1 when none
 //   desktop_driver close                     press Alt+F4 in the main window
 //   desktop_driver box CAPTION ok|yes|no MS  wait for the box; print text and owner; answer
 //   desktop_driver choose TITLE PATH MS      wait for the file dialog; choose PATH
@@ -155,10 +157,12 @@ int chooseFile(const std::string& title, const std::string& path, int ms) {
   return 0;
 }
 
-int printRect() {
+int printRect(bool clientArea) {
   HWND window = mainWindow();
   RECT r{};
-  if (window == nullptr || !GetWindowRect(window, &r)) return fail("no main window");
+  if (window == nullptr || !(clientArea ? GetClientRect(window, &r) : GetWindowRect(window, &r)))
+    return fail("no main window");
+  if (clientArea) MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
   std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
   return 0;
 }
@@ -220,9 +224,15 @@ int menuKeys(const std::string& keys, int ms) {
   return 0;
 }
 
-int escape() {
+int printOpenMenus() {
+  const int open = openMenus();
+  std::printf("%d\n", open);
+  return open > 0 ? 0 : 1;
+}
+
+int escape(int times) {
   if (foregroundMainWindow() == nullptr) return fail("no main window");
-  tap(VK_ESCAPE);
+  for (int i = 0; i < times; ++i) tap(VK_ESCAPE);
   return 0;
 }
 
@@ -236,8 +246,8 @@ int closeByKeys() {
 
 int usage() {
   std::printf(
-      "usage: desktop_driver window MS | rect | menu KEYS MS | escape | close"
-      " | box CAPTION ok|yes|no MS | choose TITLE PATH MS\n");
+      "usage: desktop_driver window MS | rect | client | menu KEYS MS | escape [N] | close"
+      " | menus | box CAPTION ok|yes|no MS | choose TITLE PATH MS\n");
   return 2;
 }
 
@@ -249,9 +259,11 @@ int main(int argc, char** argv) {
   if (action == "window" && argc == 3) return waitWindow(number(2));
   if (action == "box" && argc == 5) return answerBox(argv[2], argv[3], number(4));
   if (action == "choose" && argc == 5) return chooseFile(argv[2], argv[3], number(4));
-  if (action == "rect" && argc == 2) return printRect();
+  if (action == "rect" && argc == 2) return printRect(false);
+  if (action == "client" && argc == 2) return printRect(true);
   if (action == "menu" && argc == 4) return menuKeys(argv[2], number(3));
-  if (action == "escape" && argc == 2) return escape();
+  if (action == "escape" && argc <= 3) return escape(argc == 3 ? number(2) : 1);
+  if (action == "menus" && argc == 2) return printOpenMenus();
   if (action == "close" && argc == 2) return closeByKeys();
   return usage();
 }

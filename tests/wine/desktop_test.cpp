@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "app/commands.h"
@@ -148,24 +150,31 @@ TEST(DialogRecordsTest, FileDialogRecordCarriesTheRequest) {
   EXPECT_STREQ(r.lpstrTitle, "Choose file to write into :");
   EXPECT_STREQ(r.lpstrDefExt, "usr");
   EXPECT_EQ(std::string(r.lpstrFilter, 31), win32::filterList(request));
+  // A previous name the filter would not show is not offered; the dialog starts in its folder.
+  request.initialName = "C:\\data\\fw.upg";
+  win32::FileDialogRecord other(owner, GetModuleHandleA(nullptr), request);
+  EXPECT_STREQ(other.record().lpstrFile, "");
+  EXPECT_STREQ(other.record().lpstrInitialDir, "C:\\data");
 }
 
 TEST(DialogRecordsTest, ALongPreviousNameIsCutInsideTheBuffer) {
   FileRequest request = userDataRequest(false);
-  request.initialName = "C:\\" + std::string(400, 'x');
+  request.initialName = "C:\\" + std::string(400, 'x') + ".usr";
   win32::FileDialogRecord dialog(nullptr, nullptr, request);
   EXPECT_EQ(std::string(dialog.record().lpstrFile).size(), 259u);
 }
 
-TEST(DialogRecordsTest, TheChoiceIsAFullPathWithTheDialogsExtensionVerdict) {
+TEST(DialogRecordsTest, TheChoiceIsAFullPathWithItsOwnExtensionJudged) {
   win32::FileDialogRecord dialog(nullptr, nullptr, userDataRequest(false));
   OPENFILENAMEA& r = dialog.record();
   lstrcpyA(r.lpstrFile, "C:\\data\\image.bin");
-  EXPECT_FALSE(dialog.choice().extensionDifferent);
-  r.Flags |= OFN_EXTENSIONDIFFERENT;
   const FileChoice choice = dialog.choice();
   EXPECT_EQ(choice.path, "C:\\data\\image.bin");
   EXPECT_TRUE(choice.extensionDifferent);
+  // The dialog's flag says nothing either way.
+  lstrcpyA(r.lpstrFile, "C:\\data\\image.USR");
+  r.Flags |= OFN_EXTENSIONDIFFERENT;
+  EXPECT_FALSE(dialog.choice().extensionDifferent);
   lstrcpyA(r.lpstrFile, "image.usr");
   EXPECT_TRUE(std::filesystem::path(dialog.choice().path).is_absolute());
 }
@@ -271,18 +280,22 @@ constexpr COLORREF white = RGB(255, 255, 255);
 constexpr COLORREF red = RGB(200, 0, 0);
 constexpr COLORREF firmwareColour = RGB(255, 64, 96);
 
-// A 2 by 2 picture, one colour.
-HBITMAP solidPicture(COLORREF colour) {
-  Surface source(2, 2, colour);
+// A screen bitmap holding what `source` (of `size` pixels square) shows.
+HBITMAP pictureOf(const Surface& source, int size) {
   HDC screen = GetDC(nullptr);
-  HBITMAP picture = CreateCompatibleBitmap(screen, 2, 2);
+  HBITMAP picture = CreateCompatibleBitmap(screen, size, size);
   ReleaseDC(nullptr, screen);
   HDC dc = CreateCompatibleDC(nullptr);
   HGDIOBJ previous = SelectObject(dc, picture);
-  BitBlt(dc, 0, 0, 2, 2, source.dc(), 0, 0, SRCCOPY);
+  BitBlt(dc, 0, 0, size, size, source.dc(), 0, 0, SRCCOPY);
   SelectObject(dc, previous);
   DeleteDC(dc);
   return picture;
+}
+
+// A 2 by 2 picture, one colour.
+HBITMAP solidPicture(COLORREF colour) {
+  return pictureOf(Surface(2, 2, colour), 2);
 }
 
 LOGFONTA plainResolver(const FontSpec& fontSpec) {
@@ -305,6 +318,31 @@ TEST(GdiCanvasTest, PictureIsStretchedOverTheWholeTarget) {
   win32::GdiCanvas noPicture(bare.dc(), nullptr, plainResolver);
   noPicture.drawImage({0, 0, 20, 20});
   EXPECT_EQ(bare.pixel(10, 10), white);
+}
+
+// A picture shrunk into a smaller window keeps its colours: red and blue stripes one pixel
+// wide, stretched to half their width, come out as their blend (Windows) or one of the two
+// (Wine), never merged into the black of the default stretch mode.
+TEST(GdiCanvasTest, AShrunkPictureKeepsItsColours) {
+  Surface stripes(8, 8, red);
+  for (int x = 1; x < 8; x += 2) {
+    RECT column{x, 0, x + 1, 8};
+    HBRUSH blue = CreateSolidBrush(RGB(0, 0, 200));
+    FillRect(stripes.dc(), &column, blue);
+    DeleteObject(blue);
+  }
+  HBITMAP picture = pictureOf(stripes, 8);
+  Surface surface(4, 4, white);
+  {
+    win32::GdiCanvas canvas(surface.dc(), picture, plainResolver);
+    canvas.drawImage({0, 0, 4, 4});
+  }
+  DeleteObject(picture);
+  for (int x = 0; x < 4; ++x) {
+    const COLORREF pixel = surface.pixel(x, 2);
+    EXPECT_GE(GetRValue(pixel) + GetBValue(pixel), 180) << x;
+  }
+  EXPECT_EQ(GetStretchBltMode(surface.dc()), BLACKONWHITE);  // the context's own mode is back
 }
 
 TEST(GdiCanvasTest, TextIsDrawnInItsColourWithoutABox) {
@@ -333,6 +371,49 @@ TEST(GdiCanvasTest, TextIsDrawnInItsColourWithoutABox) {
 
 // --- the main window and the loop over a scripted device -----------------------------------
 
+// A visible dialog-class window with this caption, looked for every 20 ms for up to `ms`.
+HWND waitForDialog(const std::string& caption, HWND owner = nullptr, int ms = 10000) {
+  for (int waited = 0; waited < ms; waited += 20) {
+    HWND found = FindWindowA("#32770", caption.c_str());
+    if (found != nullptr && IsWindowVisible(found) &&
+        (owner == nullptr || GetWindow(found, GW_OWNER) == owner))
+      return found;
+    Sleep(20);
+  }
+  return nullptr;
+}
+
+void pressButton(HWND dialog, int button) {
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+}
+
+// Works the real file dialog titled `title` from another thread, as a person would: `name`
+// typed into its name field, then Open. Should the dialog refuse the name with a box of its
+// own, the box is answered and the dialog cancelled; its text comes back.
+std::string typeIntoFileDialog(const std::string& title, const std::string& name) {
+  constexpr int nameCombo = 0x47C, nameEdit = 0x480;  // cmb13, and edt1 in the older layout
+  HWND dialog = waitForDialog(title);
+  if (dialog == nullptr) return "no dialog";
+  if (!SetDlgItemTextA(dialog, nameCombo, name.c_str()))
+    SetDlgItemTextA(dialog, nameEdit, name.c_str());
+  pressButton(dialog, IDOK);
+  for (int waited = 0; IsWindow(dialog) && waited < 10000; waited += 20) {
+    for (HWND box = GetWindow(GetDesktopWindow(), GW_CHILD); box != nullptr;
+         box = GetWindow(box, GW_HWNDNEXT)) {
+      if (GetWindow(box, GW_OWNER) != dialog || !IsWindowVisible(box)) continue;
+      char text[512] = {};
+      GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+      pressButton(box, IDOK);
+      Sleep(100);
+      pressButton(dialog, IDCANCEL);
+      return text;
+    }
+    Sleep(20);
+  }
+  return {};
+}
+
 class ScriptedDialogs : public win32::Dialogs {
  public:
   struct Shown {
@@ -352,13 +433,39 @@ class ScriptedDialogs : public win32::Dialogs {
     if (onMessage) onMessage(message);
     return scriptedAnswer(message, answers);
   }
-  std::optional<FileChoice> chooseFile(HWND, const FileRequest& request) override {
+  // When set, the real file dialog is shown, and this name typed into it.
+  std::optional<std::string> typeIntoRealChooser;
+  std::string chooserSaid;  // the real dialog's own box, if it refused the name
+
+  std::optional<FileChoice> chooseFile(HWND owner, const FileRequest& request) override {
     fileRequests.push_back(request);
-    return nextOf(files);
+    if (!typeIntoRealChooser) return nextOf(files);
+    std::thread person(
+        [&] { chooserSaid = typeIntoFileDialog(request.title, *typeIntoRealChooser); });
+    auto choice = win32::Win32Dialogs().chooseFile(owner, request);
+    person.join();
+    return choice;
   }
-  std::optional<ChosenFont> chooseFont(HWND, const LOGFONTA& current) override {
+  // When set, the real font chooser is shown and accepted as it opens; what its face field
+  // showed is kept.
+  bool acceptRealFontChooser = false;
+  std::string fontChooserFace;
+
+  std::optional<ChosenFont> chooseFont(HWND owner, const LOGFONTA& current) override {
     fontRequests.push_back(current);
-    return nextOf(fonts);
+    if (!acceptRealFontChooser) return nextOf(fonts);
+    std::thread person([&] {
+      constexpr int faceCombo = 0x470;  // cmb1
+      HWND dialog = waitForDialog("Font", owner);
+      if (dialog == nullptr) return;
+      char face[LF_FACESIZE] = {};
+      GetDlgItemTextA(dialog, faceCombo, face, sizeof face);
+      fontChooserFace = face;
+      pressButton(dialog, IDOK);
+    });
+    auto chosen = win32::Win32Dialogs().chooseFont(owner, current);
+    person.join();
+    return chosen;
   }
   bool openHelp(HWND, const std::string&) override { return false; }
 };
@@ -402,6 +509,8 @@ class DesktopTest : public ::testing::Test {
   std::vector<std::vector<std::uint8_t>> dataFrames;  // what the device stored, in order
   ScratchDir folder;     // of this run's own: another run's tests may share the temporary folder
   int pendingPolls = 1;  // how often each operation of the device answers Pending first
+  // The device refuses the frame it gets as the n-th (once), when set.
+  std::optional<std::size_t> refuseFrame;
 
   void SetUp() override {
     static const bool registered = win32::registerMainWindowClass(GetModuleHandleA(nullptr));
@@ -416,6 +525,10 @@ class DesktopTest : public ::testing::Test {
       }
       if (port.name() != "COM1") return Reply::bytes({});
       if (op.size == identificationSize) return Reply::bytes(deviceIdentification, pendingPolls);
+      if (refuseFrame && dataFrames.size() == *refuseFrame) {
+        refuseFrame.reset();
+        return Reply::bytes({NAK}, pendingPolls);
+      }
       return Reply::bytes({ACK}, pendingPolls);
     };
   }
@@ -526,6 +639,41 @@ TEST_F(DesktopTest, ATransferCommandAsksForAFileAndEnablesRepeat) {
   EXPECT_FALSE(menuState(action(), 0) & MF_GRAYED);
 }
 
+// Through the real file dialog: a name whose extension is not the kind's is refused by the
+// program itself, before anything goes to the device; user data also takes ".bin".
+TEST_F(DesktopTest, TheRealFileDialogsNameMustHaveTheKindsExtension) {
+  ASSERT_EQ(start(), 0);
+  const char* names[] = {"a.upg", "b.lib", "c.usr", "d.bin", "e.BIN", "f.txt", "g"};
+  for (const char* name : names) imageFile(name, 256);
+  struct Kind {
+    int position;
+    std::vector<std::string> accepted;
+  };
+  const Kind kinds[] = {{2, {"a.upg"}}, {3, {"b.lib"}}, {4, {"c.usr", "d.bin", "e.BIN"}}};
+  for (const Kind& kind : kinds) {
+    for (const char* name : names) {
+      SCOPED_TRACE(std::to_string(kind.position) + " " + name);
+      dialogs.shown.clear();
+      port.operations.clear();
+      dialogs.typeIntoRealChooser = (folder / name).string();
+      send(WM_MENUSELECT, MAKEWPARAM(kind.position, MF_POPUP | MF_HILITE),
+           reinterpret_cast<LPARAM>(action()));
+      send(WM_COMMAND, CMD_WRITE);
+      const bool accepted =
+          std::find(kind.accepted.begin(), kind.accepted.end(), name) != kind.accepted.end();
+      EXPECT_EQ(dialogs.chooserSaid, "");
+      EXPECT_EQ(port.writes(), accepted ? std::vector<Bytes>{{ESC}} : std::vector<Bytes>{});
+      if (accepted) {
+        EXPECT_TRUE(dialogs.shown.empty());
+      } else {
+        ASSERT_EQ(dialogs.shown.size(), 1u);
+        EXPECT_EQ(dialogs.shown[0].message.text, "Don't change file extension !");
+      }
+      send(WM_COMMAND, CMD_STOP);
+    }
+  }
+}
+
 TEST_F(DesktopTest, PortCommandsMoveTheTick) {
   ASSERT_EQ(start(), 0);
   send(WM_COMMAND, CMD_PORT_FIRST + 1);
@@ -598,6 +746,31 @@ TEST_F(DesktopTest, TheFontChosenIsUsedExactlyAsTheChooserGaveIt) {
   EXPECT_EQ(program->displayFont().face, "Terminal");
 }
 
+// The face, character height, weight and slant GDI draws for `font` on the screen.
+std::tuple<std::string, LONG, LONG, BYTE> drawnBy(const LOGFONTA& font) {
+  HDC screen = GetDC(nullptr);
+  HFONT created = CreateFontIndirectA(&font);
+  HGDIOBJ previous = SelectObject(screen, created);
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(screen, &metrics);
+  char face[LF_FACESIZE] = {};
+  GetTextFaceA(screen, LF_FACESIZE, face);
+  SelectObject(screen, previous);
+  DeleteObject(created);
+  ReleaseDC(nullptr, screen);
+  return {face, metrics.tmHeight - metrics.tmInternalLeading, metrics.tmWeight, metrics.tmItalic};
+}
+
+TEST_F(DesktopTest, TheFontChooserOpensOnTheDrawnFontAndOkAsItOpensChangesNothing) {
+  ASSERT_EQ(start(), 0);
+  dialogs.acceptRealFontChooser = true;
+  const auto before = drawnBy(window->logFontFor(program->displayFont()));
+  ASSERT_FALSE(std::get<0>(before).empty());
+  send(WM_COMMAND, CMD_FONT);
+  EXPECT_EQ(dialogs.fontChooserFace, std::get<0>(before));
+  EXPECT_EQ(drawnBy(window->logFontFor(program->displayFont())), before);
+}
+
 TEST_F(DesktopTest, AnIdleLoopPostsNoStepAndSleeps) {
   ASSERT_EQ(start(), 0);
   win32::LoopCounts counts;
@@ -655,6 +828,53 @@ TEST_F(DesktopTest, AStepThatArrivesWhileABoxIsUpIsDroppedAndPostedAgainLater) {
   const std::size_t operations = port.operations.size();
   ASSERT_EQ(loopUntil([&] { return port.operations.size() > operations; }), 0);
   EXPECT_TRUE(port.operations[operations].isRead);
+}
+
+BOOL CALLBACK countOpenMenu(HWND window, LPARAM count) {
+  char name[16] = {};
+  GetClassNameA(window, name, sizeof name);
+  if (IsWindowVisible(window) && std::string(name) == "#32768") ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+
+// Open menus show as visible windows of the menu class.
+int openMenus() {
+  int count = 0;
+  EnumWindows(countOpenMenu, reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+// With the Action menu open the write goes on to the frame the device refuses; the failure's
+// box waits until the menu has closed.
+TEST_F(DesktopTest, WithAMenuOpenTheTransferGoesOnAndItsBoxWaitsForTheMenuToClose) {
+  ASSERT_EQ(start(), 0);
+  refuseFrame = 30;
+  dialogs.files.push_back(FileChoice{imageFile("image.upg", 512 * 256), false});
+  send(WM_COMMAND, CMD_WRITE);
+  ASSERT_EQ(program->state().transferStep, TransferStep::AwaitWakeUpSent);
+  int menusAtEnd = 0;
+  std::size_t boxesAtEnd = 1;
+  const auto until = Clock::now() + 30s;
+  // Runs inside the menu's own loop: once the session has ended (or a guard ran out), notes
+  // what stands and closes the menu.
+  timerAction() = [&] {
+    if (program->state().outcome == SessionOutcome::Running && Clock::now() < until) return;
+    menusAtEnd = openMenus();
+    boxesAtEnd = dialogs.shown.size();
+    EndMenu();
+  };
+  const UINT_PTR timer = SetTimer(nullptr, 0, 5, onTimer);
+  SendMessageA(handle(), WM_SYSCOMMAND, SC_KEYMENU, 'a');  // returns once the menu has closed
+  KillTimer(nullptr, timer);
+  timerAction() = nullptr;
+  EXPECT_EQ(program->state().outcome, SessionOutcome::Failed);
+  EXPECT_EQ(dataFrames.size(), 30u);
+  EXPECT_GT(menusAtEnd, 0) << "the menu had closed before the session ended";
+  EXPECT_EQ(boxesAtEnd, 0u) << "a box came over the open menu";
+  drainQueue();
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].message.text, "Transmission error : got NAK");
+  EXPECT_EQ(dialogs.shown[0].owner, handle());
 }
 
 TEST_F(DesktopTest, ExitEndsTheLoopWithStatusZeroAndTheWindowGone) {

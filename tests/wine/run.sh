@@ -332,6 +332,29 @@ failure_case hold@data:2=128 read "Transmission error : no data : 128"
 # before the next command could take it for its own acknowledgment.
 failure_case twice@data:3 write "Acknowledgment error : illegal ACK :  6"
 
+# On a console: a pseudo-terminal behind morva-cli.exe makes Wine give it one, which prints
+# escape codes as they are. The progress line holds none, and after a failure it shows the
+# count the summary gives. (Wine's console draws with codes of its own; they are taken out.)
+if start_sim --fault nak@command:300; then
+  timeout -k 5 120 script -qec "$(printf '%q ' "$wine" "$cli_exe" write program \
+    "$(winpath "$fw")" --port COM1)" "$work/console.log" >/dev/null 2>&1 </dev/null
+  rc=$?
+  stop_sim
+  shown=$(sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$work/console.log" | tr -d '\r')
+  out=$shown err=""
+  console_ok() {
+    local last summary
+    last=$(grep -o '[0-9]*/512 blocks' <<<"${shown%%Fail:*}" | tail -n 1)
+    summary=$(tr -d ' \n' <<<"$shown" | grep -o '([0-9]*of512)' | tail -n 1)
+    [ "$rc" = 1 ] && ! grep -q $'\x1b\x1b' "$work/console.log" &&
+      [ "$last" = "300/512 blocks" ] && [ "$summary" = "(300of512)" ]
+  }
+  check_cli "on a console: no escape code in the progress line, and its last count is the summary's" \
+    console_ok
+else
+  fail "console (no simulator)"
+fi
+
 # The line closing in the middle of a write: the OS error number (Wine: 109, broken pipe).
 if start_sim --fault vanish@command:7; then
   run_cli write program "$(winpath "$fw")" --port COM1
