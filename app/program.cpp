@@ -49,7 +49,7 @@ int Program::start() {
   state_.firmwareVersionText = "N/A";
   state_.secondVersionText = "N/A";
   link_.ioBuffer[0] = 0;
-  buildPortList(link_, state_, lister_, options_.extraPorts);
+  buildPortList(link_, lister_, options_.extraPorts);
   if (link_.portNameTable.empty()) {
     desktop_.showMessage(noPortMessage());
     return exitNoPort;
@@ -64,8 +64,7 @@ int Program::start() {
   // The window is up before the search, which blocks the program while it probes; its
   // verdict then comes over the window.
   desktop_.showWindow();
-  if (detectDevice(link_, *this, options_.now) == DeviceSearch::NotFound)
-    desktop_.showMessage(notFoundMessage(link_));
+  search();
   return 0;
 }
 
@@ -141,7 +140,7 @@ void Program::portsChanged() {
       selected &&
       menus_.port.items[static_cast<std::size_t>(portItemPosition(link_.portIndex))].checked;
   const bool repeatGrayed = menus_.action.items[repeatPosition].grayed;
-  buildPortList(link_, state_, lister_, options_.extraPorts);
+  buildPortList(link_, lister_, options_.extraPorts);
   const auto& table = link_.portNameTable;
   const auto found = std::find(table.begin(), table.end(), name);
   link_.portIndex = found == table.end() ? 0 : static_cast<int>(found - table.begin());
@@ -204,10 +203,8 @@ void Program::startTransfer(Direction direction) {
 
 void Program::repeat() {
   endRunningSession();
-  state_.repeatRequested = true;
   if (reopenOrDetect(link_, desktop_, *this, options_.now) == PortReadiness::Ready)
-    startSession(state_, link_, sessionOperator_);
-  state_.repeatRequested = false;
+    startSession(state_, link_, sessionOperator_, FileSource::LastFile);
 }
 
 void Program::stop() {
@@ -233,8 +230,15 @@ void Program::searchAgain() {
     link_.port->close();
     setPortTick(link_.portIndex, false);
   }
-  if (detectDevice(link_, *this, options_.now) == DeviceSearch::NotFound)
-    desktop_.showMessage(notFoundMessage(link_));
+  search();
+}
+
+void Program::search() {
+  const SearchResult found = detectDevice(link_, options_.now);
+  if (found.found)
+    setPortTick(link_.portIndex, true);
+  else
+    desktop_.showMessage(notFoundMessage(found));
 }
 
 bool Program::choosePort(int portIndex) {

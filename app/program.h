@@ -102,6 +102,8 @@ class Program : private PortMenu {
   void endRunningSession();
   void chooseFont();
   void searchAgain();
+  // One search of the ports, its port ticked, or "Vk350 not found !".
+  void search();
   bool choosePort(int portIndex);
   void enableRepeat();
 

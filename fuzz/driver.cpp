@@ -67,7 +67,6 @@ class Harness {
       state.direction = static_cast<Direction>((config().seed & 4) != 0 ? -1 : 3);
     if (config().oddity == Oddity::KindOutOfRange)
       state.dataKind = static_cast<DataKind>((config().seed & 4) != 0 ? -1 : 3);
-    state.repeatRequested = config().repeat;
     model_.beginSession(config());
     interruptedAt_ = Idle;
 
@@ -75,8 +74,8 @@ class Harness {
     invariants_.beforeStart(sessionIndex_);
     rig_.shown.clear();
     currentStep_ = Idle;
-    const StartResult result = startSession(state, rig_.link, rig_.op);
-    state.repeatRequested = false;
+    const StartResult result = startSession(
+        state, rig_.link, rig_.op, config().repeat ? FileSource::LastFile : FileSource::Chooser);
     record_.startResult = static_cast<int>(result);
     invariants_.checkStart(result, expected);
     if (result == StartResult::Started) sessionStarted();

@@ -83,23 +83,24 @@ PortOpening openSelectedPort(LinkPort& link, Operator& op, bool silent) {
   return PortOpening::Failed;
 }
 
-DeviceSearch detectDevice(LinkPort& link, PortMenu& menu, const TimeSource& now) {
+SearchResult detectDevice(LinkPort& link, const TimeSource& now) {
   if (link.portOpen()) link.port->close();
-  link.searchReport.clear();
+  SearchResult search;
   for (std::size_t i = 0; i < link.portNameTable.size(); ++i) {
     link.portIndex = static_cast<int>(i);
     if (const std::optional<Message> refused = openQuietly(link)) {
-      link.searchReport.push_back(refused->detail);
+      search.report.push_back(refused->detail);
       continue;
     }
     if (probeAnswered(link, now)) {
-      menu.setPortTick(link.portIndex, true);
-      return DeviceSearch::Found;
+      search.found = true;
+      std::copy_n(link.ioBuffer.begin(), search.versions.size(), search.versions.begin());
+      return search;
     }
-    link.searchReport.push_back(link.portNameTable[i] + ": no answer from a Vk350");
+    search.report.push_back(link.portNameTable[i] + ": no answer from a Vk350");
     link.port->close();
   }
-  return DeviceSearch::NotFound;
+  return search;
 }
 
 PortReadiness reopenSelectedPort(LinkPort& link, Operator& op) {
@@ -119,8 +120,12 @@ PortReadiness reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu, const
   if (reopenSelectedPort(link, op) == PortReadiness::Ready) return PortReadiness::Ready;
   // The selected port is given up; with nothing listed there is no item to untick.
   if (indexListed(link)) menu.setPortTick(link.portIndex, false);
-  if (detectDevice(link, menu, now) == DeviceSearch::Found) return PortReadiness::Ready;
-  op.showMessage(notFoundMessage(link));
+  const SearchResult search = detectDevice(link, now);
+  if (search.found) {
+    menu.setPortTick(link.portIndex, true);
+    return PortReadiness::Ready;
+  }
+  op.showMessage(notFoundMessage(search));
   return PortReadiness::NoPort;
 }
 
@@ -133,12 +138,12 @@ Message noPortMessage() {
   return message;
 }
 
-Message notFoundMessage(const LinkPort& link) {
+Message notFoundMessage(const SearchResult& search) {
   Message message;
   message.text = "Vk350 not found !\nConnect and prepare device\nand try again.";
   message.caption = "A problem :";
   message.icon = Icon::Warning;
-  for (const std::string& line : link.searchReport)
+  for (const std::string& line : search.report)
     message.detail += (message.detail.empty() ? "" : "\n") + line;
   return message;
 }

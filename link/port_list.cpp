@@ -31,8 +31,7 @@ int comparePortNames(const std::string& a, const std::string& b) {
   }
 }
 
-void buildPortList(LinkPort& link, SessionState& state, PortLister& lister,
-                   const std::vector<std::string>& extraPorts) {
+void buildPortList(LinkPort& link, PortLister& lister, const std::vector<std::string>& extraPorts) {
   std::vector<std::string> names = lister.listPorts();
   names.insert(names.end(), extraPorts.begin(), extraPorts.end());
 
@@ -45,7 +44,6 @@ void buildPortList(LinkPort& link, SessionState& state, PortLister& lister,
 
   link.portNameTable = std::move(table);
   link.portIndex = 0;
-  state.repeatRequested = false;
 }
 
 }  // namespace morva

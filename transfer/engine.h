@@ -19,9 +19,14 @@ enum class StartResult : int {
   Declined = -3,    // overwrite declined, or the file to send is missing
 };
 
-// Begins a session for state.direction and state.dataKind: chooses (or, on Repeat, reuses)
-// the file, checks and opens it, and sends the WakeUp. Leaves transferStep at 1 on success.
-StartResult startSession(SessionState& state, LinkPort& link, Operator& op);
+// How a session start finds its file: through the file chooser, or the last one as it stands
+// (the Repeat command).
+enum class FileSource { Chooser, LastFile };
+
+// Begins a session for state.direction and state.dataKind: chooses (or reuses) the file,
+// checks and opens it, and sends the WakeUp. Leaves transferStep at 1 on success.
+StartResult startSession(SessionState& state, LinkPort& link, Operator& op,
+                         FileSource source = FileSource::Chooser);
 
 // The checks a write's or a verification's start makes of its source (the file chosen, its
 // extension, that it exists and opens as a file, its lock), with no port and nothing sent; the

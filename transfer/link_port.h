@@ -28,8 +28,6 @@ struct LinkPort {
   // identification, or the last exchange ended with a whole answer after which the device
   // waits for a new frame. A port made ready for a session then needs no quiet wait first.
   bool lineQuiet = false;
-  // What the last device search met on each port it tried, in order: "NAME: why".
-  std::vector<std::string> searchReport;
 
   bool portOpen() const { return port != nullptr && port->isOpen(); }
 };

@@ -53,13 +53,14 @@ bool refuseExtension(SessionState& state, Operator& op) {
 }
 
 // The operator's choice through the file chooser; false when there is none to use.
-bool chooseDataFile(SessionState& state, const DirectionInfo& direction, Operator& op) {
+bool chooseDataFile(SessionState& state, const DirectionInfo& direction, const KindInfo& kind,
+                    Operator& op) {
   const std::optional<FileChoice> choice =
-      op.chooseFile(FileRequest{.title = state.dialogTitle,
-                                .filterDescription = state.filterDescription,
-                                .filterPattern = state.filterPattern,
+      op.chooseFile(FileRequest{.title = std::string(direction.dialogTitle),
+                                .filterDescription = std::string(kind.filterDescription),
+                                .filterPattern = std::string(kind.filterPattern),
                                 .initialName = state.fileName,
-                                .defaultExtension = state.defaultExtension,
+                                .defaultExtension = std::string(kind.defaultExtension),
                                 .mustExist = direction.mustExist,
                                 .createPrompt = direction.createPrompt});
   if (!choice) return false;
@@ -73,11 +74,12 @@ bool chooseDataFile(SessionState& state, const DirectionInfo& direction, Operato
 // user data (a Stop chosen with the mouse passes over "User data" on its way) would overwrite
 // the operator's show, and libraries written as a program would leave the controller unable
 // to start.
-bool repeatAllowed(SessionState& state, Operator& op) {
+bool repeatAllowed(SessionState& state, const KindInfo& kind, Operator& op) {
   if (state.direction != Direction::WriteToDevice || !state.fileChosenFor ||
       *state.fileChosenFor == state.dataKind)
     return true;
-  return extensionAllowed(state, extensionDiffers(state.fileName, state.defaultExtension)) ||
+  return extensionAllowed(state,
+                          extensionDiffers(state.fileName, std::string(kind.defaultExtension))) ||
          refuseExtension(state, op);
 }
 
@@ -124,21 +126,18 @@ StartResult sendWakeUp(SessionState& state, LinkPort& link, Operator& op) {
 
 // The kind's block range and texts, the operator's file and every check of it; the file is
 // open once this returns Started.
-StartResult prepareFile(SessionState& state, LinkPort& link, Operator& op) {
+StartResult prepareFile(SessionState& state, LinkPort& link, Operator& op, FileSource source) {
   const DirectionInfo* direction = directionInfo(state.direction);
   if (direction == nullptr) return refuse(state, StartResult::OutOfRange);
-  state.dialogTitle = direction->dialogTitle;
   const KindInfo* kind = kindInfo(state.dataKind);
   if (kind == nullptr) return refuse(state, StartResult::OutOfRange);
   state.currentBlock = kind->firstBlock;
   state.blocksLeft = kind->blockCount;
-  state.defaultExtension = kind->defaultExtension;
-  state.filterDescription = kind->filterDescription;
-  state.filterPattern = kind->filterPattern;
   state.firstBlock = state.currentBlock;
 
-  const bool fileUsable =
-      state.repeatRequested ? repeatAllowed(state, op) : chooseDataFile(state, *direction, op);
+  const bool fileUsable = source == FileSource::LastFile
+                              ? repeatAllowed(state, *kind, op)
+                              : chooseDataFile(state, *direction, *kind, op);
   if (!fileUsable) return refuse(state, StartResult::Failed);
   op.invalidate(Area::Window, true);
   if (const StartResult checked = checkDataFile(state, op); checked != StartResult::Started)
@@ -176,13 +175,14 @@ bool fitsFilter(const std::string& path, const std::string& filterPattern) {
   return false;
 }
 
-StartResult startSession(SessionState& state, LinkPort& link, Operator& op) {
+StartResult startSession(SessionState& state, LinkPort& link, Operator& op, FileSource source) {
   resetSession(state, op);
   if (!link.portOpen()) {
     tell(state, op, Failure{.kind = FailureKind::NoPort});
     return refuse(state, StartResult::Failed);
   }
-  if (const StartResult prepared = prepareFile(state, link, op); prepared != StartResult::Started)
+  if (const StartResult prepared = prepareFile(state, link, op, source);
+      prepared != StartResult::Started)
     return prepared;
   return sendWakeUp(state, link, op);
 }
@@ -191,7 +191,7 @@ StartResult checkSourceFile(SessionState& state, Operator& op) {
   if (state.direction == Direction::ReadFromDevice) return refuse(state, StartResult::OutOfRange);
   resetSession(state, op);
   LinkPort noPort;
-  const StartResult checked = prepareFile(state, noPort, op);
+  const StartResult checked = prepareFile(state, noPort, op, FileSource::Chooser);
   closeDataFile(state);
   if (checked == StartResult::Started) state.outcome = SessionOutcome::None;
   return checked;

@@ -23,15 +23,10 @@ struct SessionState {
   std::uint16_t blocksLeft = 0;
   std::uint16_t firstBlock = 0;
   std::uint8_t checksumResidue = 0;
-  bool repeatRequested = false;
 
   std::string fileName;  // kept from session to session
   // The kind fileName was last chosen for in the file chooser, accepted or refused.
   std::optional<DataKind> fileChosenFor;
-  std::string dialogTitle;
-  std::string filterDescription;
-  std::string filterPattern;
-  std::string defaultExtension;
   std::string firmwareVersionText = "N/A";
   std::string secondVersionText = "N/A";
 

@@ -33,6 +33,7 @@ struct Run {
   std::string file_;  // FILE and --backup as the sessions use them
   std::string backup_;
   std::optional<FileIdentity> device_;  // the port the last session reached
+  SearchResult found_;                  // the last device search
 
   Run(const Options& o, Environment& e) : options(o), env(e), op(e.console, e.err, o.yes, o.file) {
     link.port = &env.port;
@@ -66,7 +67,7 @@ struct Run {
   bool listPorts() {
     const std::vector<std::string> named = namedPorts();
     NoPortLister none;
-    buildPortList(link, state, named.empty() ? env.lister : none, named);
+    buildPortList(link, named.empty() ? env.lister : none, named);
     if (link.portNameTable.empty()) {
       show(noPortMessage());
       return false;
@@ -81,7 +82,7 @@ struct Run {
 
   int ports() {
     const std::vector<std::string> named = namedPorts();
-    buildPortList(link, state, env.lister, named);
+    buildPortList(link, env.lister, named);
     if (link.portNameTable.empty()) {
       show(noPortMessage());
       return exitNoDevice;
@@ -102,10 +103,10 @@ struct Run {
 
   // The search for the device over the listed ports: exitComplete once it answered.
   int search() {
-    const DeviceSearch found = detectDevice(link, op);
+    found_ = detectDevice(link);
     if (stopped()) return exitStopped;
-    if (found == DeviceSearch::Found) return exitComplete;
-    show(notFoundMessage(link));
+    if (found_.found) return exitComplete;
+    show(notFoundMessage(found_));
     return exitNoDevice;
   }
 
@@ -113,9 +114,9 @@ struct Run {
     // Ports named on the command line are the only ones probed.
     if (!listPorts()) return exitNoDevice;
     if (const int searched = search(); searched != exitComplete) return searched;
-    const auto& b = link.ioBuffer;
+    const auto& v = found_.versions;
     env.out << "Vk350 found on " << link.portNameTable[link.portIndex] << '\n'
-            << firmwareLine(formatVersionText(b[0], b[1]), formatVersionText(b[2], b[3])) << '\n';
+            << firmwareLine(formatVersionText(v[0], v[1]), formatVersionText(v[2], v[3])) << '\n';
     return exitComplete;
   }
 

@@ -109,7 +109,6 @@ TEST_F(CommandsTest, RepeatTakesTheLastDirectionTheKindHighlightedLastAndTheLast
   EXPECT_EQ(state().sessionKind, DataKind::UserData);
   EXPECT_EQ(state().firstBlock, 896);
   EXPECT_EQ(state().fileName, file);
-  EXPECT_FALSE(state().repeatRequested);
 }
 
 // A Repeat of a write into another kind's blocks than the file was chosen for must pass the
@@ -158,19 +157,21 @@ TEST_F(CommandsTest, ARepeatedWriteIntoAnotherKindMustPassTheExtensionRule) {
   }
 }
 
-TEST_F(CommandsTest, RepeatRequestIsSetOnlyDuringTheRepeat) {
+// Repeat takes the last file as it stands: its checks again (the overwrite question), but no
+// chooser; the command after it chooses again.
+TEST_F(CommandsTest, RepeatReusesTheLastFileOnlyForItself) {
   startWithDevice();
   const Bytes old(256, 0x5a);
   const std::string file = dir.file("old.upg", &old);
-  desktop.op.fileChoices.push_back(FileChoice{file, false});
-  std::vector<bool> duringQuestion;
-  desktop.onMessage = [&](const Message&) { duringQuestion.push_back(state().repeatRequested); };
-  desktop.op.answers = {Answer::Yes, Answer::Yes};
+  desktop.op.fileChoices = {FileChoice{file, false}, FileChoice{file, false}};
+  desktop.op.answers = {Answer::Yes, Answer::Yes, Answer::Yes};
   program->command(CMD_READ);  // asks to overwrite the existing file
   program->command(CMD_REPEAT);
-  EXPECT_EQ(duringQuestion, (std::vector<bool>{false, true}));
-  EXPECT_FALSE(state().repeatRequested);
+  EXPECT_EQ(desktop.op.fileRequests.size(), 1u);
+  EXPECT_EQ(desktop.op.messages.size(), 2u);
   EXPECT_EQ(state().transferStep, TransferStep::AwaitWakeUpSent);
+  program->command(CMD_READ);
+  EXPECT_EQ(desktop.op.fileRequests.size(), 2u);
 }
 
 TEST_F(CommandsTest, AfterARepeatWithoutPortTheNextStartAsksForAFile) {
@@ -178,7 +179,6 @@ TEST_F(CommandsTest, AfterARepeatWithoutPortTheNextStartAsksForAFile) {
   port.unopenable = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
   program->command(CMD_REPEAT);
   EXPECT_EQ(captions(), (std::vector<std::string>{"Warning", "A problem :"}));
-  EXPECT_FALSE(state().repeatRequested);
   port.unopenable.clear();
   program->command(CMD_WRITE);
   EXPECT_EQ(desktop.op.fileRequests.size(), 1u);

@@ -58,7 +58,7 @@ class LinkTest : public ::testing::Test {
     };
   }
   void listPorts(std::vector<std::string> names) { link.portNameTable = std::move(names); }
-  DeviceSearch detect() { return detectDevice(link, op, port.clock()); }
+  SearchResult detect() { return detectDevice(link, port.clock()); }
   PortReadiness reopen() { return reopenOrDetect(link, op, op, port.clock()); }
 };
 

@@ -48,14 +48,11 @@ TEST(BuildPortList, MergesListedAndExtraPortsSortedWithoutDuplicates) {
     LinkPort link;
     link.portNameTable = {"stale"};
     link.portIndex = 3;
-    SessionState state;
-    state.repeatRequested = true;
     Lister lister;
     lister.names = c.listed;
-    buildPortList(link, state, lister, c.extra);
+    buildPortList(link, lister, c.extra);
     EXPECT_EQ(link.portNameTable, c.table);
     EXPECT_EQ(link.portIndex, 0);
-    EXPECT_FALSE(state.repeatRequested);
   }
 }
 

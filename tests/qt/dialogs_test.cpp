@@ -80,8 +80,8 @@ TEST_F(DialogsTest, MessageBoxCarriesTextCaptionIconAndButtons) {
 // Every box with one OK button, with and without details: OK is its default and focused button
 // when it shows and after the details were opened with the mouse, and Enter and Space close it.
 TEST_F(DialogsTest, EveryOkOnlyBoxKeepsTheKeysOnOkAlsoAfterItsDetailsWereOpened) {
-  LinkPort searched;
-  searched.searchReport = {"/dev/ttyUSB0: no answer", "/dev/ttyUSB1: Permission denied"};
+  SearchResult searched;
+  searched.report = {"/dev/ttyUSB0: no answer", "/dev/ttyUSB1: Permission denied"};
   Message help = helpMissingMessage();
   help.detail = "The manual is in none of these places:\n/usr/share/morva/morva-manual.html";
   const Message boxes[] = {

@@ -67,7 +67,6 @@ TEST(StartSession, RefusalsInTheirOrder) {
       fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
     r.state.direction = row.direction;
     r.state.dataKind = row.kind;
-    r.state.repeatRequested = row.repeat;
     r.state.transferStep = TransferStep::AwaitDataAnswer;  // an abandoned session
     if (row.repeat)
       r.state.fileName = path;
@@ -76,7 +75,8 @@ TEST(StartSession, RefusalsInTheirOrder) {
     r.op.answers = row.answers;
     if (row.wakeUpFails) r.port.script.push_back(refusedStart(5));
     // The results keep the system's numbers, which the command line tells apart.
-    EXPECT_EQ(static_cast<int>(startSession(r.state, r.link, r.op)), row.result);
+    const FileSource source = row.repeat ? FileSource::LastFile : FileSource::Chooser;
+    EXPECT_EQ(static_cast<int>(startSession(r.state, r.link, r.op, source)), row.result);
     EXPECT_EQ(r.state.transferStep,
               row.result == 0 ? TransferStep::AwaitWakeUpSent : TransferStep::Idle);
     std::vector<Message> shown;
