@@ -242,6 +242,8 @@ no_simulator="morva-cli: --simulate is not available on Windows: run vk350-sim o
 no_simulator+=" machine, or name the Vk350's port with --port COMn"
 expect "--simulate is refused on Windows" 2 "$no_simulator"
 
+# The file is there: its checks come before any port is opened.
+head -c 512 /dev/urandom >"$work/x.upg"
 run_cli write program "$(winpath "$work/x.upg")" --port MORVA-NO-SUCH-PORT
 no_such_port_ok() {
   [ "$rc" = 3 ] && grep -qx "Warning: Port open error !" <<<"$err" &&
