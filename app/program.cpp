@@ -43,6 +43,7 @@ Program::Program(Desktop& desktop, SerialPort& port, PortLister& lister, Program
     : desktop_(desktop), sessionOperator_(desktop), lister_(lister), options_(std::move(options)) {
   link_.port = &port;
   state_.files = options_.files;
+  session_ = loop_.add(state_, link_, sessionOperator_);
 }
 
 int Program::start() {
@@ -94,7 +95,7 @@ bool Program::command(int number) {
   // What the last session owes the operator comes before whatever the command does.
   showOwedBoxes();
   // Whatever the command does to the session, the next idle moment looks at it afresh.
-  pump_.wake();
+  loop_.wake(session_);
   switch (number) {
     case CMD_HELP_CONTENTS:
       showHelp();
@@ -157,19 +158,17 @@ bool Program::heldByMenu() const {
 }
 
 std::optional<TransferStep> Program::stepToPost(bool modalOpen) {
-  return pump_.idle(state_.transferStep, modalOpen || heldByMenu());
+  return loop_.stepToPost(session_, modalOpen || heldByMenu());
 }
 
 StepResult Program::runStep(TransferStep step, bool modalOpen) {
   // A step posted before a menu opened is dropped like one that meets a box.
-  if (!pump_.deliver(modalOpen || heldByMenu())) return StepResult::Ignored;
-  const StepResult result = performTransferStep(step, state_, link_, sessionOperator_);
-  if (result == StepResult::Waiting) pump_.wait();
-  return result;
+  return loop_.deliver(session_, step, modalOpen || heldByMenu());
 }
 
 WaitHint Program::portWaitHint() const {
-  return link_.port != nullptr ? link_.port->waitHint() : WaitHint{};
+  const SessionLoop::Wait wait = loop_.nextWait();
+  return WaitHint{wait.waitables.empty() ? -1 : wait.waitables.front(), wait.deadline};
 }
 
 void Program::setPortTick(int portIndex, bool ticked) {

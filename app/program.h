@@ -11,7 +11,6 @@
 #include "app/desktop.h"
 #include "app/menu.h"
 #include "app/session_operator.h"
-#include "app/step_pump.h"
 #include "display/canvas.h"
 #include "link/link.h"
 #include "transfer/engine.h"
@@ -19,6 +18,7 @@
 #include "transfer/link_port.h"
 #include "transfer/operator.h"
 #include "transfer/serial_port.h"
+#include "transfer/session_loop.h"
 #include "transfer/session_state.h"
 
 namespace morva {
@@ -80,8 +80,10 @@ class Program : private PortMenu {
   // calls portReady(). A step delivered while a modal window is open is dropped (Ignored).
   std::optional<TransferStep> stepToPost(bool modalOpen);
   StepResult runStep(TransferStep step, bool modalOpen);
-  void portReady() { pump_.wake(); }
-  bool waitingOnPort() const { return pump_.waiting(); }
+  void portReady() { loop_.wake(session_); }
+  bool waitingOnPort() const { return loop_.waiting(session_); }
+  // What to wait on while the session waits on the port: never later than the loop's longest
+  // wait, so that the front end needs no limit of its own.
   WaitHint portWaitHint() const;
 
   const SessionState& state() const { return state_; }
@@ -115,7 +117,8 @@ class Program : private PortMenu {
   LinkPort link_;
   MenuTree menus_;
   FontSpec displayFont_;
-  StepPump pump_;
+  SessionLoop loop_;
+  SessionLoop::Id session_ = 0;
 };
 
 }  // namespace morva

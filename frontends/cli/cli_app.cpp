@@ -16,8 +16,10 @@
 #include "frontends/cli/tracing_port.h"
 #include "frontends/cli/user_path.h"
 #include "link/link.h"
+#include "platform/waiting.h"
 #include "transfer/engine.h"
 #include "transfer/frames.h"
+#include "transfer/session_loop.h"
 #include "transfer/version.h"
 
 namespace morva::cli {
@@ -304,10 +306,14 @@ struct Run {
     });
     progress.start();
     bool exchanged = false;  // the device identified itself: a read's file was emptied
-    while (sessionRunning(state.transferStep)) {
+    SessionLoop loop;
+    const SessionLoop::Id id = loop.add(state, link, op);
+    while (loop.running(id)) {
       if (env.console.stopRequested()) return stop(progress, exchanged);
-      if (performTransferStep(state.transferStep, state, link, op) == StepResult::Waiting)
-        link.port->waitForProgress(Clock::now() + std::chrono::milliseconds(250));
+      if (loop.runDue() == 0) {
+        waitForNews(loop.nextWait());
+        loop.wakeAll();
+      }
       exchanged = exchanged || exchangingBlocks(state.transferStep);
     }
     // A question answered No because of Ctrl-C is a stop, not a declined session.

@@ -20,10 +20,6 @@ class StepEvent : public QEvent {
   const TransferStep step;
 };
 
-// A port whose hint names no deadline is still looked at now and then, so that a driver that
-// never signals cannot stall the session for good.
-constexpr std::chrono::milliseconds longestWait{250};
-
 bool modalOpen() {
   return QApplication::activeModalWidget() != nullptr;
 }
@@ -75,8 +71,7 @@ void StepDriver::waitOnPort() {
   }
   using namespace std::chrono;
   const auto now = Clock::now();
-  const auto until = std::min(hint.deadline, now + longestWait);
-  const auto wait = ceil<milliseconds>(std::max(until - now, Clock::duration::zero()));
+  const auto wait = ceil<milliseconds>(std::max(hint.deadline - now, Clock::duration::zero()));
   deadline_.start(static_cast<int>(wait.count()));
 }
 

@@ -40,7 +40,7 @@ void waitForWork(Program& program, LoopCounts& counts) {
 
 DWORD waitMilliseconds(Clock::time_point deadline, Clock::time_point now) {
   if (deadline <= now) return 0;
-  const auto left = std::min<Clock::duration>(deadline - now, longestPortWait);
+  const auto left = std::min<Clock::duration>(deadline - now, SessionLoop::longestWait);
   return static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 

@@ -20,15 +20,11 @@ struct LoopCounts {
   long portWakes = 0;  // of those, the ones ended by the port (its signal or its deadline)
 };
 
-// A port that names no deadline is still looked at this often, so that a driver that never
-// signals cannot stall a session for good.
-inline constexpr std::chrono::milliseconds longestPortWait{250};
-
 // Runs until WM_QUIT and returns its exit code.
 int runMessageLoop(MainWindow& window, Program& program, LoopCounts* counts = nullptr);
 
 // The time MsgWaitForMultipleObjectsEx is given to wait for `deadline`: whole milliseconds
-// rounded up, 0 once it has passed, never more than longestPortWait.
+// rounded up, 0 once it has passed, never more than the session loop's longest wait.
 DWORD waitMilliseconds(Clock::time_point deadline, Clock::time_point now);
 
 }  // namespace morva::win32
