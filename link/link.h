@@ -12,6 +12,7 @@
 #include "link/port_lister.h"
 #include "transfer/link_port.h"
 #include "transfer/operator.h"
+#include "transfer/session_loop.h"
 #include "transfer/timeouts.h"
 
 namespace morva {
@@ -57,6 +58,15 @@ PortReadiness reopenSelectedPort(LinkPort& link, Operator& op);
 // showing notFoundMessage(link) if the search fails too. Ready when a port is open.
 PortReadiness reopenOrDetect(LinkPort& link, Operator& op, PortMenu& menu,
                              const TimeSource& now = Clock::now);
+
+// Sleeps until one of the waitables has news or the deadline comes (platform/waiting.h).
+using Waiter = std::function<void(const SessionLoop::Wait&)>;
+
+// Probes the selected port of each link, all at once, as detectDevice probes one: the whole
+// search takes one probe's time however many ports there are. Each link has its own port; the
+// ones whose device answered stay open. One result per link, in their order.
+std::vector<SearchResult> probeEach(const std::vector<LinkPort*>& links, const Waiter& wait,
+                                    const TimeSource& now = Clock::now);
 
 // The box the callers show when the search found nothing; its detail says what the search met
 // on each port (an OS refusal with its advice, or no answer).

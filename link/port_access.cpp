@@ -45,33 +45,48 @@ std::optional<Message> openQuietly(LinkPort& link) {
   return std::nullopt;
 }
 
-// Sends the probe and reads the answer. Only its length and final ACK count: the probe asks
-// whether a device is there, and each transfer's handshake checks the reply whole.
-bool probeAnswered(LinkPort& link, const TimeSource& now) {
+// Sends the probe and starts reading the answer; false when the port refuses either.
+bool sendProbe(LinkPort& link) {
   SerialPort& port = *link.port;
   port.purge();
-  if (!port.transmitPriority(ESC)) return false;
-
   link.bytesRead = 0;
-  auto answer = std::span(link.ioBuffer).first<identificationSize>();
-  // The port's own read timeouts end a silent probe after 720 ms; this deadline only guards
-  // against a driver that never ends the read at all.
-  const Clock::time_point deadline = now() + probeDeadline;
-  if (!port.startRead(answer)) return false;
-  for (;;) {
-    PollResult result = port.poll();
-    if (result.isCompleted()) {
-      link.bytesRead = static_cast<std::uint32_t>(result.count);
-      link.lineQuiet = result.count == identificationSize && answer.back() == ACK;
-      return link.lineQuiet;
-    }
-    if (result.isFailed()) return false;
-    if (now() >= deadline) {
-      port.purge();  // the read must not land in ioBuffer later
-      return false;
-    }
-    port.waitForProgress(std::min(port.waitHint().deadline, deadline));
+  return port.transmitPriority(ESC) &&
+         port.startRead(std::span(link.ioBuffer).first<identificationSize>());
+}
+
+// Where the probe's answer stands, asked once: answered (true) or not (false), or none while it
+// is still due. Only its length and final ACK count: the probe asks whether a device is there,
+// and each transfer's handshake checks the reply whole. The port's own read time-outs end a
+// silent probe after 720 ms; `deadline` only guards against a driver that never ends the read.
+std::optional<bool> probeSettled(LinkPort& link, Clock::time_point deadline,
+                                 const TimeSource& now) {
+  SerialPort& port = *link.port;
+  const PollResult result = port.poll();
+  if (result.isCompleted()) {
+    link.bytesRead = static_cast<std::uint32_t>(result.count);
+    link.lineQuiet = result.count == identificationSize && link.ioBuffer[5] == ACK;
+    return link.lineQuiet;
   }
+  if (result.isFailed()) return false;
+  if (now() < deadline) return std::nullopt;
+  port.purge();  // the read must not land in ioBuffer later
+  return false;
+}
+
+bool probeAnswered(LinkPort& link, const TimeSource& now) {
+  if (!sendProbe(link)) return false;
+  const Clock::time_point deadline = now() + probeDeadline;
+  for (;;) {
+    if (const std::optional<bool> answered = probeSettled(link, deadline, now)) return *answered;
+    link.port->waitForProgress(std::min(link.port->waitHint().deadline, deadline));
+  }
+}
+
+SearchResult foundOn(const LinkPort& link) {
+  SearchResult search;
+  search.found = true;
+  std::copy_n(link.ioBuffer.begin(), search.versions.size(), search.versions.begin());
+  return search;
 }
 
 }  // namespace
@@ -93,14 +108,57 @@ SearchResult detectDevice(LinkPort& link, const TimeSource& now) {
       continue;
     }
     if (probeAnswered(link, now)) {
-      search.found = true;
-      std::copy_n(link.ioBuffer.begin(), search.versions.size(), search.versions.begin());
-      return search;
+      SearchResult found = foundOn(link);
+      found.report = std::move(search.report);
+      return found;
     }
     search.report.push_back(link.portNameTable[i] + ": no answer from a Vk350");
     link.port->close();
   }
   return search;
+}
+
+std::vector<SearchResult> probeEach(const std::vector<LinkPort*>& links, const Waiter& wait,
+                                    const TimeSource& now) {
+  std::vector<SearchResult> results(links.size());
+  std::vector<bool> due(links.size(), false);
+  for (std::size_t i = 0; i < links.size(); ++i) {
+    LinkPort& link = *links[i];
+    const std::string& name = link.portNameTable.at(static_cast<std::size_t>(link.portIndex));
+    if (const std::optional<Message> refused = openQuietly(link))
+      results[i].report.push_back(refused->detail);
+    else if (sendProbe(link))
+      due[i] = true;
+    else
+      results[i].report.push_back(describeFailure(name, link.port->lastError()));
+  }
+  // One probe's time for all of them: the answers are read side by side.
+  const Clock::time_point deadline = now() + probeDeadline;
+  for (;;) {
+    SessionLoop::Wait pending;
+    pending.deadline = deadline;
+    for (std::size_t i = 0; i < links.size(); ++i) {
+      if (!due[i]) continue;
+      LinkPort& link = *links[i];
+      const std::optional<bool> answered = probeSettled(link, deadline, now);
+      if (!answered) {
+        const WaitHint hint = link.port->waitHint();
+        if (hint.waitable >= 0) pending.waitables.push_back(hint.waitable);
+        pending.deadline = std::min(pending.deadline, hint.deadline);
+        continue;
+      }
+      due[i] = false;
+      if (*answered) {
+        results[i] = foundOn(link);
+      } else {
+        results[i].report.push_back(link.portNameTable[static_cast<std::size_t>(link.portIndex)] +
+                                    ": no answer from a Vk350");
+        link.port->close();
+      }
+    }
+    if (std::find(due.begin(), due.end(), true) == due.end()) return results;
+    wait(pending);
+  }
 }
 
 PortReadiness reopenSelectedPort(LinkPort& link, Operator& op) {

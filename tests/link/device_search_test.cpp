@@ -202,3 +202,60 @@ TEST_F(ReopenOrDetect, EmptyListUnticksNothing) {
 
 }  // namespace
 }  // namespace morva::testing
+
+namespace morva::testing {
+namespace {
+
+// Every port probed at once: each one's own answer, and one probe's time for all of them
+// (the waits run on one clock that only the waits move).
+TEST(ProbeEach, ProbesAllPortsSideBySideInOneProbesTime) {
+  struct Row {
+    const char* name;
+    std::optional<Reply> answer;  // none: the port cannot be opened
+    bool found;
+    const char* report;
+  };
+  const Row rows[] = {
+      {"A", Reply::bytes(deviceIdentification, 3), true, ""},
+      {"B", std::nullopt, false, "B: No such file or directory"},
+      {"C", Reply::written(1 << 30), false, "C: no answer from a Vk350"},  // silent
+      {"D", Reply::bytes({2, 5, 1, 10, 0xEE, NAK}), false, "D: no answer from a Vk350"},
+      {"E", Reply::bytes(deviceIdentification), true, ""},
+  };
+  Clock::time_point now{};
+  std::vector<std::unique_ptr<ClockedPort>> ports;
+  std::vector<LinkPort> links(std::size(rows));
+  std::vector<LinkPort*> probed;
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    ports.push_back(std::make_unique<ClockedPort>());
+    ClockedPort& port = *ports.back();
+    if (!rows[i].answer) port.unopenable = {rows[i].name};
+    const Reply answer = rows[i].answer.value_or(Reply::written());
+    port.device = [answer](const Operation&) { return answer; };
+    links[i].port = &port;
+    links[i].portNameTable = {rows[i].name};
+    probed.push_back(&links[i]);
+  }
+  int waits = 0;
+  const auto results = probeEach(
+      probed,
+      [&](const SessionLoop::Wait& wait) {
+        ++waits;
+        now = std::max(now, std::min(now + std::chrono::milliseconds(10), wait.deadline));
+      },
+      [&] { return now; });
+  ASSERT_EQ(results.size(), std::size(rows));
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    EXPECT_EQ(results[i].found, rows[i].found);
+    EXPECT_EQ(ports[i]->isOpen(), rows[i].found);
+    EXPECT_EQ(results[i].report,
+              *rows[i].report ? std::vector<std::string>{rows[i].report} : std::vector<std::string>{});
+  }
+  EXPECT_EQ(results[0].versions, (std::array<std::uint8_t, 4>{2, 5, 1, 10}));
+  EXPECT_LE(now, Clock::time_point{} + probeDeadline) << "longer than one probe";
+  EXPECT_LE(waits, 101);
+}
+
+}  // namespace
+}  // namespace morva::testing
