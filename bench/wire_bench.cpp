@@ -45,7 +45,8 @@ bool runCli(const std::vector<std::string>& args, double& wall, double& cpu,
   QuietConsole console;
   PosixFileService files;
   std::ostringstream out, err;
-  cli::Environment env{port, lister, files, console, out, err, {}, {}, {}};
+  cli::Environment env{port, lister, files, console, out, err, {}, {}, {},
+                       [] { return std::make_unique<PosixSerialPort>(); }};
   double w0 = wallSeconds(), c0 = threadCpuSeconds();
   int status = cli::runCli(*parsed.options, env);
   wall = wallSeconds() - w0;

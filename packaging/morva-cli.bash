@@ -27,19 +27,19 @@ _morva_cli() {
       plain+=("${words[i]}")
     elif [[ ${words[i]} == -- ]]; then
       only_words=true
-    elif [[ ${words[i]} == --port || ${words[i]} == --backup ]]; then
+    elif [[ ${words[i]} == --port || ${words[i]} == --backup || ${words[i]} == --log ]]; then
       ((i++))
     fi
   done
 
   if ! $only_words && [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W '--port --simulate --simulate-reset --yes --backup --verify --trace
-      --quiet --help --version --' -- "$cur"))
+      --quiet --all --log --help --version --' -- "$cur"))
     return
   fi
 
   case ${#plain[@]} in
-    0) COMPREPLY=($(compgen -W 'ports detect write read verify' -- "$cur")) ;;
+    0) COMPREPLY=($(compgen -W 'ports detect write read verify log' -- "$cur")) ;;
     1)
       case ${plain[0]} in
         write | read | verify) COMPREPLY=($(compgen -W 'program libraries user' -- "$cur")) ;;

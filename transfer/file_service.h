@@ -37,6 +37,7 @@ enum class OpenMode {
   Update,     // an existing target: read and write, its content kept until emptied
   CreateNew,  // a missing target: created (read and write), refused when something appeared
   WriteOnly,  // a device or a pipe as a target: write only, nothing created or emptied
+  Append,     // a log: created when missing, every write added at its end, whoever else writes
 };
 
 enum class LockKind { Shared, Exclusive };

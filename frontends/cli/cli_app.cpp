@@ -8,9 +8,12 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <system_error>
 
 #include "display/texts.h"
+#include "frontends/cli/file_checks.h"
+#include "frontends/cli/fleet.h"
 #include "frontends/cli/progress.h"
 #include "frontends/cli/terminal_operator.h"
 #include "frontends/cli/tracing_port.h"
@@ -36,6 +39,7 @@ struct Run {
   std::string backup_;
   std::optional<FileIdentity> device_;  // the port the last session reached
   SearchResult found_;                  // the last device search
+  SessionLog* log = nullptr;            // every session's record goes here
 
   Run(const Options& o, Environment& e) : options(o), env(e), op(e.console, e.err, o.yes, o.file) {
     link.port = &env.port;
@@ -125,7 +129,9 @@ struct Run {
   int transfer() {
     if (const int refused = checkFilesFirst(); refused != exitComplete) return refused;
     if (!listPorts()) return exitNoDevice;
-    if (const int refused = checkTargetsAgainstSimulator(); refused != exitComplete) return refused;
+    if (const int refused = checkTargetsAgainst(simulatorMemories(), files(), env);
+        refused != exitComplete)
+      return refused;
     if (options.ports.empty() && !options.simulate) {
       if (const int searched = search(); searched != exitComplete) return searched;
     }
@@ -157,75 +163,13 @@ struct Run {
     }
     file_ = *file;
     backup_ = *backup;
-    if (options.direction != Direction::ReadFromDevice) {
-      state.direction = options.direction;
-      state.dataKind = options.kind;
-      op.setFile(file_);
-      if (checkSourceFile(state, op) != StartResult::Started) return exitNotStarted;
-    }
-    if (!backup_.empty() && sameFile(backup_, file_)) {
-      env.err << "morva-cli: --backup " << backup_ << " names the file to write, " << file_
-              << ": reading the device into it would destroy that image. Nothing was read or "
-                 "written.\n";
-      return exitNotStarted;
-    }
-    if (!backup_.empty() && !keepsACopy(env.files.inspect(backup_).kind)) {
-      env.err << "morva-cli: --backup " << backup_
-              << " is not a file: a device or a pipe keeps no copy of what the Vk350 holds. "
-                 "Nothing was read or written.\n";
-      return exitNotStarted;
-    }
-    for (const std::string& target : targets()) {
-      if (!isOwnOutput(target)) continue;
-      env.err << "morva-cli: " << target
-              << " is where this program's own output goes (standard output or error): the "
-                 "device's blocks and the messages would mix in it. Nothing was read or "
-                 "written.\n";
-      return exitNotStarted;
-    }
-    return exitComplete;
+    return cli::checkFilesFirst(files(), env, state, op);
   }
 
-  static bool keepsACopy(PathKind kind) {
-    return kind == PathKind::Regular || kind == PathKind::Missing;
-  }
+  RunFiles files() const { return {options.direction, options.kind, file_, backup_}; }
 
-  // The files this run reads the device into.
-  std::vector<std::string> targets() const {
-    std::vector<std::string> files;
-    if (options.direction == Direction::ReadFromDevice) files.push_back(file_);
-    if (!backup_.empty()) files.push_back(backup_);
-    return files;
-  }
-
-  bool isOwnOutput(const std::string& path) {
-    const std::optional<FileIdentity> identity = env.files.inspect(path).identity;
-    return identity && std::find(env.ownOutputs.begin(), env.ownOutputs.end(), *identity) !=
-                           env.ownOutputs.end();
-  }
-
-  // The simulated device saves its memory as the run ends, over whatever was read into it.
-  int checkTargetsAgainstSimulator() {
-    const std::string memory = env.simulatorMemory ? env.simulatorMemory() : "";
-    if (memory.empty()) return exitComplete;
-    for (const std::string& target : targets()) {
-      if (!sameFile(target, memory)) continue;
-      env.err << "morva-cli: " << target << " is where the simulated Vk350 keeps its memory, "
-              << "which it saves over that file as the run ends. Nothing was read or written.\n";
-      return exitNotStarted;
-    }
-    return exitComplete;
-  }
-
-  // Whether two paths reach one file: by the OS's identity where both exist (a symbolic or
-  // hard link, a ".." through a link), otherwise by the paths the file system resolves.
-  bool sameFile(const std::string& a, const std::string& b) {
-    const PathInfo first = env.files.inspect(a), second = env.files.inspect(b);
-    if (first.identity && second.identity) return first.identity == second.identity;
-    std::error_code error, otherError;
-    const auto resolvedA = std::filesystem::weakly_canonical(a, error);
-    const auto resolvedB = std::filesystem::weakly_canonical(b, otherError);
-    return !error && !otherError && resolvedA == resolvedB;
+  std::vector<std::string> simulatorMemories() const {
+    return env.simulatorMemories ? env.simulatorMemories() : std::vector<std::string>{};
   }
 
   // How a session reaches its device when the port it used cannot be opened again.
@@ -239,6 +183,24 @@ struct Run {
     state.dataKind = options.kind;
     op.setFile(file);
     if (direction != Direction::ReadFromDevice) warnOfSourceSize(file);
+    const auto start = std::chrono::system_clock::now();
+    const int status = runSession(direction, choice);
+    if (log != nullptr) {
+      const bool found = status != exitNoDevice;
+      const SessionRecord r = recordOf(state, portName(), file, start,
+                                       std::chrono::system_clock::now(), env.files, found);
+      if (std::string why; !log->append(r, why)) env.err << "morva-cli: the log: " << why << '\n';
+    }
+    return status;
+  }
+
+  std::string portName() const {
+    return link.portNameTable.empty()
+               ? std::string()
+               : link.portNameTable[static_cast<std::size_t>(link.portIndex)];
+  }
+
+  int runSession(Direction direction, PortChoice choice) {
     const PortReadiness ready = choice == PortChoice::SamePort ? reopenSelectedPort(link, op)
                                                                : reopenOrDetect(link, op, op);
     if (stopped()) return exitStopped;
@@ -417,8 +379,52 @@ int closeStandardOutput(int status, std::ostream& err) {
   return exitTransferFailed;
 }
 
+// The log command: the records as a table; a line that is none is named, and skipped.
+int showLog(const std::string& path, Environment& env) {
+  OsError error;
+  const auto file = env.files.open(path, OpenMode::Read, error);
+  if (file == nullptr || file->kind() != PathKind::Regular) {
+    env.err << "morva-cli: " << (file ? path + ": not a file" : describeFailure(path, error))
+            << '\n';
+    return exitNotStarted;
+  }
+  std::string text;
+  std::array<std::uint8_t, 65536> chunk{};
+  for (OpenFile::ReadResult read{}; !read.endOfFile && !read.error;) {
+    read = file->read(chunk);
+    text.append(reinterpret_cast<const char*>(chunk.data()), read.count);
+  }
+  std::vector<SessionRecord> records;
+  std::istringstream lines(text);
+  int number = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++number;
+    if (line.empty()) continue;
+    std::string why;
+    if (auto record = parseJsonLine(line, why))
+      records.push_back(std::move(*record));
+    else
+      env.err << "morva-cli: " << path << ":" << number << ": " << why << '\n';
+  }
+  env.out << recordTable(records);
+  return exitComplete;
+}
+
 int runCli(const Options& options, Environment& env) {
+  SessionLog log;
+  if (!options.log.empty() && options.command == Command::Transfer) {
+    std::string why;
+    const auto path = sessionPath(options.log, why);
+    if (!path || !log.open(env.files, *path, why)) {
+      env.err << "morva-cli: --log " << options.log << ": " << why << '\n';
+      return exitNotStarted;
+    }
+  }
+  SessionLog* const kept = log.isOpen() ? &log : nullptr;
+  if (options.all && (options.command == Command::Transfer || options.command == Command::Detect))
+    return runFleet(options, env, kept);
   Run run(options, env);
+  run.log = kept;
   switch (options.command) {
     case Command::Help:
       env.out << usageText();
@@ -432,6 +438,8 @@ int runCli(const Options& options, Environment& env) {
       return run.detect();
     case Command::Transfer:
       return run.transfer();
+    case Command::Log:
+      return showLog(options.logToShow, env);
   }
   return exitUsage;
 }

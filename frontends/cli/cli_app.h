@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -23,13 +24,16 @@ struct Environment {
   Console& console;
   std::ostream& out;
   std::ostream& err;
-  // Starts a simulated device and returns the path of its port (for --simulate).
+  // Starts another simulated device, with a memory of its own, and returns the path of its port
+  // (for --simulate).
   std::function<std::string()> startSimulator;
-  // Where the simulated device keeps its memory between runs; empty when it keeps none. No
-  // session may read into it: the device saves its memory over it as the run ends.
-  std::function<std::string()> simulatorMemory;
+  // Where the simulated devices started so far keep their memories between runs. No session
+  // may read into one: its device saves its memory over it as the run ends.
+  std::function<std::vector<std::string>()> simulatorMemories;
   // What standard output and error are, so that no session reads the device into them.
   std::vector<FileIdentity> ownOutputs;
+  // A port of the machine's kind for each further controller (--all).
+  std::function<std::unique_ptr<SerialPort>()> newPort;
 };
 
 int runCli(const Options& options, Environment& env);

@@ -18,9 +18,10 @@ namespace {
 
 using namespace morva;
 
-// The simulated Vk350 of --simulate, with its memory kept between runs in the user's state
-// folder, held by one run at a time.
-class SimulatedDevice {
+// The simulated Vk350s of --simulate, each with its memory kept between runs in the user's
+// state folder (the first in simulated-vk350.bin, the second in simulated-vk350-2.bin, ...),
+// each held by one run at a time.
+class SimulatedDevices {
  public:
   std::string start(bool reset) {
     sim::SimulatorOptions options;
@@ -28,27 +29,32 @@ class SimulatedDevice {
     const auto folder = userStateFolder(why);
     // A device that forgets what was written into it would make every later verification fail.
     if (!folder) throw std::runtime_error("the simulated Vk350's memory cannot be kept: " + why);
-    options.memoryFile = memoryFile_ = (*folder / "simulated-vk350.bin").string();
+    const std::string number = devices_.empty() ? "" : "-" + std::to_string(devices_.size() + 1);
+    options.memoryFile = (*folder / ("simulated-vk350" + number + ".bin")).string();
     options.startErased = reset;
-    device_ = std::make_unique<sim::Simulator>(std::move(options));
-    return device_->portPath();
+    memories_.push_back(options.memoryFile);
+    devices_.push_back(std::make_unique<sim::Simulator>(std::move(options)));
+    return devices_.back()->portPath();
   }
 
-  // Empty when the memory is not kept.
-  const std::string& memoryFile() const { return memoryFile_; }
+  const std::vector<std::string>& memoryFiles() const { return memories_; }
 
-  // Stops the device and saves its memory: false, after saying why, when that failed. What a
-  // later run finds there would not be what this one left in the device.
+  // Stops the devices and saves their memories: false, after saying why, when one failed. What
+  // a later run finds there would not be what this one left in the device.
   bool finish() {
-    std::string error;
-    if (!device_ || device_->stop(&error)) return true;
-    std::cerr << "morva-cli: the simulated Vk350's memory was not saved: " << error << '\n';
-    return false;
+    bool saved = true;
+    for (const auto& device : devices_) {
+      std::string error;
+      if (device->stop(&error)) continue;
+      std::cerr << "morva-cli: the simulated Vk350's memory was not saved: " << error << '\n';
+      saved = false;
+    }
+    return saved;
   }
 
  private:
-  std::unique_ptr<sim::Simulator> device_;
-  std::string memoryFile_;
+  std::vector<std::unique_ptr<sim::Simulator>> devices_;
+  std::vector<std::string> memories_;
 };
 
 }  // namespace
@@ -60,7 +66,7 @@ int main(int argc, char** argv) {
     PosixSerialPort port;
     PosixPortLister lister;
     PosixFileService files;
-    SimulatedDevice simulated;
+    SimulatedDevices simulated;
     cli::Environment env{port,
                          lister,
                          files,
@@ -68,8 +74,9 @@ int main(int argc, char** argv) {
                          std::cout,
                          std::cerr,
                          [&] { return simulated.start(options.simulateReset); },
-                         [&] { return simulated.memoryFile(); },
-                         standardOutputIdentities()};
+                         [&] { return simulated.memoryFiles(); },
+                         standardOutputIdentities(),
+                         [] { return std::make_unique<PosixSerialPort>(); }};
     int status = cli::exitNoDevice;
     try {
       status = cli::runCli(options, env);

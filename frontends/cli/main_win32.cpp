@@ -1,5 +1,6 @@
 // morva-cli for Windows: the transfer engine from a console, over the machine's COM ports.
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,8 @@ int main(int argc, char** argv) {
                          std::cerr,
                          [] { return std::string(); },
                          {},
-                         standardOutputIdentities()};
+                         standardOutputIdentities(),
+                         [] { return std::make_unique<Win32SerialPort>(); }};
     return cli::closeStandardOutput(cli::runCli(options, env), std::cerr);
   });
 }

@@ -53,6 +53,21 @@ bool takeOption(const std::vector<std::string>& args, std::size_t& i, Options& o
     o.trace = true;
   } else if (a == "--simulate") {
     o.simulate = true;
+  } else if (a.rfind("--simulate=", 0) == 0) {
+    const std::string count = a.substr(11);
+    const bool digits = !count.empty() && count.size() <= 2 &&
+                        count.find_first_not_of("0123456789") == std::string::npos;
+    o.simulated = digits ? std::stoi(count) : 0;
+    if (o.simulated < 1 || o.simulated > mostSimulated) {
+      error =
+          "--simulate=N takes a number of controllers from 1 to " + std::to_string(mostSimulated);
+      return false;
+    }
+    o.simulate = true;
+  } else if (a == "--all") {
+    o.all = true;
+  } else if (named(a, "--log")) {
+    return takeValue(args, i, "--log", o.log, error);
   } else if (a == "--simulate-reset") {
     o.simulate = o.simulateReset = true;
   } else if (a == "--quiet" || a == "-q") {
@@ -71,11 +86,33 @@ ParseResult tooMany(const std::vector<std::string>& words, std::size_t expected)
   return refuse("unexpected argument '" + words[expected] + "'");
 }
 
+// --all runs one session per port: a file read into must name each port's own, and the
+// options that make several controllers go with it alone.
+ParseResult checkAll(const Options& o) {
+  if (o.simulated > 1 && !o.all) return refuse("--simulate=N goes with --all");
+  if (!o.all) return {o, {}};
+  if (o.command != Command::Transfer && o.command != Command::Detect)
+    return refuse("--all goes with write, read, verify and detect");
+  if (o.trace) return refuse("--trace goes with one port, not --all");
+  const bool reads = o.command == Command::Transfer && o.direction == Direction::ReadFromDevice;
+  if (reads && o.file.find(portPlaceholder) == std::string::npos)
+    return refuse(
+        "with --all, read needs {port} in FILE (one file per port, e.g. show-{port}.usr)");
+  if (!o.backup.empty() && o.backup.find(portPlaceholder) == std::string::npos)
+    return refuse("with --all, --backup needs {port} in its name (one file per port)");
+  return {o, {}};
+}
+
 ParseResult interpret(const std::vector<std::string>& words, Options o) {
   if (words.empty()) return refuse("no command given");
   const std::string& verb = words[0];
   if (verb == "help") {
     o.command = Command::Help;
+  } else if (verb == "log") {
+    if (words.size() < 2) return refuse("log needs the FILE of a log");
+    if (words.size() > 2) return tooMany(words, 2);
+    o.command = Command::Log;
+    o.logToShow = words[1];
   } else if (verb == "ports" || verb == "detect") {
     if (words.size() > 1) return tooMany(words, 1);
     o.command = verb == "ports" ? Command::Ports : Command::Detect;
@@ -97,7 +134,7 @@ ParseResult interpret(const std::vector<std::string>& words, Options o) {
   if ((o.verifyAfter || !o.backup.empty()) &&
       (o.command != Command::Transfer || o.direction != Direction::WriteToDevice))
     return refuse(std::string(o.verifyAfter ? "--verify" : "--backup") + " goes with write only");
-  return {o, {}};
+  return checkAll(o);
 }
 
 }  // namespace
@@ -135,6 +172,8 @@ std::string usageText() {
   morva-cli detect [--port PATH]...
   morva-cli write|read|verify program|libraries|user FILE [--port PATH]... [--yes]
   morva-cli write KIND FILE [--backup OLD] [--verify]
+  morva-cli write|read|verify|detect ... --all [--port PATH]... [--simulate=N]
+  morva-cli log FILE
 
 Moves data between this computer and the Vk350 Morva controller over a serial port.
   write    sends FILE into the device
@@ -154,6 +193,14 @@ Options:
   --backup OLD     write: first read the device's blocks into OLD; write only if that read
                    completed
   --verify         write: verify FILE against the device once it is written
+  --all            every port of the list where a Vk350 answers, side by side (all
+                   probed at once); with read and --backup, {port} in the file's name
+                   stands for the port's name without its folder: show-{port}.usr
+  --simulate=N     with --all: N simulated controllers, each with its own kept memory
+  --log FILE       append one JSON line per session to FILE (start, end, program,
+                   port, versions, kind, direction, file, bytes, sha256, blocks,
+                   blocks_done, outcome, message); runs may share one log
+  log FILE         print such a log as a table, newest last
   --trace          print every frame on the wire in hex
   --quiet, -q      no progress display
   --help           this text;  --version  the program's version
@@ -161,8 +208,10 @@ Options:
 
 Questions are asked on a terminal; without one (and without --yes) the default answer,
 No, is taken. With --yes a verification lists its first 10 differences, then counts them.
+With --all the questions are asked once, for every port, before the sessions start, and a
+verification's differences are counted per port; a table ends the run.
 
-Exit status:
+Exit status (with --all: 0 only when every port completed, 3 when no Vk350 answered):
   0    the session completed (verify: and no difference was found)
   1    the transfer failed, was declined, or verify found differences; or the
        output could not be written; or (--simulate) the simulated Vk350's memory

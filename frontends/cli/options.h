@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "transfer/kinds.h"
@@ -17,7 +18,12 @@ inline constexpr int exitNoDevice = 3;    // no port, or the device was not foun
 inline constexpr int exitNotStarted = 4;  // the session could not start (file, extension...)
 inline constexpr int exitStopped = 130;   // stopped with Ctrl-C
 
-enum class Command { Help, Version, Ports, Detect, Transfer };
+enum class Command { Help, Version, Ports, Detect, Transfer, Log };
+
+// What a file name holds in place of the port's name with --all: "show-{port}.usr".
+inline constexpr std::string_view portPlaceholder = "{port}";
+// The most simulated controllers --simulate=N starts.
+inline constexpr int mostSimulated = 32;
 
 struct Options {
   Command command = Command::Help;
@@ -32,6 +38,10 @@ struct Options {
   bool quiet = false;          // no progress display; the closing line stays
   bool verifyAfter = false;    // write: verify the file against the device once written
   std::string backup;          // write: read the range into this file first
+  bool all = false;            // every port where a Vk350 answers, side by side
+  int simulated = 1;           // --simulate=N: that many simulated controllers
+  std::string log;             // --log: a record of every session appended here
+  std::string logToShow;       // the log command's FILE
 };
 
 struct ParseResult {

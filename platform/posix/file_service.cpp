@@ -37,6 +37,8 @@ int openFlags(OpenMode mode) {
       return O_RDWR | O_CREAT | O_EXCL;  // read too: the session reads it back at its end
     case OpenMode::WriteOnly:
       return O_WRONLY;
+    case OpenMode::Append:
+      return O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK;  // a pipe in its place never waits
   }
   return O_RDONLY;
 }

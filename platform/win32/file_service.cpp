@@ -232,6 +232,10 @@ std::unique_ptr<OpenFile> Win32FileService::open(const std::string& path, OpenMo
     case OpenMode::WriteOnly:
       access = GENERIC_WRITE;
       break;
+    case OpenMode::Append:
+      access = FILE_APPEND_DATA;  // every write goes to the end, whoever else writes
+      disposition = OPEN_ALWAYS;
+      break;
   }
   HANDLE h = CreateFileA(path.c_str(), access, shareAll, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);

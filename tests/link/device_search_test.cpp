@@ -249,8 +249,8 @@ TEST(ProbeEach, ProbesAllPortsSideBySideInOneProbesTime) {
     SCOPED_TRACE(rows[i].name);
     EXPECT_EQ(results[i].found, rows[i].found);
     EXPECT_EQ(ports[i]->isOpen(), rows[i].found);
-    EXPECT_EQ(results[i].report,
-              *rows[i].report ? std::vector<std::string>{rows[i].report} : std::vector<std::string>{});
+    EXPECT_EQ(results[i].report, *rows[i].report ? std::vector<std::string>{rows[i].report}
+                                                 : std::vector<std::string>{});
   }
   EXPECT_EQ(results[0].versions, (std::array<std::uint8_t, 4>{2, 5, 1, 10}));
   EXPECT_LE(now, Clock::time_point{} + probeDeadline) << "longer than one probe";

@@ -8,6 +8,7 @@
 
 #include "frontends/cli/cli_app.h"
 #include "platform/posix/file_service.h"
+#include "platform/posix/serial_port.h"
 #include "tests/support/quiet_console.h"
 #include "transfer/serial_port.h"
 
@@ -42,7 +43,8 @@ inline CliResult runCliOver(SerialPort& port, const std::string& portPath,
   ListedPorts lister;
   QuietConsole quiet;
   PosixFileService files;
-  cli::Environment env{port, lister, files, console != nullptr ? *console : quiet, out, err, {}, {}, {}};
+  cli::Environment env{port, lister, files, console != nullptr ? *console : quiet, out, err, {}, {}, {},
+                       [] { return std::make_unique<PosixSerialPort>(); }};
   result.status = cli::runCli(*parsed.options, env);
   result.out = out.str();
   result.err = err.str();
