@@ -35,6 +35,18 @@ Message aboutMessage() {
              "About", Icon::Information);
 }
 
+namespace {
+
+// The box when a session's record could not go into the log of --log.
+Message logFailure(const std::string& why) {
+  Message message =
+      box("The session's record could not be written into the log.", "Warning", Icon::Warning);
+  message.detail = why;
+  return message;
+}
+
+}  // namespace
+
 Message helpMissingMessage() {
   return box("Sorry, help file is inaccessible at this time !", "No access !", Icon::Information);
 }
@@ -163,7 +175,24 @@ std::optional<TransferStep> Program::stepToPost(bool modalOpen) {
 
 StepResult Program::runStep(TransferStep step, bool modalOpen) {
   // A step posted before a menu opened is dropped like one that meets a box.
-  return loop_.deliver(session_, step, modalOpen || heldByMenu());
+  const StepResult result = loop_.deliver(session_, step, modalOpen || heldByMenu());
+  if (result == StepResult::Advanced && !sessionRunning(state_.transferStep)) logSession();
+  return result;
+}
+
+void Program::started(StartResult result) {
+  if (result != StartResult::Started && result != StartResult::OutOfRange) logSession();
+}
+
+void Program::logSession() {
+  if (options_.log == nullptr || state_.fileName.empty()) return;
+  const std::string port = listed(link_, link_.portIndex)
+                               ? link_.portNameTable[static_cast<std::size_t>(link_.portIndex)]
+                               : std::string();
+  const SessionRecord record = recordOf(state_, port, state_.fileName, sessionStart_,
+                                        std::chrono::system_clock::now(), *state_.files);
+  std::string why;
+  if (!options_.log->append(record, why)) desktop_.showMessage(logFailure(why));
 }
 
 WaitHint Program::portWaitHint() const {
@@ -195,21 +224,26 @@ void Program::startTransfer(Direction direction) {
   state_.direction = direction;
   endRunningSession();
   if (reopenOrDetect(link_, desktop_, *this, options_.now) == PortReadiness::NoPort) return;
-  startSession(state_, link_, sessionOperator_);
+  sessionStart_ = std::chrono::system_clock::now();
+  started(startSession(state_, link_, sessionOperator_));
   // A port was ready: Repeat has something to repeat, even if the file chooser was cancelled.
   enableRepeat();
 }
 
 void Program::repeat() {
   endRunningSession();
-  if (reopenOrDetect(link_, desktop_, *this, options_.now) == PortReadiness::Ready)
-    startSession(state_, link_, sessionOperator_, FileSource::LastFile);
+  if (reopenOrDetect(link_, desktop_, *this, options_.now) == PortReadiness::Ready) {
+    sessionStart_ = std::chrono::system_clock::now();
+    started(startSession(state_, link_, sessionOperator_, FileSource::LastFile));
+  }
 }
 
 void Program::stop() {
   // Nothing goes to the device; the data file stays open until the next session reopens its
   // stream, so the blocks already read are kept.
+  const bool running = sessionRunning(state_.transferStep);
   stopSession(state_, link_, sessionOperator_);
+  if (running) logSession();
 }
 
 void Program::endRunningSession() {

@@ -13,6 +13,7 @@
 #include "app/session_operator.h"
 #include "display/canvas.h"
 #include "link/link.h"
+#include "record/session_log_file.h"
 #include "transfer/engine.h"
 #include "transfer/file_service.h"
 #include "transfer/link_port.h"
@@ -32,6 +33,7 @@ struct ProgramOptions {
   std::filesystem::path executableDir;  // the manual is looked up from here
   TimeSource now = Clock::now;          // the clock of the device search
   FileService* files = nullptr;         // the data files' OS service; the caller keeps it
+  SessionLog* log = nullptr;            // every session's record goes here; the caller keeps it
 };
 
 // "Morva 1.0.0": the program's name and version.
@@ -97,6 +99,10 @@ class Program : private PortMenu {
   void setPortTick(int portIndex, bool ticked) override;
 
   bool heldByMenu() const;
+  // A session start returned: one that did not start is logged at once, one that did when it
+  // ends (runStep notices).
+  void started(StartResult result);
+  void logSession();
   void showHelp();
   void startTransfer(Direction direction);
   void repeat();
@@ -119,6 +125,7 @@ class Program : private PortMenu {
   FontSpec displayFont_;
   SessionLoop loop_;
   SessionLoop::Id session_ = 0;
+  std::chrono::system_clock::time_point sessionStart_;
 };
 
 }  // namespace morva

@@ -81,8 +81,16 @@ int main(int argc, char** argv) {
   if (!options.screenshot.empty())
     return qt::renderScreenshot(simulator->portPath(), options.screenshot, port, files);
 
+  // A log that cannot serve is refused before the window shows, not at the first session's end.
+  SessionLog log;
+  if (std::string why; !options.log.empty() && !log.open(files, options.log, why)) {
+    std::cerr << "morva: --log " << options.log << ": " << why << '\n';
+    return 2;
+  }
+
   ProgramOptions programOptions;
   programOptions.files = &files;
+  if (log.isOpen()) programOptions.log = &log;
   programOptions.extraPorts = options.ports;
   if (simulator) {
     programOptions.extraPorts.push_back(simulator->portPath());

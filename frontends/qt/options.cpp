@@ -39,6 +39,10 @@ GuiParse parseGuiOptions(const std::vector<std::string>& args) {
       auto value = valueOf("--screenshot", args, i, error);
       if (!value) return {std::nullopt, error};
       options.screenshot = *value;
+    } else if (named(arg, "--log")) {
+      auto value = valueOf("--log", args, i, error);
+      if (!value) return {std::nullopt, error};
+      options.log = *value;
     } else if (arg == "--simulate") {
       options.simulate = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -53,12 +57,13 @@ GuiParse parseGuiOptions(const std::vector<std::string>& args) {
 }
 
 std::string guiUsageText() {
-  return "Usage: morva [--port PATH]... [--simulate] [--screenshot FILE]\n"
+  return "Usage: morva [--port PATH]... [--simulate] [--log FILE] [--screenshot FILE]\n"
          "       morva --help | --version\n"
          "\n"
          "  --port PATH        also list PATH as a serial port (a port the machine's list\n"
          "                     cannot show, such as a pseudo-terminal); may be repeated\n"
          "  --simulate         run a simulated Vk350 inside the program and list its port\n"
+         "  --log FILE         append one JSON line per session to FILE (as morva-cli --log)\n"
          "  --screenshot FILE  write a firmware image into the simulated Vk350, render the\n"
          "                     main window part-way through to the PNG FILE, and end\n";
 }

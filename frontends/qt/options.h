@@ -11,6 +11,7 @@ struct GuiOptions {
   std::vector<std::string> ports;  // --port PATH: ports the machine's list cannot show
   bool simulate = false;           // --simulate: a simulated Vk350 on a pseudo-terminal
   std::string screenshot;          // --screenshot FILE: render a transfer to a PNG and end
+  std::string log;                 // --log FILE: a record of every session appended here
   bool help = false;
   bool version = false;
 };

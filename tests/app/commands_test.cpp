@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "app/help.h"
+#include "record/session_log.h"
 #include "tests/app/program_fixture.h"
 
 namespace morva::testing {
@@ -346,6 +349,53 @@ TEST_F(HelpTest, ViewerThatCannotOpenTheManualGetsTheSameBox) {
   expectNoAccessBox();
   EXPECT_EQ(desktop.op.messages[0].detail,
             (bin / manualFileName).string() + ": no program on this desktop would show it.");
+}
+
+}  // namespace
+}  // namespace morva::testing
+
+namespace morva::testing {
+namespace {
+
+// With --log, every session leaves one record: one that completed, one that was stopped, one
+// whose start was declined.
+TEST_F(ProgramTest, EverySessionLeavesOneRecordInTheLog) {
+  SessionLog log;
+  std::string why;
+  const std::string path = dir.file("sessions.log");
+  ASSERT_TRUE(log.open(files, path, why)) << why;
+  options.log = &log;
+  port.device = [](const Operation& op) {
+    if (!op.isRead) return Reply::written();
+    if (op.size == identificationSize) return Reply::bytes(deviceIdentification);
+    return Reply::bytes({ACK});
+  };
+  devicesOn = {"/dev/ttyUSB0"};
+  ASSERT_EQ(start({"/dev/ttyUSB0"}), 0);
+  startWrite();
+  while (sessionRunning(state().transferStep)) {
+    if (const auto step = program->stepToPost(false))
+      program->runStep(*step, false);
+    else
+      program->portReady();
+  }
+  startWrite("second.upg");
+  program->command(CMD_STOP);
+  desktop.op.fileChoices.push_back(FileChoice{dir.file("second.upg"), false});
+  desktop.op.answers = {Answer::No};  // do not overwrite it
+  program->menuSelect(MenuId::Action, firstKindPosition);
+  program->command(CMD_READ);
+  const Bytes text = readFile(path);
+  std::istringstream lines(std::string(text.begin(), text.end()));
+  std::vector<std::string> outcomes;
+  for (std::string line; std::getline(lines, line);) {
+    const auto record = parseJsonLine(line, why);
+    ASSERT_TRUE(record) << why;
+    EXPECT_EQ(record->port, "/dev/ttyUSB0");
+    outcomes.push_back(record->direction + " " + record->outcome);
+  }
+  EXPECT_EQ(outcomes,
+            (std::vector<std::string>{"write completed", "write stopped", "read declined"}));
 }
 
 }  // namespace
