@@ -301,14 +301,21 @@ std::string recordTable(const std::vector<SessionRecord>& records) {
     rows.push_back({r.end, r.port, r.versions[0] + " " + r.versions[1], r.direction + " " + r.kind,
                     r.outcome, std::to_string(r.blocksDone) + "/" + std::to_string(r.blocks),
                     r.sha256.substr(0, 12), r.file});
-  std::vector<std::size_t> widths(heads.size(), 0);
-  for (const auto& row : rows)
+  return alignedColumns(rows);
+}
+
+std::string alignedColumns(const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::size_t> widths;
+  for (const auto& row : rows) {
+    widths.resize(std::max(widths.size(), row.size()), 0);
     for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  }
   std::string out;
   for (const auto& row : rows) {
     std::string line;
     for (std::size_t c = 0; c < row.size(); ++c)
       line += c + 1 < row.size() ? padded(row[c], widths[c] + 2) : row[c];
+    while (!line.empty() && line.back() == ' ') line.pop_back();
     out += line + "\n";
   }
   return out;

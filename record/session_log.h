@@ -44,4 +44,8 @@ std::optional<SessionRecord> parseJsonLine(std::string_view line, std::string& w
 // The log as a table for a terminal, one row per session in the order given (newest last).
 std::string recordTable(const std::vector<SessionRecord>& records);
 
+// Rows of cells as a table for a terminal: each column as wide as its widest cell, two spaces
+// between columns, no blanks at a line's end.
+std::string alignedColumns(const std::vector<std::vector<std::string>>& rows);
+
 }  // namespace morva

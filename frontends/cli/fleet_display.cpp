@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "record/session_log.h"
+
 namespace morva::cli {
 namespace {
 
@@ -86,18 +88,7 @@ std::string fleetTable(const std::vector<FleetResult>& results) {
       {"port", "versions", "outcome", "blocks", "time", "sha256"}};
   for (const FleetResult& r : results)
     rows.push_back({r.port, r.versions, r.outcome, r.blocks, r.time, r.sha256});
-  std::vector<std::size_t> widths(rows[0].size(), 0);
-  for (const auto& row : rows)
-    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
-  std::string text;
-  for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t c = 0; c < row.size(); ++c)
-      line += c + 1 < row.size() ? padded(row[c], widths[c] + 2) : row[c];
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    text += line + '\n';
-  }
-  return text;
+  return alignedColumns(rows);
 }
 
 }  // namespace morva::cli
