@@ -2,12 +2,11 @@
 // and making a port ready before each transfer.
 #pragma once
 
-#include <chrono>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "link/port_lister.h"
+#include "transfer/clock.h"
 #include "transfer/link_port.h"
 #include "transfer/operator.h"
 #include "transfer/session_state.h"
@@ -19,9 +18,6 @@ namespace morva {
 enum class PortOpening : int { Opened = 0, Failed = -2 };   // openSelectedPort
 enum class DeviceSearch : int { NotFound = 0, Found = 1 };  // detectDevice
 enum class PortReadiness : int { NoPort = 0, Ready = 1 };   // reopenOrDetect
-
-// Where the device search reads the time its probe deadline is measured on; tests pass a fake.
-using TimeSource = std::function<Clock::time_point()>;
 
 // Fills portNameTable with the lister's ports and `extraPorts` (paths that cannot be listed),
 // without duplicates, sorted with comparePortNames; sets portIndex and repeatRequested to 0.

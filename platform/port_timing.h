@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 
 #include "transfer/os_error.h"
@@ -18,10 +17,9 @@ namespace morva {
 
 class PortTiming {
  public:
-  using Now = std::function<Clock::time_point()>;
   enum class Kind { Read, GapRead, Write };
 
-  explicit PortTiming(Now now = Clock::now);
+  explicit PortTiming(TimeSource now = Clock::now);
 
   Clock::time_point now() const { return now_(); }
   void configure(const Timeouts& timeouts) { timeouts_ = timeouts; }
@@ -76,7 +74,7 @@ class PortTiming {
     std::optional<Clock::time_point> lastByte;
   };
 
-  Now now_;
+  TimeSource now_;
   Timeouts timeouts_ = lineTimeouts;
   std::optional<Operation> op_;
   std::optional<OsError> refusal_;

@@ -102,9 +102,7 @@ timespec toTimespec(Clock::duration d) {
 
 }  // namespace
 
-PosixSerialPort::PosixSerialPort() : PosixSerialPort([] { return Clock::now(); }) {}
-
-PosixSerialPort::PosixSerialPort(NowFunction now) : now_(std::move(now)) {}
+PosixSerialPort::PosixSerialPort(TimeSource now) : now_(std::move(now)) {}
 
 PosixSerialPort::~PosixSerialPort() {
   close();

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <span>
 
@@ -15,12 +14,8 @@ namespace morva {
 
 class PosixSerialPort : public PortSkeleton {
  public:
-  using NowFunction = std::function<Clock::time_point()>;
-
-  // Time-outs run on the steady clock.
-  PosixSerialPort();
   // Time-outs run on `now`; tests pass a clock they move by hand.
-  explicit PosixSerialPort(NowFunction now);
+  explicit PosixSerialPort(TimeSource now = Clock::now);
   ~PosixSerialPort() override;
   PosixSerialPort(const PosixSerialPort&) = delete;
   PosixSerialPort& operator=(const PosixSerialPort&) = delete;
@@ -101,7 +96,7 @@ class PosixSerialPort : public PortSkeleton {
   Clock::time_point writeRecheck(const Operation& op) const;
   Clock::time_point leftTheWire(const Operation& op) const;
 
-  NowFunction now_;
+  TimeSource now_;
   Timeouts timeouts_ = lineTimeouts;
   bool realLine_ = false;  // a serial driver's line, not a pty: bytes take time to leave
   int fd_ = -1;

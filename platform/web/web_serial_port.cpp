@@ -16,7 +16,7 @@ OsError notOpen() {
 
 }  // namespace
 
-WebSerialPort::WebSerialPort(LineFactory lines, PortTiming::Now now)
+WebSerialPort::WebSerialPort(LineFactory lines, TimeSource now)
     : lines_(std::move(lines)), timing_(std::move(now)) {}
 
 WebSerialPort::~WebSerialPort() {

@@ -32,7 +32,7 @@ class WebSerialPort : public SerialPort {
   // The line behind a port name; null for a name the page does not know.
   using LineFactory = std::function<std::unique_ptr<SerialLine>(const std::string& name)>;
 
-  explicit WebSerialPort(LineFactory lines, PortTiming::Now now = Clock::now);
+  explicit WebSerialPort(LineFactory lines, TimeSource now = Clock::now);
   ~WebSerialPort() override;
   WebSerialPort(const WebSerialPort&) = delete;
   WebSerialPort& operator=(const WebSerialPort&) = delete;
