@@ -242,6 +242,8 @@ no_simulator="morva-cli: --simulate is not available on Windows: run vk350-sim o
 no_simulator+=" machine, or name the Vk350's port with --port COMn"
 expect "--simulate is refused on Windows" 2 "$no_simulator"
 
+# The file is checked before any port is touched: it must be there for the port's error to show.
+head -c 4096 /dev/urandom >"$work/x.upg"
 run_cli write program "$(winpath "$work/x.upg")" --port MORVA-NO-SUCH-PORT
 no_such_port_ok() {
   [ "$rc" = 3 ] && grep -qx "Warning: Port open error !" <<<"$err" &&
