@@ -27,6 +27,7 @@ bool PortTiming::begin(Kind kind, std::size_t size, const OsError& busy) {
 }
 
 void PortTiming::refuse(OsError error) {
+  op_.reset();
   refusal_ = std::move(error);
 }
 

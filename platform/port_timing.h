@@ -29,7 +29,8 @@ class PortTiming {
   // another operation is outstanding the start is refused with `busy` instead, and both are
   // abandoned. False when refused.
   bool begin(Kind kind, std::size_t size, const OsError& busy);
-  // A start the port itself turned down (closed, the OS said no): the next poll reports it.
+  // A start the port itself turned down (closed, the OS said no): nothing is outstanding, and
+  // the next poll reports it.
   void refuse(OsError error);
   bool refusedStart() const { return refusal_.has_value(); }
   // Hands over a refused start once; a poll asks this first.
