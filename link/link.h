@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "link/port_lister.h"
+#include "transfer/clock.h"
 #include "transfer/link_port.h"
 #include "transfer/operator.h"
 #include "transfer/session_loop.h"
@@ -20,9 +21,6 @@ namespace morva {
 // The link's answers, with the system's own numbers.
 enum class PortOpening : int { Opened = 0, Failed = -2 };  // openSelectedPort
 enum class PortReadiness : int { NoPort = 0, Ready = 1 };  // reopenOrDetect
-
-// Where the device search reads the time its probe deadline is measured on; tests pass a fake.
-using TimeSource = std::function<Clock::time_point()>;
 
 // Fills portNameTable with the lister's ports and `extraPorts` (paths that cannot be listed),
 // without duplicates, sorted with comparePortNames; sets portIndex to 0.

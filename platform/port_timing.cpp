@@ -6,7 +6,7 @@
 
 namespace morva {
 
-PortTiming::PortTiming(Now now) : now_(std::move(now)) {}
+PortTiming::PortTiming(TimeSource now) : now_(std::move(now)) {}
 
 bool PortTiming::begin(Kind kind, std::size_t size, const OsError& busy) {
   if (op_) {
@@ -27,6 +27,7 @@ bool PortTiming::begin(Kind kind, std::size_t size, const OsError& busy) {
 }
 
 void PortTiming::refuse(OsError error) {
+  op_.reset();
   refusal_ = std::move(error);
 }
 

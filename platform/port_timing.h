@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 
 #include "transfer/os_error.h"
@@ -18,10 +17,9 @@ namespace morva {
 
 class PortTiming {
  public:
-  using Now = std::function<Clock::time_point()>;
   enum class Kind { Read, GapRead, Write };
 
-  explicit PortTiming(Now now = Clock::now);
+  explicit PortTiming(TimeSource now = Clock::now);
 
   Clock::time_point now() const { return now_(); }
   void configure(const Timeouts& timeouts) { timeouts_ = timeouts; }
@@ -31,7 +29,8 @@ class PortTiming {
   // another operation is outstanding the start is refused with `busy` instead, and both are
   // abandoned. False when refused.
   bool begin(Kind kind, std::size_t size, const OsError& busy);
-  // A start the port itself turned down (closed, the OS said no): the next poll reports it.
+  // A start the port itself turned down (closed, the OS said no): nothing is outstanding, and
+  // the next poll reports it.
   void refuse(OsError error);
   bool refusedStart() const { return refusal_.has_value(); }
   // Hands over a refused start once; a poll asks this first.
@@ -76,7 +75,7 @@ class PortTiming {
     std::optional<Clock::time_point> lastByte;
   };
 
-  Now now_;
+  TimeSource now_;
   Timeouts timeouts_ = lineTimeouts;
   std::optional<Operation> op_;
   std::optional<OsError> refusal_;

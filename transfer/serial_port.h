@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -12,13 +11,12 @@
 #include <string>
 #include <utility>
 
+#include "transfer/clock.h"
 #include "transfer/file_identity.h"
 #include "transfer/os_error.h"
 #include "transfer/timeouts.h"
 
 namespace morva {
-
-using Clock = std::chrono::steady_clock;
 
 // The closed set of answers a poll can give.
 struct PollResult {

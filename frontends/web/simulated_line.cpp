@@ -7,7 +7,7 @@ namespace morva::web {
 SimulatedDevice::SimulatedDevice(sim::DeviceSettings settings)
     : device_(memory_, faults_, trace_, settings) {}
 
-SimulatedLine::SimulatedLine(SimulatedDevice& device, Now now, SleepUntil sleepUntil)
+SimulatedLine::SimulatedLine(SimulatedDevice& device, TimeSource now, SleepUntil sleepUntil)
     : device_(device), now_(std::move(now)), sleepUntil_(std::move(sleepUntil)) {}
 
 std::optional<OsError> SimulatedLine::open() {

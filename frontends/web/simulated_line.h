@@ -36,11 +36,10 @@ class SimulatedDevice {
 
 class SimulatedLine : public SerialLine {
  public:
-  using Now = std::function<Clock::time_point()>;
   // Waits until the given moment; in the page it lets the browser run meanwhile.
   using SleepUntil = std::function<void(Clock::time_point)>;
 
-  SimulatedLine(SimulatedDevice& device, Now now, SleepUntil sleepUntil);
+  SimulatedLine(SimulatedDevice& device, TimeSource now, SleepUntil sleepUntil);
 
   std::optional<OsError> open() override;
   void close() override;
@@ -58,7 +57,7 @@ class SimulatedLine : public SerialLine {
   void giveUpAfterSilence(Clock::time_point now);
 
   SimulatedDevice& device_;
-  Now now_;
+  TimeSource now_;
   SleepUntil sleepUntil_;
   std::deque<Arrival> pending_;  // answers on their way, by arrival
   Clock::time_point lastByte_;

@@ -94,7 +94,9 @@ std::optional<OsError> takeExclusive(int fd) {
   return std::nullopt;
 }
 
+// A wait whose limit has just passed waits not at all.
 timespec toTimespec(Clock::duration d) {
+  d = std::max(d, Clock::duration::zero());
   auto seconds = std::chrono::duration_cast<std::chrono::seconds>(d);
   auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(d - seconds);
   return timespec{static_cast<time_t>(seconds.count()), static_cast<long>(nanoseconds.count())};
@@ -102,9 +104,10 @@ timespec toTimespec(Clock::duration d) {
 
 }  // namespace
 
-PosixSerialPort::PosixSerialPort() : PosixSerialPort([] { return Clock::now(); }) {}
-
-PosixSerialPort::PosixSerialPort(NowFunction now) : now_(std::move(now)) {}
+PosixSerialPort::PosixSerialPort(TimeSource now)
+    : PortSkeleton({badDescriptor(), errnoError(EBUSY, FailureCause::Other),
+                    errnoError(EINVAL, FailureCause::Other)},
+                   std::move(now)) {}
 
 PosixSerialPort::~PosixSerialPort() {
   close();
@@ -124,7 +127,7 @@ bool PosixSerialPort::open(const std::string& name) {
 
 bool PosixSerialPort::configure(const Timeouts& timeouts) {
   if (fd_ < 0) return fail(badDescriptor());
-  timeouts_ = timeouts;
+  timing().configure(timeouts);
   termios t{};
   if (tcgetattr(fd_, &t) != 0) return fail(settingsError(errno));
   makeLineSettings(t);
@@ -136,8 +139,7 @@ bool PosixSerialPort::configure(const Timeouts& timeouts) {
 }
 
 void PosixSerialPort::close() {
-  op_.reset();
-  forgetFailedStart();
+  forgetOperation();
   if (fd_ < 0) return;
   (void)ioctl(fd_, TIOCNXCL);
   ::close(fd_);  // releases the lock too
@@ -145,8 +147,7 @@ void PosixSerialPort::close() {
 }
 
 bool PosixSerialPort::purge() {
-  op_.reset();
-  forgetFailedStart();
+  forgetOperation();
   if (fd_ < 0) return fail(badDescriptor());
   if (tcflush(fd_, TCIOFLUSH) != 0) return fail(settingsError(errno));
   return true;
@@ -163,28 +164,23 @@ bool PosixSerialPort::transmitPriority(std::uint8_t byte) {
 }
 
 bool PosixSerialPort::startRead(std::span<std::uint8_t> buffer) {
-  Operation op;
-  op.isRead = true;
-  op.readInto = buffer.data();
-  op.size = buffer.size();
-  return beginOperation(op);
+  if (!beginOperation(PortTiming::Kind::Read, buffer.size())) return false;
+  readInto_ = buffer.data();
+  return true;
 }
 
 bool PosixSerialPort::startWrite(std::span<const std::uint8_t> bytes) {
-  Operation op;
-  op.writeFrom = bytes.data();
-  op.size = bytes.size();
-  if (!beginOperation(op)) return false;
-  if (auto error = pushOutput(*op_)) {
-    op_.reset();
-    return refuseStart(*error);
-  }
+  if (!beginOperation(PortTiming::Kind::Write, bytes.size())) return false;
+  writeFrom_ = bytes.data();
+  queued_ = 0;
+  if (auto error = pushOutput()) return refuseStart(*error);
   return true;
 }
 
 std::size_t PosixSerialPort::takeUnasked(std::span<std::uint8_t> buffer) {
   int waiting = 0;
-  if (fd_ < 0 || op_ || buffer.empty() || ioctl(fd_, FIONREAD, &waiting) != 0 || waiting <= 0)
+  if (fd_ < 0 || timing().outstanding() || buffer.empty() || ioctl(fd_, FIONREAD, &waiting) != 0 ||
+      waiting <= 0)
     return 0;
   const ssize_t n =
       ::read(fd_, buffer.data(), std::min(buffer.size(), static_cast<std::size_t>(waiting)));
@@ -192,21 +188,8 @@ std::size_t PosixSerialPort::takeUnasked(std::span<std::uint8_t> buffer) {
 }
 
 bool PosixSerialPort::startGapRead(std::span<std::uint8_t> buffer) {
-  if (!startRead(buffer)) return false;
-  op_->deadline = now_() + timeouts_.interval;
-  return true;
-}
-
-bool PosixSerialPort::beginOperation(Operation op) {
-  if (fd_ < 0) return refuseStart(badDescriptor());
-  if (op_) {
-    op_.reset();  // both are abandoned
-    return refuseStart(errnoError(EBUSY, FailureCause::Other));
-  }
-  forgetFailedStart();  // an unreported failed start is overtaken by this one
-  op.started = now_();
-  op.deadline = op.started + timeouts_.perByte * op.size;
-  op_ = op;
+  if (!beginOperation(PortTiming::Kind::GapRead, buffer.size())) return false;
+  readInto_ = buffer.data();
   return true;
 }
 
@@ -216,33 +199,20 @@ std::optional<FileIdentity> PosixSerialPort::identity() const {
   return identityOf(status);
 }
 
-OsError PosixSerialPort::notOpenError() const {
-  return badDescriptor();
-}
-
-OsError PosixSerialPort::nothingOutstandingError() const {
-  return errnoError(EINVAL, FailureCause::Other);
-}
-
 PollResult PosixSerialPort::pollOutstanding() {
-  const PollResult result = op_->isRead ? pollRead(*op_) : pollWrite(*op_);
-  if (!result.isPending()) op_.reset();
-  return result;
+  return timing().reading() ? pollRead() : pollWrite();
 }
 
-PollResult PosixSerialPort::pollRead(Operation& op) {
-  if (auto error = takeInput(op)) return PollResult::failed(*error);
-  if (op.done == op.size) return PollResult::completed(op.done);
-  auto t = now_();
-  if (t >= op.deadline) return PollResult::completed(op.done);
-  if (op.done > 0 && t - op.lastByte >= timeouts_.interval) return PollResult::completed(op.done);
+PollResult PosixSerialPort::pollRead() {
+  if (auto error = takeInput()) return PollResult::failed(*error);
+  if (timing().over(now())) return PollResult::completed(timing().done());
   return PollResult::pending();
 }
 
 // With VMIN and VTIME at 0 an empty tty reads 0 bytes, just like a hung-up one, so the
 // descriptor is asked first: readable yet empty, or hung up, means the device is gone.
-std::optional<OsError> PosixSerialPort::takeInput(Operation& op) {
-  if (op.done == op.size) return std::nullopt;
+std::optional<OsError> PosixSerialPort::takeInput() {
+  if (timing().wanted() == 0) return std::nullopt;
   pollfd p{fd_, POLLIN, 0};
   if (::poll(&p, 1, 0) < 0)
     return errno == EINTR ? std::nullopt : std::optional(descriptorError(errno));
@@ -251,10 +221,9 @@ std::optional<OsError> PosixSerialPort::takeInput(Operation& op) {
     if (p.revents & (POLLHUP | POLLERR)) return vanished();
     return std::nullopt;
   }
-  ssize_t n = ::read(fd_, op.readInto + op.done, op.size - op.done);
+  ssize_t n = ::read(fd_, readInto_ + timing().done(), timing().wanted());
   if (n > 0) {
-    op.done += static_cast<std::size_t>(n);
-    op.lastByte = now_();
+    timing().arrived(static_cast<std::size_t>(n), now());
     return std::nullopt;
   }
   if (n == 0) return vanished();
@@ -262,23 +231,23 @@ std::optional<OsError> PosixSerialPort::takeInput(Operation& op) {
   return descriptorError(errno);
 }
 
-PollResult PosixSerialPort::pollWrite(Operation& op) {
-  if (auto error = pushOutput(op)) return PollResult::failed(*error);
-  if (op.done == op.size) {
-    if (auto error = readOutputQueue(op)) return PollResult::failed(*error);
-    if (op.queued == 0 && now_() >= leftTheWire(op)) return PollResult::completed(op.done);
+PollResult PosixSerialPort::pollWrite() {
+  if (auto error = pushOutput()) return PollResult::failed(*error);
+  if (timing().wanted() == 0) {
+    if (auto error = readOutputQueue()) return PollResult::failed(*error);
+    if (queued_ == 0 && now() >= leftTheWire()) return PollResult::completed(timing().done());
   }
-  if (now_() >= op.deadline) return PollResult::completed(op.done);
+  if (timing().over(now())) return PollResult::completed(timing().done());
   return PollResult::pending();
 }
 
-std::optional<OsError> PosixSerialPort::pushOutput(Operation& op) {
-  if (op.done == op.size) return std::nullopt;
+std::optional<OsError> PosixSerialPort::pushOutput() {
+  if (timing().wanted() == 0) return std::nullopt;
   // A tty never raises SIGPIPE, and a pipe opened for reading and writing has a reader as
   // long as we hold it, so a plain write() is safe here.
-  ssize_t n = ::write(fd_, op.writeFrom + op.done, op.size - op.done);
+  ssize_t n = ::write(fd_, writeFrom_ + timing().done(), timing().wanted());
   if (n > 0) {
-    op.done += static_cast<std::size_t>(n);
+    timing().wrote(static_cast<std::size_t>(n));
     return std::nullopt;
   }
   if (n == 0 || errno == EAGAIN || errno == EINTR) return std::nullopt;
@@ -287,55 +256,45 @@ std::optional<OsError> PosixSerialPort::pushOutput(Operation& op) {
 
 // The bytes have left only when the driver's output queue is empty. Drivers that cannot tell
 // (and ptys, which always say 0) count as empty.
-std::optional<OsError> PosixSerialPort::readOutputQueue(Operation& op) {
+std::optional<OsError> PosixSerialPort::readOutputQueue() {
   int queued = 0;
   if (ioctl(fd_, TIOCOUTQ, &queued) != 0) {
     if (meansVanished(errno)) return vanished(errno);
     queued = 0;
   }
-  op.queued = static_cast<std::size_t>(std::max(queued, 0));
+  queued_ = static_cast<std::size_t>(std::max(queued, 0));
   return std::nullopt;
 }
 
-WaitHint PosixSerialPort::waitHint() const {
-  if (startFailed()) return WaitHint{-1, now_()};
-  if (fd_ < 0 || !op_) return WaitHint{};
-  if (op_->isRead) return WaitHint{fd_, readDeadline(*op_)};
-  return WaitHint{-1, writeRecheck(*op_)};
-}
-
-Clock::time_point PosixSerialPort::readDeadline(const Operation& op) const {
-  if (op.done == 0) return op.deadline;
-  return std::min(op.deadline, op.lastByte + timeouts_.interval);
+WaitHint PosixSerialPort::outstandingHint() const {
+  if (timing().reading()) return WaitHint{fd_, timing().nextDeadline()};
+  return WaitHint{-1, writeRecheck()};
 }
 
 // A write waits on the wire, not on an event: look again when the bytes still to go should
 // have left at 38400 baud.
-Clock::time_point PosixSerialPort::writeRecheck(const Operation& op) const {
-  std::size_t left = op.size - op.done + op.queued;
+Clock::time_point PosixSerialPort::writeRecheck() const {
+  std::size_t left = timing().wanted() + queued_;
   auto wait = std::max<Clock::duration>(shortestRecheck, byteOnWire * left);
-  return std::min(op.deadline, std::max(now_() + wait, leftTheWire(op)));
+  return std::min(timing().nextDeadline(), std::max(now() + wait, leftTheWire()));
 }
 
 // A USB adapter's driver counts a write as gone once the adapter has taken it, while its chip
 // still sends it at 38400 baud: 67 ms for a data frame, time the device's answer window would
 // otherwise lose. On a real line the bytes cannot have left before their time on the wire.
-Clock::time_point PosixSerialPort::leftTheWire(const Operation& op) const {
-  if (!realLine_) return op.started;
-  return op.started + std::chrono::duration_cast<Clock::duration>(byteOnWire * op.size);
+Clock::time_point PosixSerialPort::leftTheWire() const {
+  if (!realLine_) return timing().started();
+  return timing().started() +
+         std::chrono::duration_cast<Clock::duration>(byteOnWire * timing().size());
 }
 
-void PosixSerialPort::waitForProgress(Clock::time_point until) {
-  if (fd_ < 0 || !op_) return;  // poll() answers at once
-  auto limit = std::min(until, waitHint().deadline);
-  auto t = now_();
-  if (limit <= t) return;
+void PosixSerialPort::waitOutstanding(Clock::time_point limit) {
   short events = 0;
-  if (op_->isRead) events = POLLIN;
-  if (!op_->isRead && op_->done < op_->size) events = POLLOUT;
+  if (timing().reading()) events = POLLIN;
+  if (!timing().reading() && timing().wanted() > 0) events = POLLOUT;
   // Even with no events asked for, a hang-up wakes us so that the next poll can report it.
   pollfd p{fd_, events, 0};
-  timespec timeout = toTimespec(limit - t);
+  timespec timeout = toTimespec(limit - now());
   (void)ppoll(&p, 1, &timeout, nullptr);
 }
 

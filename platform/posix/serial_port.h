@@ -1,11 +1,10 @@
 // The serial port on POSIX systems: a tty device (a USB adapter, a UART, or a pty standing in
 // for one) driven through termios without ever blocking. All progress of the outstanding read
 // or write is made inside poll(), so a single-threaded front end stays responsive, and the
-// device protocol's time-outs are measured here on a monotonic clock.
+// device protocol's time-outs are judged by the port's PortTiming on a monotonic clock.
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <span>
 
@@ -15,12 +14,8 @@ namespace morva {
 
 class PosixSerialPort : public PortSkeleton {
  public:
-  using NowFunction = std::function<Clock::time_point()>;
-
-  // Time-outs run on the steady clock.
-  PosixSerialPort();
   // Time-outs run on `now`; tests pass a clock they move by hand.
-  explicit PosixSerialPort(NowFunction now);
+  explicit PosixSerialPort(TimeSource now = Clock::now);
   ~PosixSerialPort() override;
   PosixSerialPort(const PosixSerialPort&) = delete;
   PosixSerialPort& operator=(const PosixSerialPort&) = delete;
@@ -58,13 +53,6 @@ class PosixSerialPort : public PortSkeleton {
   std::size_t takeUnasked(std::span<std::uint8_t> buffer) override;
   bool startGapRead(std::span<std::uint8_t> buffer) override;
 
-  // While a read is pending: the descriptor (readable when bytes come or the device is gone)
-  // and the read's next time-out. While a write is pending: no descriptor, and a re-check
-  // time from the bytes still to go out. After a failed start: due now. Idle: nothing.
-  WaitHint waitHint() const override;
-  // Sleeps in poll(2) until the port has news or the hint's deadline or `until` comes.
-  void waitForProgress(Clock::time_point until) override;
-
   // The device behind the open descriptor.
   std::optional<FileIdentity> identity() const override;
 
@@ -72,40 +60,29 @@ class PosixSerialPort : public PortSkeleton {
   int descriptor() const { return fd_; }
 
  private:
-  struct Operation {
-    bool isRead = false;
-    std::uint8_t* readInto = nullptr;
-    const std::uint8_t* writeFrom = nullptr;
-    std::size_t size = 0;
-    std::size_t done = 0;  // bytes received, or taken by the driver
-    Clock::time_point started;
-    Clock::time_point deadline;
-    Clock::time_point lastByte;
-    std::size_t queued = 0;  // a write's bytes still in the driver's output queue
-  };
-
-  OsError notOpenError() const override;
-  OsError nothingOutstandingError() const override;
-  bool outstanding() const override { return op_.has_value(); }
   // Completed with the count, Pending, or Failed. A device that is gone fails with cause
   // Vanished and its errno (EIO when the OS gave none): never a time-out. Bytes already
   // waiting in the driver count as arrived in time, whenever the poll comes.
   PollResult pollOutstanding() override;
-  bool beginOperation(Operation op);
-  PollResult pollRead(Operation& op);
-  PollResult pollWrite(Operation& op);
-  std::optional<OsError> takeInput(Operation& op);
-  std::optional<OsError> pushOutput(Operation& op);
-  std::optional<OsError> readOutputQueue(Operation& op);
-  Clock::time_point readDeadline(const Operation& op) const;
-  Clock::time_point writeRecheck(const Operation& op) const;
-  Clock::time_point leftTheWire(const Operation& op) const;
+  // A read: the descriptor (readable when bytes come or the device is gone) and the read's
+  // next time-out. A write: no descriptor, and a re-check time from the bytes still to go out.
+  WaitHint outstandingHint() const override;
+  // Sleeps in poll(2) until the port has news or `limit` comes.
+  void waitOutstanding(Clock::time_point limit) override;
+  PollResult pollRead();
+  PollResult pollWrite();
+  std::optional<OsError> takeInput();
+  std::optional<OsError> pushOutput();
+  std::optional<OsError> readOutputQueue();
+  Clock::time_point writeRecheck() const;
+  Clock::time_point leftTheWire() const;
 
-  NowFunction now_;
-  Timeouts timeouts_ = lineTimeouts;
   bool realLine_ = false;  // a serial driver's line, not a pty: bytes take time to leave
   int fd_ = -1;
-  std::optional<Operation> op_;
+  // The outstanding operation's buffer: where a read's bytes go, or a write's come from.
+  std::uint8_t* readInto_ = nullptr;
+  const std::uint8_t* writeFrom_ = nullptr;
+  std::size_t queued_ = 0;  // a write's bytes still in the driver's output queue
 };
 
 }  // namespace morva

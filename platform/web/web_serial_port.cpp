@@ -16,21 +16,14 @@ OsError notOpen() {
 
 }  // namespace
 
-WebSerialPort::WebSerialPort(LineFactory lines, PortTiming::Now now)
-    : lines_(std::move(lines)), timing_(std::move(now)) {}
+WebSerialPort::WebSerialPort(LineFactory lines, TimeSource now)
+    : PortSkeleton({notOpen(), error(webError::busy, "another operation is under way"),
+                    error(webError::invalid, "nothing is under way")},
+                   std::move(now)),
+      lines_(std::move(lines)) {}
 
 WebSerialPort::~WebSerialPort() {
   close();
-}
-
-bool WebSerialPort::fail(OsError e) {
-  lastError_ = std::move(e);
-  return false;
-}
-
-bool WebSerialPort::refuse(OsError e) {
-  timing_.refuse(e);
-  return fail(std::move(e));
 }
 
 bool WebSerialPort::open(const std::string& name) {
@@ -45,12 +38,12 @@ bool WebSerialPort::open(const std::string& name) {
 
 bool WebSerialPort::configure(const Timeouts& timeouts) {
   if (line_ == nullptr) return fail(notOpen());
-  timing_.configure(timeouts);
+  timing().configure(timeouts);
   return true;
 }
 
 void WebSerialPort::close() {
-  timing_.clear();
+  forgetOperation();
   input_.clear();
   if (line_ == nullptr) return;
   line_->close();
@@ -58,7 +51,7 @@ void WebSerialPort::close() {
 }
 
 bool WebSerialPort::purge() {
-  timing_.clear();
+  forgetOperation();
   input_.clear();
   if (line_ == nullptr) return fail(notOpen());
   line_->discard();
@@ -74,9 +67,7 @@ bool WebSerialPort::transmitPriority(std::uint8_t byte) {
 }
 
 bool WebSerialPort::startReading(std::span<std::uint8_t> buffer, PortTiming::Kind kind) {
-  if (line_ == nullptr) return refuse(notOpen());
-  if (!timing_.begin(kind, buffer.size(), error(webError::busy, "another operation is under way")))
-    return fail(error(webError::busy, "another operation is under way"));
+  if (!beginOperation(kind, buffer.size())) return false;
   readInto_ = buffer;
   return true;
 }
@@ -90,17 +81,16 @@ bool WebSerialPort::startGapRead(std::span<std::uint8_t> buffer) {
 }
 
 bool WebSerialPort::startWrite(std::span<const std::uint8_t> bytes) {
-  if (line_ == nullptr) return refuse(notOpen());
-  if (auto gone = line_->failure()) return refuse(std::move(*gone));
-  if (!timing_.begin(PortTiming::Kind::Write, bytes.size(),
-                     error(webError::busy, "another operation is under way")))
-    return fail(error(webError::busy, "another operation is under way"));
+  // A line that is gone refuses the write before anything else is asked.
+  if (line_ != nullptr)
+    if (auto gone = line_->failure()) return refuseStart(std::move(*gone));
+  if (!beginOperation(PortTiming::Kind::Write, bytes.size())) return false;
   line_->write(bytes);
   return true;
 }
 
 std::size_t WebSerialPort::takeUnasked(std::span<std::uint8_t> buffer) {
-  if (line_ == nullptr || timing_.outstanding()) return 0;
+  if (line_ == nullptr || timing().outstanding()) return 0;
   line_->take(input_);
   std::size_t n = 0;
   while (n < buffer.size() && !input_.empty()) {
@@ -114,38 +104,25 @@ std::size_t WebSerialPort::takeUnasked(std::span<std::uint8_t> buffer) {
   return n;
 }
 
-PollResult WebSerialPort::poll() {
-  PollResult result;
-  if (auto refused = timing_.takeRefusal()) {
-    result = PollResult::failed(std::move(*refused));
-  } else if (line_ == nullptr) {
-    result = PollResult::failed(notOpen());
-  } else if (!timing_.outstanding()) {
-    result = PollResult::failed(error(webError::invalid, "nothing is under way"));
-  } else if (auto gone = line_->failure()) {
-    result = PollResult::failed(std::move(*gone));
-  } else {
-    result = timing_.reading() ? pollRead() : pollWrite();
-  }
-  if (!result.isPending()) timing_.finish();
-  if (result.isFailed()) lastError_ = result.error;
-  return result;
+PollResult WebSerialPort::pollOutstanding() {
+  if (auto gone = line_->failure()) return PollResult::failed(std::move(*gone));
+  return timing().reading() ? pollRead() : pollWrite();
 }
 
 // Every byte that arrived while the read was still open belongs to it, however late the poll;
 // the first that came after its time-out stays for whatever is asked next.
 PollResult WebSerialPort::pollRead() {
   line_->take(input_);
-  while (!input_.empty() && timing_.accepts(input_.front().at)) {
+  while (!input_.empty() && timing().accepts(input_.front().at)) {
     Arrival& front = input_.front();
-    const std::size_t k = std::min(timing_.wanted(), front.bytes.size());
+    const std::size_t k = std::min(timing().wanted(), front.bytes.size());
     std::copy_n(front.bytes.begin(), k,
-                readInto_.begin() + static_cast<std::ptrdiff_t>(timing_.done()));
+                readInto_.begin() + static_cast<std::ptrdiff_t>(timing().done()));
     front.bytes.erase(front.bytes.begin(), front.bytes.begin() + static_cast<std::ptrdiff_t>(k));
-    timing_.arrived(k, front.at);
+    timing().arrived(k, front.at);
     if (front.bytes.empty()) input_.pop_front();
   }
-  if (timing_.over(timing_.now())) return PollResult::completed(timing_.done());
+  if (timing().over(now())) return PollResult::completed(timing().done());
   return PollResult::pending();
 }
 
@@ -154,29 +131,25 @@ PollResult WebSerialPort::pollRead() {
 // time the device's answer window would otherwise lose. A write the browser never takes ends
 // with nothing written, as a port whose write time-out expired.
 PollResult WebSerialPort::pollWrite() {
-  const Clock::time_point now = timing_.now();
-  if (!line_->writing() && now >= leftTheWire()) return PollResult::completed(timing_.size());
-  if (timing_.over(now)) return PollResult::completed(line_->writing() ? 0 : timing_.size());
+  const Clock::time_point t = now();
+  if (!line_->writing() && t >= leftTheWire()) return PollResult::completed(timing().size());
+  if (timing().over(t)) return PollResult::completed(line_->writing() ? 0 : timing().size());
   return PollResult::pending();
 }
 
 Clock::time_point WebSerialPort::leftTheWire() const {
-  return timing_.started() + line_->byteTime() * static_cast<std::int64_t>(timing_.size());
+  return timing().started() + line_->byteTime() * static_cast<std::int64_t>(timing().size());
 }
 
-WaitHint WebSerialPort::waitHint() const {
-  if (timing_.refusedStart()) return WaitHint{-1, timing_.now()};
-  if (line_ == nullptr || !timing_.outstanding()) return WaitHint{};
-  Clock::time_point deadline = std::min(timing_.nextDeadline(), line_->nextArrival());
-  if (!timing_.reading() && !line_->writing()) deadline = std::min(deadline, leftTheWire());
+WaitHint WebSerialPort::outstandingHint() const {
+  Clock::time_point deadline = std::min(timing().nextDeadline(), line_->nextArrival());
+  if (!timing().reading() && !line_->writing()) deadline = std::min(deadline, leftTheWire());
   // What is already due is due now, not at some moment the page has left behind.
-  return WaitHint{0, std::max(deadline, timing_.now())};
+  return WaitHint{0, std::max(deadline, now())};
 }
 
-void WebSerialPort::waitForProgress(Clock::time_point until) {
-  if (line_ == nullptr || !timing_.outstanding()) return;
-  const Clock::time_point limit = std::min(until, waitHint().deadline);
-  if (limit > timing_.now()) line_->waitForNews(limit);
+void WebSerialPort::waitOutstanding(Clock::time_point limit) {
+  line_->waitForNews(limit);
 }
 
 }  // namespace morva

@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-#include "platform/port_timing.h"
+#include "platform/port_skeleton.h"
 #include "platform/web/serial_line.h"
 
 namespace morva {
@@ -27,12 +27,12 @@ inline constexpr int invalid = 22;    // a poll with nothing outstanding
 inline constexpr int timedOut = 110;  // the browser never took a write
 }  // namespace webError
 
-class WebSerialPort : public SerialPort {
+class WebSerialPort : public PortSkeleton {
  public:
   // The line behind a port name; null for a name the page does not know.
   using LineFactory = std::function<std::unique_ptr<SerialLine>(const std::string& name)>;
 
-  explicit WebSerialPort(LineFactory lines, PortTiming::Now now = Clock::now);
+  explicit WebSerialPort(LineFactory lines, TimeSource now = Clock::now);
   ~WebSerialPort() override;
   WebSerialPort(const WebSerialPort&) = delete;
   WebSerialPort& operator=(const WebSerialPort&) = delete;
@@ -52,27 +52,22 @@ class WebSerialPort : public SerialPort {
   bool startWrite(std::span<const std::uint8_t> bytes) override;
   std::size_t takeUnasked(std::span<std::uint8_t> buffer) override;
   bool startGapRead(std::span<std::uint8_t> buffer) override;
-  PollResult poll() override;
-
-  // While an operation is pending: the line's news (waitable 0) and the next time-out.
-  WaitHint waitHint() const override;
-  void waitForProgress(Clock::time_point until) override;
-  const OsError& lastError() const override { return lastError_; }
 
  private:
-  bool fail(OsError error);
-  bool refuse(OsError error);
+  // A line that is gone fails the poll with its reason; otherwise the read or the write.
+  PollResult pollOutstanding() override;
+  // The line's news (waitable 0) and the next time-out or arrival.
+  WaitHint outstandingHint() const override;
+  void waitOutstanding(Clock::time_point limit) override;
   bool startReading(std::span<std::uint8_t> buffer, PortTiming::Kind kind);
   PollResult pollRead();
   PollResult pollWrite();
   Clock::time_point leftTheWire() const;
 
   LineFactory lines_;
-  PortTiming timing_;
   std::unique_ptr<SerialLine> line_;
   std::deque<Arrival> input_;
   std::span<std::uint8_t> readInto_;
-  OsError lastError_;
 };
 
 }  // namespace morva

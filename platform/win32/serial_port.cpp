@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "platform/win32/os_error.h"
 
@@ -76,11 +77,11 @@ struct Win32SerialPort::Records {
   Records(const Records&) = delete;
   Records& operator=(const Records&) = delete;
 
-  OVERLAPPED& of(Operation operation) { return operation == Operation::Read ? read : write; }
+  OVERLAPPED& of(PortTiming::Kind kind) { return kind == PortTiming::Kind::Write ? write : read; }
 
   // A fresh record for the next operation; the event stays.
-  OVERLAPPED& prepare(Operation operation) {
-    OVERLAPPED& record = of(operation);
+  OVERLAPPED& prepare(PortTiming::Kind kind) {
+    OVERLAPPED& record = of(kind);
     HANDLE event = record.hEvent;
     record = OVERLAPPED{};
     record.hEvent = event;
@@ -88,8 +89,12 @@ struct Win32SerialPort::Records {
   }
 };
 
-Win32SerialPort::Win32SerialPort()
-    : handle_(INVALID_HANDLE_VALUE), records_(std::make_unique<Records>()) {}
+Win32SerialPort::Win32SerialPort(TimeSource now)
+    : PortSkeleton({notOpen(), win32Error(ERROR_BUSY, FailureCause::Other),
+                    win32Error(ERROR_INVALID_PARAMETER, FailureCause::Other)},
+                   std::move(now)),
+      handle_(INVALID_HANDLE_VALUE),
+      records_(std::make_unique<Records>()) {}
 
 Win32SerialPort::~Win32SerialPort() {
   close();
@@ -113,7 +118,7 @@ bool Win32SerialPort::open(const std::string& name) {
 
 bool Win32SerialPort::configure(const Timeouts& timeouts) {
   if (!isOpen()) return fail(notOpen());
-  timeouts_ = timeouts;
+  timing().configure(timeouts);
   HANDLE h = asHandle(handle_);
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
@@ -135,22 +140,22 @@ bool Win32SerialPort::configure(const Timeouts& timeouts) {
 
 void Win32SerialPort::close() {
   abandonOutstanding();
-  forgetFailedStart();
+  forgetOperation();
   if (!isOpen()) return;
   CloseHandle(asHandle(handle_));
   handle_ = INVALID_HANDLE_VALUE;
 }
 
 bool Win32SerialPort::purge() {
-  forgetFailedStart();
   if (!isOpen()) {
-    outstanding_ = Operation::None;
+    forgetOperation();
     return fail(notOpen());
   }
   BOOL ok = PurgeComm(asHandle(handle_), purgeAll);
   DWORD number = ok ? 0 : GetLastError();
   if (!ok) CancelIo(asHandle(handle_));  // the operation must end even so
   awaitRelease();
+  forgetOperation();
   return ok ? true : fail(portError(number));
 }
 
@@ -161,15 +166,15 @@ bool Win32SerialPort::transmitPriority(std::uint8_t byte) {
 }
 
 bool Win32SerialPort::startRead(std::span<std::uint8_t> buffer) {
-  if (!beginOperation(Operation::Read, buffer.size())) return false;
-  OVERLAPPED& record = records_->prepare(Operation::Read);
+  if (!begin(PortTiming::Kind::Read, buffer.size())) return false;
+  OVERLAPPED& record = records_->prepare(PortTiming::Kind::Read);
   return issued(ReadFile(asHandle(handle_), buffer.data(), static_cast<DWORD>(buffer.size()),
                          nullptr, &record));
 }
 
 bool Win32SerialPort::startWrite(std::span<const std::uint8_t> bytes) {
-  if (!beginOperation(Operation::Write, bytes.size())) return false;
-  OVERLAPPED& record = records_->prepare(Operation::Write);
+  if (!begin(PortTiming::Kind::Write, bytes.size())) return false;
+  OVERLAPPED& record = records_->prepare(PortTiming::Kind::Write);
   return issued(WriteFile(asHandle(handle_), bytes.data(), static_cast<DWORD>(bytes.size()),
                           nullptr, &record));
 }
@@ -177,11 +182,11 @@ bool Win32SerialPort::startWrite(std::span<const std::uint8_t> bytes) {
 std::size_t Win32SerialPort::takeUnasked(std::span<std::uint8_t> buffer) {
   DWORD errors = 0;
   COMSTAT status{};
-  if (!isOpen() || outstanding_ != Operation::None || buffer.empty() ||
+  if (!isOpen() || timing().outstanding() || buffer.empty() ||
       !ClearCommError(asHandle(handle_), &errors, &status) || status.cbInQue == 0)
     return 0;
   restoreLineTimeouts();
-  OVERLAPPED& record = records_->prepare(Operation::Read);
+  OVERLAPPED& record = records_->prepare(PortTiming::Kind::Read);
   const DWORD want = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(buffer.size()));
   DWORD count = 0;
   if (!ReadFile(asHandle(handle_), buffer.data(), want, nullptr, &record) &&
@@ -195,15 +200,11 @@ std::size_t Win32SerialPort::takeUnasked(std::span<std::uint8_t> buffer) {
 }
 
 bool Win32SerialPort::startGapRead(std::span<std::uint8_t> buffer) {
-  if (!beginOperation(Operation::Read, buffer.size())) return false;
-  const auto interval = static_cast<DWORD>(timeouts_.interval.count());
-  if (!setTimeouts(interval, 0, interval)) {
-    outstanding_ = Operation::None;
-    return refuseStart(portError(GetLastError()));
-  }
+  if (!begin(PortTiming::Kind::GapRead, buffer.size())) return false;
+  const auto interval = static_cast<DWORD>(timing().timeouts().interval.count());
+  if (!setTimeouts(interval, 0, interval)) return refuseStart(portError(GetLastError()));
   gapTimeouts_ = true;
-  deadline_ = Clock::now() + timeouts_.interval;
-  OVERLAPPED& record = records_->prepare(Operation::Read);
+  OVERLAPPED& record = records_->prepare(PortTiming::Kind::GapRead);
   return issued(ReadFile(asHandle(handle_), buffer.data(), static_cast<DWORD>(buffer.size()),
                          nullptr, &record));
 }
@@ -216,20 +217,16 @@ bool Win32SerialPort::setTimeouts(unsigned long interval, unsigned long perByte,
 
 void Win32SerialPort::restoreLineTimeouts() {
   if (!gapTimeouts_ || !isOpen()) return;
-  const auto perByte = static_cast<DWORD>(timeouts_.perByte.count());
-  gapTimeouts_ = !setTimeouts(static_cast<DWORD>(timeouts_.interval.count()), perByte, 0);
+  const Timeouts& line = timing().timeouts();
+  const auto perByte = static_cast<DWORD>(line.perByte.count());
+  gapTimeouts_ = !setTimeouts(static_cast<DWORD>(line.interval.count()), perByte, 0);
 }
 
-bool Win32SerialPort::beginOperation(Operation operation, std::size_t size) {
-  if (!isOpen()) return refuseStart(notOpen());
-  if (outstanding_ != Operation::None) {
-    abandonOutstanding();
-    return refuseStart(win32Error(ERROR_BUSY, FailureCause::Other));
-  }
-  forgetFailedStart();  // an unreported failed start is overtaken by this one
+// The driver keeps the time-outs; the skeleton keeps which operation is outstanding and when
+// its total time-out ends, for the waits.
+bool Win32SerialPort::begin(PortTiming::Kind kind, std::size_t size) {
+  if (!beginOperation(kind, size)) return false;
   restoreLineTimeouts();
-  outstanding_ = operation;
-  deadline_ = Clock::now() + timeouts_.perByte * size;
   return true;
 }
 
@@ -240,71 +237,51 @@ bool Win32SerialPort::issued(bool ok) {
   if (ok) return true;
   DWORD number = GetLastError();
   if (number == ERROR_IO_PENDING || number == ERROR_TIMEOUT) return true;
-  outstanding_ = Operation::None;
   return refuseStart(portError(number));
-}
-
-OsError Win32SerialPort::notOpenError() const {
-  return notOpen();
-}
-
-OsError Win32SerialPort::nothingOutstandingError() const {
-  return win32Error(ERROR_INVALID_PARAMETER, FailureCause::Other);
 }
 
 PollResult Win32SerialPort::pollOutstanding() {
   DWORD count = 0;
-  OVERLAPPED& record = records_->of(outstanding_);
-  PollResult result;
-  if (GetOverlappedResult(asHandle(handle_), &record, &count, FALSE)) {
-    result = PollResult::completed(count);
-  } else {
-    DWORD number = GetLastError();
-    if (number == ERROR_IO_INCOMPLETE || number == ERROR_IO_PENDING) return PollResult::pending();
-    // Wine ends a read by its time-out with ERROR_TIMEOUT where Windows reports success;
-    // either way it is a completed read with the bytes that came.
-    result = number == ERROR_TIMEOUT ? PollResult::completed(count)
-                                     : PollResult::failed(portError(number));
-  }
-  outstanding_ = Operation::None;
-  return result;
+  OVERLAPPED& record = records_->of(timing().kind());
+  if (GetOverlappedResult(asHandle(handle_), &record, &count, FALSE))
+    return PollResult::completed(count);
+  DWORD number = GetLastError();
+  if (number == ERROR_IO_INCOMPLETE || number == ERROR_IO_PENDING) return PollResult::pending();
+  // Wine ends a read by its time-out with ERROR_TIMEOUT where Windows reports success;
+  // either way it is a completed read with the bytes that came.
+  return number == ERROR_TIMEOUT ? PollResult::completed(count)
+                                 : PollResult::failed(portError(number));
 }
 
-WaitHint Win32SerialPort::waitHint() const {
-  if (startFailed()) return WaitHint{-1, Clock::now()};
-  if (!isOpen() || outstanding_ == Operation::None) return WaitHint{};
-  HANDLE event = records_->of(outstanding_).hEvent;
-  auto now = Clock::now();
+WaitHint Win32SerialPort::outstandingHint() const {
+  HANDLE event = records_->of(timing().kind()).hEvent;
+  const Clock::time_point t = now();
+  const Clock::time_point deadline = timing().nextDeadline();
   std::intptr_t waitable = event != nullptr ? reinterpret_cast<std::intptr_t>(event) : -1;
-  return WaitHint{waitable, deadline_ > now ? deadline_ : now + recheck};
+  return WaitHint{waitable, deadline > t ? deadline : t + recheck};
 }
 
-void Win32SerialPort::waitForProgress(Clock::time_point until) {
-  if (startFailed() || !isOpen() || outstanding_ == Operation::None) return;
-  OVERLAPPED& record = records_->of(outstanding_);
+void Win32SerialPort::waitOutstanding(Clock::time_point limit) {
+  OVERLAPPED& record = records_->of(timing().kind());
   // The event is auto-reset: a wait that already took its signal must not wait again.
   if (HasOverlappedIoCompleted(&record)) return;
-  auto now = Clock::now();
-  auto limit = std::min(until, waitHint().deadline);
-  if (limit <= now) return;
-  DWORD ms = millisecondsUntil(limit, now);
+  DWORD ms = millisecondsUntil(limit, now());
   if (record.hEvent == nullptr || WaitForSingleObject(record.hEvent, ms) == WAIT_FAILED)
     Sleep(std::min<DWORD>(ms, 10));
 }
 
 void Win32SerialPort::abandonOutstanding() {
-  if (outstanding_ == Operation::None) return;
+  if (!timing().outstanding()) return;
   if (isOpen()) CancelIo(asHandle(handle_));
   awaitRelease();
 }
 
 // The driver writes into the caller's buffer and the record until the operation has ended,
-// even an aborted one; wait for that (briefly) before either is used again.
+// even an aborted one; wait for that (briefly) before either is used again. The wait is on
+// the driver, so on the steady clock whatever clock the port was given.
 void Win32SerialPort::awaitRelease() {
-  if (outstanding_ == Operation::None) return;
-  OVERLAPPED& record = records_->of(outstanding_);
-  outstanding_ = Operation::None;
-  if (!isOpen()) return;
+  if (!timing().outstanding() || !isOpen()) return;
+  OVERLAPPED& record = records_->of(timing().kind());
   auto until = Clock::now() + releaseWait;
   while (!HasOverlappedIoCompleted(&record) && Clock::now() < until) {
     if (record.hEvent == nullptr || WaitForSingleObject(record.hEvent, 10) == WAIT_FAILED)

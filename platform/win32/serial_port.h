@@ -1,7 +1,8 @@
 // The serial port on Windows: a COM port opened for overlapped input and output. The driver
 // keeps the device protocol's time-outs itself (COMMTIMEOUTS), and every read or write is
 // learned about by polling its OVERLAPPED record without waiting, so a single-threaded front
-// end stays responsive.
+// end stays responsive. Which operation is outstanding, and a start that failed, are kept by
+// the skeleton's PortTiming, whose deadline only paces the waits.
 #pragma once
 
 #include <memory>
@@ -15,7 +16,8 @@ namespace morva {
 class Win32SerialPort : public PortSkeleton {
  public:
   // Creates the two OVERLAPPED records, each with an event of its own (unnamed, auto-reset).
-  Win32SerialPort();
+  // The wait hints run on `now`.
+  explicit Win32SerialPort(TimeSource now = Clock::now);
   ~Win32SerialPort() override;
   Win32SerialPort(const Win32SerialPort&) = delete;
   Win32SerialPort& operator=(const Win32SerialPort&) = delete;
@@ -51,38 +53,29 @@ class Win32SerialPort : public PortSkeleton {
   // time-outs are set again before the next operation.
   bool startGapRead(std::span<std::uint8_t> buffer) override;
 
-  // While an operation is outstanding: its event handle (an intptr_t) and the end of its total
-  // time-out (120 ms per byte), or a short re-check once that has passed. After a failed
-  // start: due now. Idle: nothing.
-  WaitHint waitHint() const override;
-  // WaitForSingleObject on the outstanding operation's event, until the hint's deadline or
-  // `until`, whichever is first.
-  void waitForProgress(Clock::time_point until) override;
-
  private:
   struct Records;  // the two OVERLAPPED records and their events
-  enum class Operation { None, Read, Write };
 
-  OsError notOpenError() const override;
-  OsError nothingOutstandingError() const override;
-  bool outstanding() const override { return outstanding_ != Operation::None; }
   // GetOverlappedResult without waiting: ERROR_IO_INCOMPLETE and ERROR_IO_PENDING are
   // Pending; an operation ended by its time-out is Completed with the bytes that came (also
   // where the driver reports it as ERROR_TIMEOUT); anything else is Failed, with cause
   // Vanished for the errors of a device that is gone.
   PollResult pollOutstanding() override;
-  bool beginOperation(Operation operation, std::size_t size);
+  // The outstanding operation's event handle (an intptr_t) and the end of its total time-out
+  // (120 ms per byte), or a short re-check once that has passed.
+  WaitHint outstandingHint() const override;
+  // WaitForSingleObject on the outstanding operation's event, until `limit`.
+  void waitOutstanding(Clock::time_point limit) override;
+  // Cancels the outstanding operation and waits briefly for the driver to let go of it.
+  void abandonOutstanding() override;
+  bool begin(PortTiming::Kind kind, std::size_t size);
   bool issued(bool ok);
   bool setTimeouts(unsigned long interval, unsigned long perByte, unsigned long total);
   void restoreLineTimeouts();
-  void abandonOutstanding();
   void awaitRelease();
 
   void* handle_;  // INVALID_HANDLE_VALUE while closed
   std::unique_ptr<Records> records_;
-  Operation outstanding_ = Operation::None;
-  Clock::time_point deadline_;
-  Timeouts timeouts_ = lineTimeouts;
   bool gapTimeouts_ = false;  // the driver holds a gap read's time-outs, not the line's
 };
 

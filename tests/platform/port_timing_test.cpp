@@ -139,5 +139,15 @@ TEST_F(PortTimingTest, ARefusedStartIsForgottenByWhatOvertakesIt) {
   EXPECT_FALSE(timing.outstanding());
 }
 
+// A start the port turned down once begun (the OS refused the write) leaves nothing
+// outstanding: the next start is not taken for a second one.
+TEST_F(PortTimingTest, ARefusalDropsTheStartItRefuses) {
+  ASSERT_TRUE(timing.begin(PortTiming::Kind::Write, 6, busy));
+  timing.refuse({5, "gone", FailureCause::Vanished});
+  EXPECT_FALSE(timing.outstanding());
+  EXPECT_EQ(timing.nextDeadline(), t);  // due now
+  EXPECT_TRUE(timing.begin(PortTiming::Kind::Read, 1, busy));
+}
+
 }  // namespace
 }  // namespace morva

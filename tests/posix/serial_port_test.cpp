@@ -37,14 +37,14 @@ namespace fs = std::filesystem;
 // Time that moves only when the test says so; real waits still happen in poll(2).
 struct ManualClock {
   Clock::time_point t = Clock::now();
-  PosixSerialPort::NowFunction source() {
+  TimeSource source() {
     return [this] { return t; };
   }
 };
 
 // Polls until the operation ends or `enough` holds, sleeping on the port in between, for at
 // most a few seconds of real time (a hang guard).
-PollResult pollUntil(PosixSerialPort& port, const PosixSerialPort::NowFunction& now,
+PollResult pollUntil(PosixSerialPort& port, const TimeSource& now,
                      const std::function<bool()>& enough = {}) {
   auto guard = std::chrono::steady_clock::now() + 5s;
   for (;;) {

@@ -24,8 +24,6 @@
 
 namespace morva::testing {
 
-using NowFunction = std::function<Clock::time_point()>;
-
 // A clock for the port under test. It follows the steady clock until frozen; frozen, it moves
 // only when the test moves it, so that the port's time-outs fall exactly where the test says,
 // however the machine schedules the test and the simulated device.
@@ -53,7 +51,7 @@ template <typename Port = FakeSerialPort>
 struct EngineRig {
   static constexpr bool scripted = std::is_base_of_v<FakeSerialPort, Port>;
 
-  explicit EngineRig(NowFunction now = [] { return Clock::now(); })
+  explicit EngineRig(TimeSource now = Clock::now)
       : clock(std::move(now)), port(portOn(clock)) {
     link.port = &port;
     state.files = &files;
@@ -130,7 +128,7 @@ struct EngineRig {
       port.startWrite(std::span(link.ioBuffer).first(size));
   }
 
-  NowFunction clock;
+  TimeSource clock;
   Port port;
   LinkPort link;
   PosixFileService files;
@@ -141,8 +139,8 @@ struct EngineRig {
   std::chrono::milliseconds minimumWait{0};
 
  private:
-  static Port portOn(const NowFunction& now) {
-    if constexpr (std::is_constructible_v<Port, NowFunction>)
+  static Port portOn(const TimeSource& now) {
+    if constexpr (std::is_constructible_v<Port, TimeSource>)
       return Port(now);
     else
       return Port();

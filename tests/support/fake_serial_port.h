@@ -1,8 +1,11 @@
 // A serial port whose device is a script: every read or write the code under test starts is
 // answered by the next scripted Reply, or by a device function that sees what was written.
+// The script, not the clock, says when an operation ends; what every port keeps (one operation
+// at a time, a refused start reported by the next poll, the last error) is the skeleton's.
 #pragma once
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -10,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/port_skeleton.h"
 #include "transfer/serial_port.h"
 
 namespace morva::testing {
@@ -53,8 +57,17 @@ struct Operation {
   bool gap = false;                   // a read that waits one gap for input nobody asked for
 };
 
-class FakeSerialPort : public SerialPort {
+// The fake's refusals: the POSIX port's numbers and texts for the same conditions.
+inline PortRefusals fakeRefusals() {
+  return {{EBADF, "Bad file descriptor", FailureCause::Other},
+          {EBUSY, "Device or resource busy", FailureCause::Other},
+          {EINVAL, "Invalid argument", FailureCause::Other}};
+}
+
+class FakeSerialPort : public PortSkeleton {
  public:
+  FakeSerialPort() : PortSkeleton(fakeRefusals()) {}
+
   // Ports that refuse to open or to configure, by name.
   std::vector<std::string> unopenable;
   std::vector<std::string> unconfigurable;
@@ -74,19 +87,13 @@ class FakeSerialPort : public SerialPort {
   std::optional<Timeouts> configuredWith;  // what the last configure() was given
   int purges = 0;
   int closes = 0;
-  int overlappingStarts = 0;  // starts while another operation was outstanding
+  int overlappingStarts = 0;  // starts while another operation was outstanding (refused)
 
   bool open(const std::string& name) override {
     opened.push_back(name);
-    if (openRefusal) {
-      error_ = *openRefusal;
-      return false;
-    }
+    if (openRefusal) return fail(*openRefusal);
     for (const auto& n : unopenable)
-      if (n == name) {
-        error_ = {2, "No such file or directory", FailureCause::NotFound};
-        return false;
-      }
+      if (n == name) return fail({ENOENT, "No such file or directory", FailureCause::NotFound});
     open_ = true;
     name_ = name;
     return true;
@@ -94,16 +101,14 @@ class FakeSerialPort : public SerialPort {
   bool configure(const Timeouts& timeouts) override {
     configuredWith = timeouts;
     for (const auto& n : unconfigurable)
-      if (n == name_) {
-        error_ = {25, "Inappropriate ioctl for device", FailureCause::NotATerminal};
-        return false;
-      }
+      if (n == name_)
+        return fail({ENOTTY, "Inappropriate ioctl for device", FailureCause::NotATerminal});
     return open_;
   }
   void close() override {
     if (open_) ++closes;
     open_ = false;
-    outstanding_.reset();
+    forgetOperation();
     unasked.clear();
   }
   bool isOpen() const override { return open_; }
@@ -111,7 +116,7 @@ class FakeSerialPort : public SerialPort {
 
   bool purge() override {
     ++purges;
-    outstanding_.reset();
+    forgetOperation();
     unasked.clear();
     return open_;
   }
@@ -131,42 +136,12 @@ class FakeSerialPort : public SerialPort {
   }
 
   std::size_t takeUnasked(std::span<std::uint8_t> buffer) override {
-    if (!open_ || outstanding_) return 0;
+    if (!open_ || timing().outstanding()) return 0;
     return takeFromUnasked(buffer);
   }
   bool startGapRead(std::span<std::uint8_t> buffer) override {
     Operation op{true, buffer.size(), {}, true};
-    operations.push_back(op);
-    if (outstanding_) ++overlappingStarts;
-    if (!open_) return false;
-    outstanding_ = Pending{op, Reply{}, buffer};
-    return true;
-  }
-
-  PollResult poll() override {
-    if (!open_) return PollResult::failed({9, "Bad file descriptor", FailureCause::Other});
-    if (!outstanding_) return PollResult::failed({22, "Invalid argument", FailureCause::Other});
-    Pending& p = *outstanding_;
-    if (p.reply.pendingPolls > 0) {
-      --p.reply.pendingPolls;
-      return PollResult::pending();
-    }
-    PollResult result;
-    if (p.op.gap) {
-      result = PollResult::completed(takeFromUnasked(p.buffer));
-    } else if (p.reply.fails || p.reply.startFails) {
-      result = PollResult::failed({p.reply.error, "scripted failure", FailureCause::Other});
-    } else if (p.op.isRead) {
-      std::size_t n = std::min(p.reply.data.size(), p.buffer.size());
-      std::copy_n(p.reply.data.begin(), n, p.buffer.begin());
-      result = PollResult::completed(n);
-    } else {
-      result = PollResult::completed(p.reply.writeCount.value_or(p.op.size));
-    }
-    if (result.isCompleted())
-      unasked.insert(unasked.end(), p.reply.unasked.begin(), p.reply.unasked.end());
-    outstanding_.reset();
-    return result;
+    return start(op, buffer);
   }
 
   // The scripted device says nothing it was not asked for: the line is quiet at once.
@@ -176,11 +151,7 @@ class FakeSerialPort : public SerialPort {
   }
   int quietWaits = 0;
 
-  WaitHint waitHint() const override { return {}; }
-  void waitForProgress(Clock::time_point) override {}
-  const OsError& lastError() const override { return error_; }
-
-  bool hasOutstanding() const { return outstanding_.has_value(); }
+  bool hasOutstanding() const { return timing().outstanding(); }
   // The frames written, in order.
   std::vector<std::vector<std::uint8_t>> writes() const {
     std::vector<std::vector<std::uint8_t>> w;
@@ -197,14 +168,40 @@ class FakeSerialPort : public SerialPort {
     return n;
   }
 
+  // Pending for the reply's pending polls, then its outcome.
+  PollResult pollOutstanding() override {
+    Pending& p = current_;
+    if (p.reply.pendingPolls > 0) {
+      --p.reply.pendingPolls;
+      return PollResult::pending();
+    }
+    PollResult result;
+    if (p.op.gap) {
+      result = PollResult::completed(takeFromUnasked(p.buffer));
+    } else if (p.reply.fails) {
+      result = PollResult::failed({p.reply.error, "scripted failure", FailureCause::Other});
+    } else if (p.op.isRead) {
+      std::size_t n = std::min(p.reply.data.size(), p.buffer.size());
+      std::copy_n(p.reply.data.begin(), n, p.buffer.begin());
+      result = PollResult::completed(n);
+    } else {
+      result = PollResult::completed(p.reply.writeCount.value_or(p.op.size));
+    }
+    if (result.isCompleted())
+      unasked.insert(unasked.end(), p.reply.unasked.begin(), p.reply.unasked.end());
+    return result;
+  }
+  // The script ends operations, not time: nothing to wait on, no deadline.
+  WaitHint outstandingHint() const override { return {}; }
+  void waitOutstanding(Clock::time_point) override {}
+
   struct Pending {
     Operation op;
     Reply reply;
     std::span<std::uint8_t> buffer;
   };
 
-  bool start(const Operation& op, std::span<std::uint8_t> buffer) {
-    operations.push_back(op);
+  Reply replyTo(const Operation& op) {
     Reply reply;
     if (device) {
       reply = device(op);
@@ -214,20 +211,26 @@ class FakeSerialPort : public SerialPort {
     } else {
       reply.pendingPolls = 1 << 30;  // an unscripted operation never finishes
     }
-    if (!open_) {
-      reply.startFails = true;
-      reply.error = 9;
-    }
-    if (outstanding_) ++overlappingStarts;
-    outstanding_ = Pending{op, reply, buffer};
-    if (reply.startFails) error_ = {reply.error, "scripted start failure", FailureCause::Other};
-    return !reply.startFails;
+    return reply;
+  }
+
+  bool start(const Operation& op, std::span<std::uint8_t> buffer) {
+    operations.push_back(op);
+    // A gap read waits for bytes nobody asked for: the device is not asked.
+    Reply reply = op.gap ? Reply{} : replyTo(op);
+    if (timing().outstanding()) ++overlappingStarts;
+    using Kind = PortTiming::Kind;
+    const Kind kind = !op.isRead ? Kind::Write : op.gap ? Kind::GapRead : Kind::Read;
+    if (!beginOperation(kind, op.size)) return false;
+    if (reply.startFails)
+      return refuseStart({reply.error, "scripted start failure", FailureCause::Other});
+    current_ = Pending{op, std::move(reply), buffer};
+    return true;
   }
 
   bool open_ = false;
   std::string name_;
-  std::optional<Pending> outstanding_;
-  OsError error_;
+  Pending current_;  // the outstanding operation, while the skeleton has one
 };
 
 }  // namespace morva::testing
