@@ -1,6 +1,5 @@
 // The main window and the message loop driving a Program over a scripted device: start-up,
-// the menus' highlights and commands, keys, paint, an idle loop, a whole write, and the steps
-// that come while a box or a menu is up.
+// paint, an idle loop, a whole write, and the steps that come while a box is up.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -11,10 +10,9 @@
 namespace morva::testing {
 namespace {
 
-TEST_F(DesktopTest, StartUpShowsTheWindowWithItsMenusAndTicksThePortFound) {
+TEST_F(DesktopTest, StartUpShowsTheWindowOfItsClassWithItsTitleAndMenuBar) {
   ASSERT_EQ(start(), 0);
   ASSERT_NE(handle(), nullptr);
-  EXPECT_TRUE(IsWindowVisible(handle()));
   char title[100] = {};
   GetWindowTextA(handle(), title, sizeof title);
   EXPECT_STREQ(title, "Vk350 Morva communication program");
@@ -22,83 +20,6 @@ TEST_F(DesktopTest, StartUpShowsTheWindowWithItsMenusAndTicksThePortFound) {
   GetClassNameA(handle(), className, sizeof className);
   EXPECT_STREQ(className, "Morva<->PC");
   EXPECT_EQ(GetMenu(handle()), window->menus().bar);
-  EXPECT_TRUE(menuState(ports(), 1) & MF_CHECKED);
-  EXPECT_FALSE(menuState(ports(), 2) & MF_CHECKED);
-  EXPECT_TRUE(menuState(action(), 0) & MF_GRAYED);
-  EXPECT_TRUE(dialogs.shown.empty());
-}
-
-TEST_F(DesktopTest, NoPortShowsOnlyAnUnownedBoxAndNoWindow) {
-  EXPECT_EQ(start({}), exitNoPort);
-  ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_EQ(dialogs.shown[0].message.text, "No serial port available !");
-  EXPECT_EQ(dialogs.shown[0].owner, nullptr);
-  EXPECT_EQ(handle(), nullptr);
-}
-
-TEST_F(DesktopTest, NotFoundBoxIsOwnedByTheShownWindow) {
-  bool visibleAtBox = false;
-  dialogs.onMessage = [&](const Message&) { visibleAtBox = IsWindowVisible(handle()); };
-  ASSERT_EQ(start({"COM2"}), 0);
-  ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_EQ(dialogs.shown[0].message.caption, "A problem :");
-  EXPECT_EQ(dialogs.shown[0].owner, handle());
-  EXPECT_TRUE(visibleAtBox);
-}
-
-TEST_F(DesktopTest, OnlyTheKindEntriesOfTheActionPopupChooseTheKind) {
-  ASSERT_EQ(start(), 0);
-  auto highlight = [&](HMENU menu, int item, UINT flags) {
-    return send(WM_MENUSELECT, MAKEWPARAM(item, flags), reinterpret_cast<LPARAM>(menu));
-  };
-  EXPECT_EQ(highlight(action(), 3, MF_POPUP | MF_HILITE), 0);
-  EXPECT_EQ(program->state().dataKind, DataKind::FixtureLibraries);
-  highlight(window->menus().choice, 4, MF_HILITE);  // not an entry of the Action popup
-  highlight(action(), CMD_STOP, MF_HILITE);
-  highlight(GetMenu(handle()), 2, MF_POPUP | MF_HILITE);
-  EXPECT_EQ(program->state().dataKind, DataKind::FixtureLibraries);
-  highlight(action(), 4, MF_POPUP | MF_HILITE);
-  EXPECT_EQ(program->state().dataKind, DataKind::UserData);
-  highlight(action(), 2, MF_POPUP | MF_HILITE);
-  EXPECT_EQ(program->state().dataKind, DataKind::FirmwareUpgrade);
-}
-
-TEST_F(DesktopTest, ATransferCommandAsksForAFileAndEnablesRepeat) {
-  ASSERT_EQ(start(), 0);
-  send(WM_MENUSELECT, MAKEWPARAM(4, MF_POPUP | MF_HILITE), reinterpret_cast<LPARAM>(action()));
-  EXPECT_EQ(send(WM_COMMAND, CMD_READ), 0);  // the chooser is cancelled
-  ASSERT_EQ(dialogs.fileRequests.size(), 1u);
-  EXPECT_EQ(dialogs.fileRequests[0].title, "Choose file to write into :");
-  EXPECT_EQ(dialogs.fileRequests[0].filterPattern, "*.usr;*.bin");
-  EXPECT_FALSE(menuState(action(), 0) & MF_GRAYED);
-}
-
-TEST_F(DesktopTest, PortCommandsMoveTheTick) {
-  ASSERT_EQ(start(), 0);
-  send(WM_COMMAND, CMD_PORT_FIRST + 1);
-  EXPECT_FALSE(menuState(ports(), 1) & MF_CHECKED);
-  EXPECT_TRUE(menuState(ports(), 2) & MF_CHECKED);
-  port.unopenable = {"COM1"};
-  send(WM_COMMAND, CMD_PORT_FIRST);
-  EXPECT_FALSE(menuState(ports(), 1) & MF_CHECKED);
-  EXPECT_FALSE(menuState(ports(), 2) & MF_CHECKED);
-  ASSERT_FALSE(dialogs.shown.empty());
-  EXPECT_EQ(dialogs.shown.back().message.text, "Port open error !");
-  EXPECT_EQ(dialogs.shown.back().owner, handle());
-}
-
-TEST_F(DesktopTest, EscapeStopsTheTransferAndOtherCharactersOnlyRepaint) {
-  ASSERT_EQ(start(), 0);
-  dialogs.files.push_back(FileChoice{imageFile("image.upg", 1024), false});
-  send(WM_COMMAND, CMD_VERIFY);
-  ASSERT_EQ(program->state().transferStep, TransferStep::AwaitWakeUpSent);
-  ValidateRect(handle(), nullptr);
-  send(WM_CHAR, 'a');
-  EXPECT_EQ(program->state().transferStep, TransferStep::AwaitWakeUpSent);
-  EXPECT_TRUE(GetUpdateRect(handle(), nullptr, FALSE));
-  send(WM_CHAR, escapeCharacter);
-  EXPECT_EQ(program->state().transferStep, TransferStep::Idle);
-  EXPECT_EQ(program->state().outcome, SessionOutcome::Stopped);
 }
 
 TEST_F(DesktopTest, PaintPlacesTheLineBandsByTheFontAndTheEngineRepaintsThem) {
@@ -184,47 +105,6 @@ TEST_F(DesktopTest, AStepThatArrivesWhileABoxIsUpIsDroppedAndPostedAgainLater) {
   const std::size_t operations = port.operations.size();
   ASSERT_EQ(loopUntil([&] { return port.operations.size() > operations; }), 0);
   EXPECT_TRUE(port.operations[operations].isRead);
-}
-
-// With the Action menu open the write goes on to the frame the device refuses; the failure's
-// box waits until the menu has closed.
-TEST_F(DesktopTest, WithAMenuOpenTheTransferGoesOnAndItsBoxWaitsForTheMenuToClose) {
-  ASSERT_EQ(start(), 0);
-  refuseFrame = 30;
-  dialogs.files.push_back(FileChoice{imageFile("image.upg", 512 * 256), false});
-  send(WM_COMMAND, CMD_WRITE);
-  ASSERT_EQ(program->state().transferStep, TransferStep::AwaitWakeUpSent);
-  int menusAtEnd = 0;
-  std::size_t boxesAtEnd = 1;
-  const auto until = Clock::now() + 30s;
-  // Runs inside the menu's own loop: once the session has ended (or a guard ran out), notes
-  // what stands and closes the menu.
-  timerAction() = [&] {
-    if (program->state().outcome == SessionOutcome::Running && Clock::now() < until) return;
-    menusAtEnd = openMenus();
-    boxesAtEnd = dialogs.shown.size();
-    EndMenu();
-  };
-  const UINT_PTR timer = SetTimer(nullptr, 0, 5, onTimer);
-  SendMessageA(handle(), WM_SYSCOMMAND, SC_KEYMENU, 'a');  // returns once the menu has closed
-  KillTimer(nullptr, timer);
-  timerAction() = nullptr;
-  EXPECT_EQ(program->state().outcome, SessionOutcome::Failed);
-  EXPECT_EQ(dataFrames.size(), 30u);
-  EXPECT_GT(menusAtEnd, 0) << "the menu had closed before the session ended";
-  EXPECT_EQ(boxesAtEnd, 0u) << "a box came over the open menu";
-  drainQueue();
-  ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_EQ(dialogs.shown[0].message.text, "Transmission error : got NAK");
-  EXPECT_EQ(dialogs.shown[0].owner, handle());
-}
-
-TEST_F(DesktopTest, ExitEndsTheLoopWithStatusZeroAndTheWindowGone) {
-  ASSERT_EQ(start(), 0);
-  PostMessageA(handle(), WM_COMMAND, CMD_EXIT, 0);
-  EXPECT_EQ(win32::runMessageLoop(*window, *program), 0);
-  EXPECT_EQ(handle(), nullptr);
-  EXPECT_EQ(window->menus().bar, nullptr);
 }
 
 TEST(MessageLoopTest, WaitsAreWholeMillisecondsUpToAQuarterSecond) {

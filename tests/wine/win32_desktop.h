@@ -228,8 +228,7 @@ struct Win32Desktop {
 };
 
 // The window started over a device on COM1 only: identification, an ACK for every command and
-// frame (but the frame refuseFrame counts, once), each answer pending for `pendingPolls` polls
-// first.
+// frame, each answer pending for `pendingPolls` polls first.
 class DesktopTest : public ::testing::Test, protected Win32Desktop {
  protected:
   PromptPort port;
@@ -237,7 +236,6 @@ class DesktopTest : public ::testing::Test, protected Win32Desktop {
   std::vector<std::vector<std::uint8_t>> dataFrames;  // what the device stored, in order
   ScratchDir folder;     // of this run's own: another run's tests may share the temporary folder
   int pendingPolls = 1;
-  std::optional<std::size_t> refuseFrame;
 
   void SetUp() override {
     ASSERT_FALSE(folder.path().empty());
@@ -248,10 +246,6 @@ class DesktopTest : public ::testing::Test, protected Win32Desktop {
       }
       if (port.name() != "COM1") return Reply::bytes({});
       if (op.size == identificationSize) return Reply::bytes(deviceIdentification, pendingPolls);
-      if (refuseFrame && dataFrames.size() == *refuseFrame) {
-        refuseFrame.reset();
-        return Reply::bytes({NAK}, pendingPolls);
-      }
       return Reply::bytes({ACK}, pendingPolls);
     };
   }
