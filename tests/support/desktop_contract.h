@@ -13,8 +13,6 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,7 +20,7 @@
 #include "app/commands.h"
 #include "app/program.h"
 #include "tests/support/files.h"
-#include "tests/support/prompt_port.h"
+#include "tests/support/prompt_device.h"
 #include "tests/support/quiet_console.h"
 #include "transfer/frames.h"
 #include "transfer/session_steps.h"
@@ -76,41 +74,20 @@ class DesktopShell {
 
 std::unique_ptr<DesktopShell> makeShell(SerialPort& port, PortLister& lister);
 
-class DesktopContract : public ::testing::Test {
+// The device behind the first or second port, as devicesOn says.
+class DesktopContract : public ::testing::Test, protected PromptDevice {
  protected:
 #ifdef _WIN32
   const std::string first = "COM1", second = "COM2";
 #else
   const std::string first = "/dev/ttyUSB0", second = "/dev/ttyUSB1";
 #endif
-
-  // The device answers on the ports in devicesOn: its identification, an ACK for every
-  // command and data frame (but the frame refuseFrame counts, once), each answer pending for
-  // `pendingPolls` polls first.
-  PromptPort port;
   ListedPorts lister;
-  std::set<std::string> devicesOn;
-  int pendingPolls = 1;
-  std::optional<std::size_t> refuseFrame;
-  std::vector<Bytes> dataFrames;  // what the device stored, in order
   ScratchDir folder;
   std::unique_ptr<DesktopShell> shell;
 
   void SetUp() override {
     ASSERT_FALSE(folder.path().empty());
-    port.device = [this](const Operation& op) {
-      if (!op.isRead) {
-        if (op.size == dataFrameSize) dataFrames.push_back(op.written);
-        return Reply::written(pendingPolls);
-      }
-      if (devicesOn.count(port.name()) == 0) return Reply::bytes({});
-      if (op.size == identificationSize) return Reply::bytes(deviceIdentification, pendingPolls);
-      if (refuseFrame && dataFrames.size() == *refuseFrame) {
-        refuseFrame.reset();
-        return Reply::bytes({NAK}, pendingPolls);
-      }
-      return Reply::bytes({ACK}, pendingPolls);
-    };
     lister.names = {first, second};
     shell = makeShell(port, lister);
   }

@@ -21,7 +21,7 @@
 #include "frontends/win32/message_loop.h"
 #include "platform/win32/file_service.h"
 #include "tests/support/files.h"
-#include "tests/support/prompt_port.h"
+#include "tests/support/prompt_device.h"
 #include "tests/support/quiet_console.h"
 #include "tests/support/recording_operator.h"
 #include "transfer/frames.h"
@@ -227,27 +227,15 @@ struct Win32Desktop {
   }
 };
 
-// The window started over a device on COM1 only: identification, an ACK for every command and
-// frame, each answer pending for `pendingPolls` polls first.
-class DesktopTest : public ::testing::Test, protected Win32Desktop {
+// The window started over the device on COM1 only.
+class DesktopTest : public ::testing::Test, protected PromptDevice, protected Win32Desktop {
  protected:
-  PromptPort port;
   ListedPorts lister;
-  std::vector<std::vector<std::uint8_t>> dataFrames;  // what the device stored, in order
-  ScratchDir folder;     // of this run's own: another run's tests may share the temporary folder
-  int pendingPolls = 1;
+  ScratchDir folder;  // of this run's own: another run's tests may share the temporary folder
 
   void SetUp() override {
     ASSERT_FALSE(folder.path().empty());
-    port.device = [this](const Operation& op) {
-      if (!op.isRead) {
-        if (op.size == dataFrameSize) dataFrames.push_back(op.written);
-        return Reply::written(pendingPolls);
-      }
-      if (port.name() != "COM1") return Reply::bytes({});
-      if (op.size == identificationSize) return Reply::bytes(deviceIdentification, pendingPolls);
-      return Reply::bytes({ACK}, pendingPolls);
-    };
+    devicesOn = {"COM1"};
   }
   void TearDown() override { close(); }
 
