@@ -25,30 +25,22 @@ cd "$(dirname "$0")/.." || exit 2
 build=${BUILD_DIR:-build}
 work=$(realpath -m "$build/gui-stage")
 
-cannot_run() {
-  if [ "${CI:-}" = true ]; then
-    echo "FAIL gui stage: $1"
-    echo "0 passed, 1 failed"
-    exit 1
-  fi
-  echo "gui stage: not run: $1"
-  exit 0
-}
-
+stage_name="gui stage"
 # shellcheck source=tools/lib/stage.sh
 source "$(dirname "$0")/lib/stage.sh"
 
 if [ -z "${MORVA_GUI_ISOLATED:-}" ]; then
   started=$SECONDS
-  if ! bash tools/deps.sh >/dev/null ||
-    ! bash tools/deps.sh xvfb openbox xdotool x11-utils imagemagick >/dev/null; then
+  if ! quietly "the packages" bash tools/deps.sh ||
+    ! quietly "the packages" bash tools/deps.sh xvfb openbox xdotool x11-utils imagemagick; then
     cannot_run "the packages it needs could not be installed"
   fi
   if [ ! -f "$build/build.ninja" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null ||
+    quietly "the configuration" cmake --preset dev -B "$build" ||
       cannot_run "cmake could not configure $build"
   fi
-  cmake --build "$build" --target morva vk350-sim >/dev/null || cannot_run "the build failed"
+  quietly "the build" cmake --build "$build" --target morva vk350-sim ||
+    cannot_run "the build failed"
   echo "gui stage: packages and build took $((SECONDS - started)) s"
   enter_namespace_without_ports MORVA_GUI_ISOLATED "$0" ||
     cannot_run "no mount namespace (unshare) to hide the real serial ports"
@@ -63,50 +55,9 @@ rm -rf "$work"
 mkdir -p "$work/home" "$work/runtime"
 chmod 700 "$work/runtime"
 started=$(date +%s%N)
-check() {  # check NAME COMMAND...: passes when the command succeeds, and returns its status
-  local name=$1
-  shift
-  if "$@"; then
-    pass "$name"
-  else
-    fail "$name" "$*"
-    return 1
-  fi
-}
-after() {  # after STATUS NAME COMMAND...: a check that means something only if a case passed
-  if [ "$1" = 0 ]; then
-    shift
-    check "$@"
-  else
-    fail "$2" "not judged: the case it follows failed"
-  fi
-}
-
-xvfb_pid="" wm_pid="" sim_pid="" gui_pid=""
-# wait_until SECONDS COMMAND...: true as soon as the command succeeds; the time is a hang guard.
-# Once the program has ended, nothing it would have done is waited for.
-wait_until() {
-  local end=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$end" ] || return 1
-    [ -z "$gui_pid" ] || kill -0 "$gui_pid" 2>/dev/null || return 1
-    sleep 0.02
-  done
-}
-
-# exit_status PID: sets status to PID's exit status once it has ended (and gone to "" when so),
-# or to "still running after 30 s".
-exit_status() {
-  local pid=$1
-  ended() { ! kill -0 "$pid" 2>/dev/null; }
-  status="still running after 30 s" gone=""
-  if wait_until 30 ended; then
-    status=0
-    wait "$pid" || status=$?
-    gone=yes
-  fi
-}
+# The window manager, and the program under test: while it runs (watched_pid), its end ends
+# every wait_until too.
+wm_pid="" gui_pid=""
 
 finish() {
   local pid
@@ -137,11 +88,9 @@ dd if="$before" of="$held_libs" bs=256 skip=512 count=384 status=none
 # Esc) and of block 1000 (the user data's read, stopped from the menu) until SIGUSR1: those
 # sessions are under way when the stop comes, however fast or slow the machine. The PC waits
 # half a minute for a frame that has not begun. It refuses the command of block 1010 once.
-"$sim" --link "$work/vk350" --memory "$memory" --trace --fault hold@data:600/once \
-  --fault hold@data:1000/once --fault nak@command:1010/once >"$work/sim-out.txt" 2>"$trace" &
-sim_pid=$!
-sim_ready() { case "$(readlink "$work/vk350")" in /dev/pts/*) return 0 ;; esac; return 1; }
-wait_until 30 sim_ready || cannot_run "vk350-sim did not start: $(cat "$trace")"
+start_sim "$work/vk350" "$work/sim-out.txt" "$trace" --memory "$memory" --trace \
+  --fault hold@data:600/once --fault hold@data:1000/once --fault nak@command:1010/once ||
+  cannot_run "vk350-sim did not start"
 
 # --- what the stage reads back ------------------------------------------------------------------
 held_at_least() { [ "$(grep -c '^held:' "$work/sim-out.txt")" -ge "$1" ]; }
@@ -232,7 +181,7 @@ shot() { grab root "$work/$1.png"; }
 HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/runtime" \
   QT_QPA_PLATFORM=xcb MORVA_MENU_MAP=1 \
   "$morva" --port "$work/vk350" >"$work/morva-out.txt" 2>"$work/morva-err.txt" </dev/null &
-gui_pid=$!
+gui_pid=$! watched_pid=$!
 
 title="Vk350 Morva communication program"
 started_ok() {
@@ -353,7 +302,7 @@ check "Help > About shows its box over the main window; Return closes it" about_
 menu a e
 exit_status "$gui_pid"
 gui_rc=$status
-[ -z "$gone" ] || gui_pid=""
+[ -z "$gone" ] || gui_pid="" watched_pid=""
 check "Action > Exit ends the program with status 0" [ "$gui_rc" = 0 ]
 
 after "$stopped" "Stop had stopped the read: the PC asked for nothing after block 1000" \
@@ -363,10 +312,8 @@ kept_ok() {
 }
 after "$stopped" "  ... and the file keeps the 104 blocks read before it" kept_ok
 
-kill -TERM "$sim_pid"
-exit_status "$sim_pid"
-sim_rc=$status
-[ -z "$gone" ] || sim_pid=""
+stop_sim
+sim_rc=$?
 saved_ok() {
   [ "$sim_rc" = 0 ] && same_bytes "$firmware" "$memory" 131072 0 &&
     same_bytes "$held_libs" "$memory" 98304 $((512 * 256))
@@ -378,7 +325,7 @@ check "the device's memory holds the program written from the menus, the rest as
 HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/runtime" \
   QT_QPA_PLATFORM=xcb MORVA_MENU_MAP=1 \
   "$morva" --port "$work/no-port" >>"$work/morva-out.txt" 2>>"$work/morva-err.txt" </dev/null &
-gui_pid=$!
+gui_pid=$! watched_pid=$!
 box_window="" main_window=""
 # The centres of two windows, frames included, as "X Y" each.
 centre() {
@@ -412,7 +359,7 @@ after $? "  ... Show Details with the mouse, then Return closes the box" details
 ! window_named "A problem :" || xdotool key Escape
 menu a e
 exit_status "$gui_pid"
-[ -z "$gone" ] || gui_pid=""
+[ -z "$gone" ] || gui_pid="" watched_pid=""
 check "  ... and Action > Exit ends that run with status 0" [ "$status" = 0 ]
 
 elapsed=$((($(date +%s%N) - started) / 100000000))

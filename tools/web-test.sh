@@ -17,16 +17,7 @@ build=${BUILD_DIR:-build-web}
 native=${MORVA_LINUX_BUILD:-$build/native}
 work=$(realpath -m "$build/web-stage")
 
-cannot_run() {
-  if [ "${CI:-}" = true ]; then
-    echo "FAIL web stage: $1"
-    echo "0 passed, 1 failed"
-    exit 1
-  fi
-  echo "web stage: not run: $1"
-  exit 0
-}
-
+stage_name="web stage"
 # shellcheck source=tools/lib/stage.sh
 source tools/lib/stage.sh
 # shellcheck source=tools/lib/web_ports.sh

@@ -27,11 +27,9 @@ packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-x86-64 g++-mingw-w64-
           fonts-wine xvfb imagemagick)
 bash tools/deps.sh "${packages[@]}"
 
-configure_windows() {  # configure_windows DIR ARCH
-  cmake -S . -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$2.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DMORVA_WERROR=ON -DMORVA_GUI=ON -DMORVA_BENCH=OFF \
-    -DMORVA_TESTS=ON --no-warn-unused-cli >/dev/null
-}
+stage_name="windows"
+# shellcheck source=tools/lib/stage.sh
+source tools/lib/stage.sh
 
 # Only Windows' own DLLs may be imported: the C++ runtime is linked in (-static).
 check_imports() {  # check_imports OBJDUMP EXE
@@ -55,7 +53,7 @@ make_zip() {
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$1/CMakeCache.txt")
   name=morva-$version-$2
   stage=$(mktemp -d)
-  cmake --install "$1" --prefix "$stage/$name" --strip >/dev/null
+  quietly "the install of $1" cmake --install "$1" --prefix "$stage/$name" --strip
   mkdir -p dist
   rm -f "dist/$name.zip"
   (cd "$stage" && cmake -E tar cf "$OLDPWD/dist/$name.zip" --format=zip "$name")
@@ -82,7 +80,7 @@ unzip_checked() {
   check_imports "$3" "$2/$folder/morva.exe"
 }
 
-configure_windows build-win64 x86_64
+quietly "configuring build-win64" cmake --preset win64
 python3 tools/check_layers.py build-win64/module_graph.txt .
 if $zips_only; then
   cmake --build build-win64 -j2 --target morva-cli morva
@@ -92,7 +90,7 @@ fi
 win64=$(make_zip build-win64 win64)
 unzip_checked "dist/$win64.zip" build-win64/unzipped x86_64-w64-mingw32-objdump
 
-configure_windows build-win32 i686
+quietly "configuring build-win32" cmake --preset win32
 cmake --build build-win32 -j2 --target morva-cli morva
 win32=$(make_zip build-win32 win32)
 unzip_checked "dist/$win32.zip" build-win32/unzipped i686-w64-mingw32-objdump
@@ -102,8 +100,7 @@ $zips_only && exit 0
 linux_build=${MORVA_LINUX_BUILD:-build}
 if [ ! -f "$linux_build/CMakeCache.txt" ]; then
   linux_build=build-win64/linux-sim
-  cmake -S . -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVA_MODULES=sim \
-    -DMORVA_TESTS=OFF -DMORVA_BENCH=OFF -DMORVA_GUI=OFF >/dev/null
+  quietly "configuring $linux_build" cmake --preset release -B "$linux_build" -DMORVA_GUI=OFF
 fi
 cmake --build "$linux_build" -j2 --target vk350-sim
 

@@ -11,38 +11,6 @@ namespace {
 
 using CommandsTest = ProgramTest;
 
-TEST_F(CommandsTest, LastHighlightedKindEntryDecidesTheKind) {
-  startWithDevice();
-  struct Case {
-    std::vector<std::pair<MenuId, int>> highlights;
-    DataKind kind;
-    std::string filter;
-  };
-  const Case cases[] = {
-      {{{MenuId::Action, 3}}, DataKind::FixtureLibraries, "Fixture libraries (*.lib)"},
-      // Going back over "&Program" before choosing changes the kind again.
-      {{{MenuId::Action, 3}, {MenuId::Action, 2}},
-       DataKind::FirmwareUpgrade,
-       "FirmWare upgrade (*.upg)"},
-      // Command items and other menus' positions 2 to 4 leave the kind alone.
-      {{{MenuId::Action, 4},
-        {MenuId::Action, 6},
-        {MenuId::Action, 8},
-        {MenuId::Choice, 2},
-        {MenuId::Port, 3},
-        {MenuId::Bar, 2}},
-       DataKind::UserData,
-       "User data (*.usr)"},
-  };
-  for (const Case& c : cases) {
-    for (auto [menu, position] : c.highlights) program->menuSelect(menu, position);
-    EXPECT_EQ(state().dataKind, c.kind);
-    program->command(CMD_WRITE);  // the chooser is cancelled
-    ASSERT_FALSE(desktop.op.fileRequests.empty());
-    EXPECT_EQ(desktop.op.fileRequests.back().filterDescription, c.filter);
-  }
-}
-
 TEST_F(CommandsTest, ChosenDirectionAndHighlightedKindStartTheSession) {
   startWithDevice();
   struct Case {
@@ -84,16 +52,6 @@ TEST_F(CommandsTest, DirectionIsTakenEvenWhenNoPortCanBeMadeReady) {
   EXPECT_TRUE(desktop.op.fileRequests.empty());
   EXPECT_TRUE(program->menus().action.items[repeatPosition].grayed);
   EXPECT_FALSE(desktop.repeatEnabled);
-}
-
-TEST_F(CommandsTest, RepeatIsEnabledOnceAPortWasReadyEvenIfTheChooserWasCancelled) {
-  startWithDevice();
-  program->command(CMD_READ);
-  EXPECT_EQ(state().transferStep, TransferStep::Idle);
-  EXPECT_FALSE(program->menus().action.items[repeatPosition].grayed);
-  EXPECT_TRUE(desktop.repeatEnabled);
-  program->command(CMD_WRITE);
-  EXPECT_EQ(std::count(desktop.events.begin(), desktop.events.end(), "enableRepeat"), 1);
 }
 
 TEST_F(CommandsTest, RepeatTakesTheLastDirectionTheKindHighlightedLastAndTheLastFile) {
@@ -187,24 +145,18 @@ TEST_F(CommandsTest, AfterARepeatWithoutPortTheNextStartAsksForAFile) {
   EXPECT_EQ(desktop.op.fileRequests.size(), 1u);
 }
 
-TEST_F(CommandsTest, EscStopsBeforeTheRepaintAndOtherKeysOnlyRepaint) {
+// What a key repaints: every key the whole window; Esc first the band of the session it
+// stopped, and the Stop command's whole window, before the key's own.
+TEST_F(CommandsTest, EscRepaintsTheStoppedSessionsBandBeforeTheWindow) {
   startWithDevice();
+  const Invalidation window{Area::Window, true}, band{Area::BlockLine, true};
   struct Case {
     int code;
-    TransferStep stepAfter;
-    int purges;
     std::vector<Invalidation> repaints;
   };
-  const auto running = TransferStep::AwaitWakeUpSent;
-  const Invalidation window{Area::Window, true}, band{Area::BlockLine, true};
-  // Esc: the stopped session's band, the Stop command's whole window, the key's whole window.
-  for (const Case& c : {Case{'a', running, 0, {window}}, Case{13, running, 0, {window}},
-                        Case{27, TransferStep::Idle, 1, {band, window, window}}}) {
+  for (const Case& c : {Case{'a', {window}}, Case{13, {window}}, Case{27, {band, window, window}}}) {
     startWrite();
-    const int purges = port.purges;
     program->character(c.code);
-    EXPECT_EQ(state().transferStep, c.stepAfter) << c.code;
-    EXPECT_EQ(port.purges - purges, c.purges) << c.code;
     EXPECT_EQ(desktop.op.invalidations, c.repaints) << c.code;
   }
 }
@@ -237,14 +189,6 @@ TEST_F(CommandsTest, StopWhileIdlePurgesAnOpenPortAndRepaints) {
   program->command(CMD_STOP);
   EXPECT_EQ(port.purges, purges);  // no port open: nothing to purge
   EXPECT_EQ(desktop.op.invalidations.size(), 2u);
-}
-
-TEST_F(CommandsTest, ExitClosesTheWindowWithoutAQuestionEvenDuringATransfer) {
-  startWithDevice();
-  startWrite();
-  program->command(CMD_EXIT);
-  EXPECT_TRUE(desktop.windowClosed);
-  EXPECT_TRUE(desktop.op.messages.empty());
 }
 
 TEST_F(CommandsTest, AboutNamesTheProgramAndItsVersion) {

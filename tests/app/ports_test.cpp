@@ -8,19 +8,6 @@ namespace {
 using PortCommandsTest = ProgramTest;
 using Ticks = std::vector<std::pair<int, bool>>;
 
-TEST_F(PortCommandsTest, ChosenPortIsTickedAsSoonAsItOpensWithoutAProbe) {
-  startWithDevice();
-  const std::size_t operations = port.operations.size();
-  EXPECT_TRUE(program->command(CMD_PORT_FIRST + 1));
-  EXPECT_EQ(port.name(), "/dev/ttyUSB1");
-  EXPECT_TRUE(port.isOpen());
-  EXPECT_EQ(port.operations.size(), operations);  // nothing was asked of the device
-  EXPECT_EQ(program->link().portIndex, 1);
-  EXPECT_EQ(desktop.op.ticks, (Ticks{{0, false}, {1, true}}));
-  EXPECT_FALSE(program->menus().port.items[1].checked);
-  EXPECT_TRUE(program->menus().port.items[2].checked);
-}
-
 TEST_F(PortCommandsTest, ChoosingTheTickedPortOpensItAgain) {
   startWithDevice();
   const int closes = port.closes;
@@ -29,30 +16,6 @@ TEST_F(PortCommandsTest, ChoosingTheTickedPortOpensItAgain) {
   EXPECT_EQ(port.opened.back(), "/dev/ttyUSB0");
   EXPECT_EQ(desktop.op.ticks, (Ticks{{0, false}, {0, true}}));
   EXPECT_TRUE(program->menus().port.items[1].checked);
-}
-
-TEST_F(PortCommandsTest, PortThatCannotBeOpenedOrConfiguredIsLeftUnticked) {
-  struct Case {
-    bool opens;
-    const char* text;
-  };
-  for (const Case& c :
-       {Case{false, "Port open error !"}, Case{true, "Port configuration error !"}}) {
-    startWithDevice();
-    if (c.opens)
-      port.unconfigurable = {"/dev/ttyUSB1"};
-    else
-      port.unopenable = {"/dev/ttyUSB1"};
-    program->command(CMD_PORT_FIRST + 1);
-    ASSERT_EQ(desktop.op.messages.size(), 1u) << c.text;
-    EXPECT_EQ(desktop.op.messages[0].text, c.text);
-    EXPECT_EQ(desktop.op.messages[0].caption, "Warning");
-    EXPECT_EQ(desktop.op.ticks, (Ticks{{0, false}}));
-    EXPECT_FALSE(port.isOpen());
-    EXPECT_EQ(program->link().portIndex, 1);
-    port.unopenable.clear();
-    port.unconfigurable.clear();
-  }
 }
 
 TEST_F(PortCommandsTest, AutoGivesUpTheOpenPortAndSearchesAgain) {

@@ -8,17 +8,6 @@ namespace {
 
 using StartupTest = ProgramTest;
 
-TEST_F(StartupTest, NoPortListedEndsWithOneUnownedBoxAndNoWindow) {
-  EXPECT_EQ(start({}), exitNoPort);
-  EXPECT_EQ(desktop.events, (std::vector<std::string>{"box What a pity !"}));
-  ASSERT_EQ(desktop.op.messages.size(), 1u);
-  const Message& box = desktop.op.messages[0];
-  EXPECT_EQ(box.text, "No serial port available !");
-  EXPECT_EQ(box.icon, Icon::Warning);
-  EXPECT_FALSE(box.owned);
-  EXPECT_TRUE(port.opened.empty());
-}
-
 TEST_F(StartupTest, PortsGivenOnTheCommandLineAreListedBesideTheMachinesPorts) {
   options.extraPorts = {"/dev/pts/7"};
   devicesOn = {"/dev/pts/7"};
@@ -38,31 +27,6 @@ TEST_F(StartupTest, ThePortMenuNamesTheSimulatedDevice) {
                                              "/dev/ttyUSB0"}));
   // The port itself keeps its path.
   EXPECT_EQ(program->link().portNameTable[1], "/dev/pts/9");
-}
-
-TEST_F(StartupTest, WindowIsShownBeforeTheSearchAndTheNotFoundBoxComesOverIt) {
-  EXPECT_EQ(start({"/dev/ttyUSB0", "/dev/ttyUSB1"}), 0);
-  EXPECT_EQ(desktop.events,
-            (std::vector<std::string>{"installMenus", "showWindow", "box A problem :"}));
-  // Both ports were probed, after the window was shown.
-  EXPECT_EQ(port.opened, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1"}));
-  const Message& box = desktop.op.messages.at(0);
-  EXPECT_EQ(box.text, "Vk350 not found !\nConnect and prepare device\nand try again.");
-  EXPECT_EQ(box.icon, Icon::Warning);
-  EXPECT_TRUE(box.owned);
-  EXPECT_FALSE(port.isOpen());
-}
-
-TEST_F(StartupTest, DeviceFoundLeavesItsPortOpenAndTicked) {
-  devicesOn = {"/dev/ttyUSB1"};
-  EXPECT_EQ(start({"/dev/ttyUSB1", "/dev/ttyUSB0"}), 0);
-  EXPECT_TRUE(desktop.op.messages.empty());
-  EXPECT_TRUE(port.isOpen());
-  EXPECT_EQ(port.name(), "/dev/ttyUSB1");
-  EXPECT_EQ(program->link().portIndex, 1);
-  EXPECT_EQ(desktop.op.ticks, (std::vector<std::pair<int, bool>>{{1, true}}));
-  EXPECT_TRUE(program->menus().port.items[2].checked);
-  EXPECT_FALSE(program->menus().port.items[1].checked);
 }
 
 TEST_F(StartupTest, StartsWithTheDefaultsOfANewRun) {

@@ -98,42 +98,16 @@ TEST_F(MainWindowTest, MenuBarMirrorsTheModel) {
   EXPECT_EQ(window().windowTitle(), "Vk350 Morva communication program");
 }
 
-TEST_F(MainWindowTest, NoPortShowsOnlyAnUnownedBoxAndNoWindow) {
+// The box of a start without ports comes before the window exists, carrying the program's
+// icon all the same.
+TEST_F(MainWindowTest, TheBoxBeforeTheWindowCarriesTheProgramsIcon) {
   lister.names.clear();
   frontEnd.emplace(dialogs, port, lister, ProgramOptions{});
-  EXPECT_EQ(frontEnd->run(), exitNoPort);
+  ASSERT_EQ(frontEnd->run(), exitNoPort);
   ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_EQ(dialogs.shown[0].owner, nullptr);
-  EXPECT_EQ(dialogs.shown[0].message.text, "No serial port available !");
-  EXPECT_FALSE(window().isVisible());
-  // The box that comes before the window carries the program's icon all the same.
   const QIcon boxIcon = qt::makeMessageBox(dialogs.shown[0].message, nullptr)->windowIcon();
   EXPECT_EQ(boxIcon.cacheKey(), window().windowIcon().cacheKey());
   EXPECT_TRUE(boxIcon.availableSizes().contains(QSize(16, 16)));
-}
-
-TEST_F(MainWindowTest, NotFoundBoxIsOwnedByTheShownWindow) {
-  bool visibleAtBox = false;
-  dialogs.onMessage = [&](const Message&) { visibleAtBox = window().isVisible(); };
-  ASSERT_EQ(start({"/dev/ttyUSB1"}), 0);
-  ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_EQ(dialogs.shown[0].message.caption, "A problem :");
-  EXPECT_EQ(dialogs.shown[0].owner, &window());
-  EXPECT_TRUE(visibleAtBox);
-}
-
-TEST_F(MainWindowTest, HighlightingKindEntriesChoosesTheKindAndNothingElseDoes) {
-  ASSERT_EQ(start(), 0);
-  QMenu* action = window().menu(MenuId::Action);
-  window().itemAction(MenuId::Action, 3)->hover();
-  EXPECT_EQ(program().state().dataKind, DataKind::FixtureLibraries);
-  // The parent menu also hears about the open submenu's items; those are not its entries.
-  emit action->hovered(window().commandAction(CMD_READ));
-  window().commandAction(CMD_STOP)->hover();
-  EXPECT_EQ(program().state().dataKind, DataKind::FixtureLibraries);
-  window().itemAction(MenuId::Action, 4)->hover();
-  window().itemAction(MenuId::Action, 2)->hover();
-  EXPECT_EQ(program().state().dataKind, DataKind::FirmwareUpgrade);
 }
 
 TEST_F(MainWindowTest, SharedPopupClosesWhenAnotherKindEntryIsHighlighted) {
@@ -144,30 +118,6 @@ TEST_F(MainWindowTest, SharedPopupClosesWhenAnotherKindEntryIsHighlighted) {
   window().itemAction(MenuId::Action, 4)->hover();
   EXPECT_FALSE(choice->isVisible());
   EXPECT_EQ(program().state().dataKind, DataKind::UserData);
-}
-
-TEST_F(MainWindowTest, PortTicksFollowTheModelNotTheClick) {
-  ASSERT_EQ(start(), 0);
-  QAction* first = window().itemAction(MenuId::Port, 1);
-  QAction* second = window().itemAction(MenuId::Port, 2);
-  second->trigger();
-  EXPECT_FALSE(first->isChecked());
-  EXPECT_TRUE(second->isChecked());
-  // A port that will not open stays unticked, though clicking a checkable item ticks it.
-  port.unopenable = {"/dev/ttyUSB0"};
-  first->trigger();
-  EXPECT_FALSE(first->isChecked());
-  EXPECT_FALSE(second->isChecked());
-  EXPECT_EQ(dialogs.texts().back(), "Warning: Port open error !");
-}
-
-TEST_F(MainWindowTest, RepeatIsEnabledAfterTheFirstTransferCommand) {
-  ASSERT_EQ(start(), 0);
-  QAction* repeat = window().commandAction(CMD_REPEAT);
-  EXPECT_FALSE(repeat->isEnabled());
-  window().commandAction(CMD_VERIFY)->trigger();  // the chooser is cancelled
-  EXPECT_EQ(dialogs.fileRequests.size(), 1u);
-  EXPECT_TRUE(repeat->isEnabled());
 }
 
 // Keys and clicks here go through the platform's routing, as a person's do: the focus, the open
@@ -227,18 +177,6 @@ TEST_F(MainWindowTest, EscapeStopsATransferStartedFromTheKeyboardMenusOrWithTheM
   EXPECT_FALSE(running());
   EXPECT_EQ(program().state().outcome, SessionOutcome::Stopped);
   EXPECT_TRUE(dialogs.shown.empty()) << dialogs.texts().front();
-}
-
-TEST_F(MainWindowTest, ExitEndsTheProgramWithStatusZeroAndThePortClosed) {
-  lister.names = {"/dev/ttyUSB0"};
-  frontEnd.emplace(dialogs, port, lister, ProgramOptions{});
-  QTimer::singleShot(0, [this] { window().commandAction(CMD_EXIT)->trigger(); });
-  const int purges = port.purges;
-  EXPECT_EQ(frontEnd->run(), 0);
-  EXPECT_FALSE(window().isVisible());
-  EXPECT_FALSE(port.isOpen());
-  EXPECT_GT(port.purges, purges);
-  EXPECT_TRUE(dialogs.shown.empty());
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 # shellcheck shell=bash
 # shellcheck disable=SC2154  # wine, work, link and the programs' paths are run.sh's
 # The desktop program's cases, sourced by run.sh inside its protected setup (the real serial
-# devices hidden, COM1 behind our link, an Xvfb display of our own), using its pass, fail,
-# check, start_sim, stop_sim, winpath and variables, and wait_until of tools/lib/stage.sh.
+# devices hidden, COM1 behind our link, an Xvfb display of our own), using its
+# start_com1_sim, stop_com1_sim, winpath and variables, and pass, fail, check, wait_until and
+# ended of tools/lib/stage.sh.
 #
 # morva.exe is worked as an operator would, through desktop_driver.exe: the menus with the
 # keyboard (Wine keeps a program's menus to itself, so another program cannot look into
@@ -18,18 +19,14 @@ start_gui() {
 
 # Waits for morva.exe to end, at most `limit` seconds (a hang guard); its status in gui_rc.
 wait_gui() {
-  local limit=$1 _
-  for _ in $(seq $((limit * 20))); do
-    kill -0 "$gui_pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  if kill -0 "$gui_pid" 2>/dev/null; then
+  local limit=$1
+  if wait_until "$limit" ended "$gui_pid"; then
+    wait "$gui_pid"
+    gui_rc=$?
+  else
     kill -KILL "$gui_pid" 2>/dev/null
     wait "$gui_pid" 2>/dev/null
     gui_rc="still running after ${limit} s"
-  else
-    wait "$gui_pid"
-    gui_rc=$?
   fi
   gui_pid=""
 }
@@ -148,7 +145,7 @@ desktop_with_device() {
   # that frame until SIGUSR1, so the verification is under way when Esc comes, however fast
   # or slow the machine (the PC waits half a minute for a frame that has not begun).
   # The command of block 900 is refused once: only the read of the user data reaches it.
-  if ! start_sim --memory "$mem" --latency 2 --trace --fault hold@data:600/once \
+  if ! start_com1_sim --memory "$mem" --latency 2 --trace --fault hold@data:600/once \
     --fault nak@command:900/once; then
     fail "desktop sessions (no simulator)"
     return
@@ -238,7 +235,7 @@ desktop_with_device() {
   drive close
   wait_gui 60
   check "closing the window ends the program with status 0" [ "$gui_rc" = 0 ]
-  stop_sim
+  stop_com1_sim
   check "the device memory holds the program written from the menus" cmp -s -n 131072 "$fw" "$mem"
   check "the libraries read from the menus equal the device memory" \
     cmp -s -n 98304 -i 0:$((512 * 256)) "$lib" "$mem"
