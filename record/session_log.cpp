@@ -211,7 +211,7 @@ std::string isoTime(std::chrono::system_clock::time_point when) {
   const long long mp = (5 * doy + 2) / 153;
   const long long day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
   const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-  char text[32];
+  char text[64];  // room for any year a time_point holds
   std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", year, month, day,
                 rest / 3600, rest / 60 % 60, rest % 60);
   return text;
