@@ -69,6 +69,9 @@ bool openDataFile(SessionState& state, LinkPort& link, Operator& op) {
     return refuseOpen(state, file, op, file.lastError());
   if (isSessionPort(file, link))
     return refuseOpen(state, file, op, ownReason("the serial port of this session, not a file"));
+  // Blocks written to another device's line would be taken there as commands, and kept nowhere.
+  if (reading && file.isTerminal())
+    return refuseOpen(state, file, op, ownReason("a serial line or a terminal, not a file"));
   // Two sessions of ours never read and write one file at once.
   if (!file.lock()) return refuseOpen(state, file, op, file.lastError());
   state.targetAwaitsTruncate = reading;

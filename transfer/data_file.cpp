@@ -88,6 +88,10 @@ bool DataFile::holdsWhatWasWritten() {
   return same;
 }
 
+bool DataFile::isTerminal() {
+  return file_ != nullptr && file_->isTerminal();
+}
+
 std::optional<FileIdentity> DataFile::identity() {
   return file_ != nullptr ? file_->identity() : std::nullopt;
 }

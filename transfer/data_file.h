@@ -44,6 +44,8 @@ class DataFile {
   const std::string& path() const { return path_; }
   // Which file or device is open; none when closed or where the OS cannot tell.
   std::optional<FileIdentity> identity();
+  // A terminal or a serial line is open, not a file (false when closed).
+  bool isTerminal();
 
   // An input file ends where it ended when opened, whatever has been added since; an end met
   // before that (the file shrank under us) is an error, not the end.

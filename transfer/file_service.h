@@ -65,6 +65,8 @@ class OpenFile {
   virtual PathKind kind() = 0;
   // Which file or device it is; none where the OS cannot tell.
   virtual std::optional<FileIdentity> identity() { return std::nullopt; }
+  // A terminal or a serial line: what is written goes to a person or a device, not into a file.
+  virtual bool isTerminal() { return false; }
   // True while `path` names this very file: false once another file was put in its place or
   // the path was removed (lastError() says why the path could not be looked at, if so).
   virtual bool isAt(const std::string& path) = 0;

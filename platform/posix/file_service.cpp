@@ -125,6 +125,8 @@ class PosixOpenFile : public OpenFile {
     return identityOf(s);
   }
 
+  bool isTerminal() override { return ::isatty(fd_) == 1; }
+
   bool isAt(const std::string& path) override {
     struct stat held {
     }, named{};

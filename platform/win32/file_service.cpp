@@ -128,6 +128,12 @@ class Win32OpenFile : public OpenFile {
 
   PathKind kind() override { return kindOfHandle(handle_, path_); }
   std::optional<FileIdentity> identity() override { return identityOfHandle(handle_); }
+  // A COM port or a console; NUL, also a character device, takes a read as /dev/null does.
+  bool isTerminal() override {
+    DCB line{};
+    DWORD mode = 0;
+    return GetCommState(handle_, &line) || GetConsoleMode(handle_, &mode);
+  }
 
   bool isAt(const std::string& path) override {
     BY_HANDLE_FILE_INFORMATION held{}, named{};
