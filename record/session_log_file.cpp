@@ -127,15 +127,38 @@ bool SessionLog::open(FileService& files, const std::string& path, std::string& 
     return false;
   }
   path_ = path;
+  files_ = &files;
   return true;
 }
 
+bool SessionLog::endsWithALine() {
+  OsError error;
+  const auto reader = files_->open(path_, OpenMode::Read, error);
+  const auto length = reader != nullptr ? reader->length() : std::nullopt;
+  if (!length || *length == 0) return true;
+  std::uint8_t last = 0;
+  return !reader->seek(*length - 1) || reader->read(std::span(&last, 1)).count != 1 ||
+         last == '\n';
+}
+
 bool SessionLog::append(const SessionRecord& record, std::string& why) {
-  const std::string line = toJsonLine(record) + "\n";
-  if (file_ != nullptr &&
-      file_->write({reinterpret_cast<const std::uint8_t*>(line.data()), line.size()}))
-    return true;
-  why = file_ != nullptr ? describeFailure(path_, file_->lastError()) : "no log is open";
+  if (file_ == nullptr) {
+    why = "no log is open";
+    lost_ = true;
+    return false;
+  }
+  std::string line = toJsonLine(record) + "\n";
+  // A line an earlier write left unfinished (a full disk) would swallow this one's start.
+  if (!endsWithALine()) line.insert(0, "\n");
+  const auto before = file_->length();
+  if (file_->write({reinterpret_cast<const std::uint8_t*>(line.data()), line.size()})) return true;
+  const OsError error = file_->lastError();
+  // The part of the line that went is taken back where nothing else was added after it.
+  if (const auto after = file_->length();
+      before && after && *after > *before && *after - *before < line.size())
+    file_->truncate(*before);
+  why = describeFailure(path_, error) + ": this session's record is not in the log";
+  lost_ = true;
   return false;
 }
 

@@ -30,10 +30,17 @@ class SessionLog {
   // One line, written in one piece at the file's end: lines of runs sharing the log never mix.
   bool append(const SessionRecord& record, std::string& why);
   bool isOpen() const { return file_ != nullptr; }
+  const std::string& path() const { return path_; }
+  // Whether a record could not be added since the log was opened.
+  bool lostARecord() const { return lost_; }
 
  private:
   std::unique_ptr<OpenFile> file_;
   std::string path_;
+  FileService* files_ = nullptr;
+  bool lost_ = false;
+
+  bool endsWithALine();
 };
 
 }  // namespace morva

@@ -132,6 +132,10 @@ struct Run {
     if (const int refused = checkTargetsAgainst(simulatorMemories(), files(), env);
         refused != exitComplete)
       return refused;
+    std::vector<FileUse> uses;
+    addUses(uses, files());
+    addSharedUses(uses, log != nullptr ? log->path() : "", simulatorMemories());
+    if (const int refused = checkUsesApart(uses, env); refused != exitComplete) return refused;
     if (options.ports.empty() && !options.simulate) {
       if (const int searched = search(); searched != exitComplete) return searched;
     }
@@ -245,10 +249,11 @@ struct Run {
               << ".\n";
       return;
     }
-    const std::uintmax_t blocks = std::max<std::uintmax_t>(1, (size + blockSize - 1) / blockSize);
+    // A file that ends on a block's edge is followed by one block of zeros, as the last.
+    const std::uintmax_t blocks = size / blockSize + 1;
     env.err << file << " is " << size << " bytes: only blocks " << kind.firstBlock << "-"
             << kind.firstBlock + blocks - 1 << " (" << blocks << " of " << kind.blockCount
-            << ") are " << verb
+            << ") are " << verb << (size % blockSize == 0 ? ", the last 256 zero bytes" : "")
             << (state.direction == Direction::Verify
                     ? ".\n"
                     : "; the device's other blocks of the kind keep what they hold.\n");
@@ -421,8 +426,12 @@ int runCli(const Options& options, Environment& env) {
     }
   }
   SessionLog* const kept = log.isOpen() ? &log : nullptr;
+  // A run whose record is missing from its log did not do all that was asked.
+  const auto recorded = [&](int status) {
+    return status == exitComplete && log.lostARecord() ? exitTransferFailed : status;
+  };
   if (options.all && (options.command == Command::Transfer || options.command == Command::Detect))
-    return runFleet(options, env, kept);
+    return recorded(runFleet(options, env, kept));
   Run run(options, env);
   run.log = kept;
   switch (options.command) {
@@ -437,7 +446,7 @@ int runCli(const Options& options, Environment& env) {
     case Command::Detect:
       return run.detect();
     case Command::Transfer:
-      return run.transfer();
+      return recorded(run.transfer());
     case Command::Log:
       return showLog(options.logToShow, env);
   }

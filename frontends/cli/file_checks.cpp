@@ -72,6 +72,44 @@ int checkTargetsAgainst(const std::vector<std::string>& memories, const RunFiles
   return exitComplete;
 }
 
+void addUses(std::vector<FileUse>& uses, const RunFiles& files, int owner,
+             const std::string& port) {
+  const bool named = !port.empty();
+  const bool reading = files.direction == Direction::ReadFromDevice;
+  std::string role = reading ? named ? "the file " + port + " is read into" : "the file read into"
+                     : files.direction == Direction::Verify ? "the file compared"
+                                                            : "the file sent";
+  if (!reading && named) role += (files.direction == Direction::Verify ? " with " : " to ") + port;
+  uses.push_back({files.file, role, reading, owner});
+  if (!files.backup.empty())
+    uses.push_back({files.backup, named ? "the backup of " + port : "the backup", true, owner});
+}
+
+void addSharedUses(std::vector<FileUse>& uses, const std::string& log,
+                   const std::vector<std::string>& memories) {
+  if (!log.empty()) uses.push_back({log, "the log", true});
+  for (const std::string& memory : memories)
+    uses.push_back({memory, "where a simulated Vk350 keeps its memory", true});
+}
+
+int checkUsesApart(const std::vector<FileUse>& uses, Environment& env) {
+  for (std::size_t i = 0; i < uses.size(); ++i) {
+    for (std::size_t j = i + 1; j < uses.size(); ++j) {
+      const FileUse &a = uses[i], &b = uses[j];
+      if (!a.written && !b.written) continue;
+      if (a.owner >= 0 && a.owner == b.owner) continue;
+      if (!sameFile(env.files, a.path, b.path)) continue;
+      const FileUse& written = a.written ? a : b;
+      const FileUse& other = a.written ? b : a;
+      env.err << "morva-cli: " << written.path << " is " << written.role << " and also "
+              << other.role << " (" << other.path
+              << "): writing into it would destroy the other. Nothing was read or written.\n";
+      return exitNotStarted;
+    }
+  }
+  return exitComplete;
+}
+
 bool sameFile(FileService& service, const std::string& a, const std::string& b) {
   const PathInfo first = service.inspect(a), second = service.inspect(b);
   if (first.identity && second.identity) return first.identity == second.identity;

@@ -31,6 +31,25 @@ int checkFilesFirst(const RunFiles& files, Environment& env, SessionState& state
 int checkTargetsAgainst(const std::vector<std::string>& memories, const RunFiles& files,
                         Environment& env);
 
+// A file a run uses: what it is to the run, and whether the run writes into it.
+struct FileUse {
+  std::string path;
+  std::string role;  // "the log", "the backup of ttyUSB0", ...
+  bool written = false;
+  int owner = -1;  // the port whose session uses it (its own aliases are checked there), or -1
+};
+
+// The uses of a run's files: `files` (for the port `owner` named `port`, or for the one port)
+// appended to `uses`.
+void addUses(std::vector<FileUse>& uses, const RunFiles& files, int owner = -1,
+             const std::string& port = "");
+// The log and the simulated devices' memories, which are written as the run goes or ends.
+void addSharedUses(std::vector<FileUse>& uses, const std::string& log,
+                   const std::vector<std::string>& memories);
+// No file the run writes is also another of its files (another port's source, a port, the
+// log, a simulated device's memory): exitNotStarted, said on env.err, when one is.
+int checkUsesApart(const std::vector<FileUse>& uses, Environment& env);
+
 // Whether two paths reach one file: by the OS's identity where both exist (a symbolic or
 // hard link, a ".." through a link), otherwise by the paths the file system resolves.
 bool sameFile(FileService& service, const std::string& a, const std::string& b);

@@ -177,7 +177,21 @@ class Fleet {
       if (const int refused = checkTargetsAgainst(memories, m.files, env_); refused != exitComplete)
         return refused;
     }
-    return exitComplete;
+    return options_.command == Command::Detect ? exitComplete : checkUsesApart(uses(), env_);
+  }
+
+  // Every file of every port, the ports themselves, the log and the simulated memories.
+  std::vector<FileUse> uses() const {
+    std::vector<FileUse> all;
+    for (std::size_t i = 0; i < members_.size(); ++i) {
+      const Member& m = members_[i];
+      const int owner = static_cast<int>(i);
+      addUses(all, m.files, owner, m.port);
+      all.push_back({m.port, "the port " + m.port, false, owner});
+    }
+    addSharedUses(all, log_ != nullptr ? log_->path() : "",
+                  env_.simulatorMemories ? env_.simulatorMemories() : std::vector<std::string>{});
+    return all;
   }
 
   bool sameDevice(const Member& a, const Member& b) {

@@ -215,7 +215,7 @@ Exit status (with --all: 0 only when every port completed, 3 when no Vk350 answe
   0    the session completed (verify: and no difference was found)
   1    the transfer failed, was declined, or verify found differences; or the
        output could not be written; or (--simulate) the simulated Vk350's memory
-       could not be saved
+       could not be saved; or a session's record could not be added to the --log
   2    bad usage
   3    no serial port, or the Vk350 was not found
   4    the session could not start (file missing, wrong extension, not overwritten, ...)

@@ -35,7 +35,8 @@ std::unique_ptr<sim::Simulator> deviceWith(std::vector<std::string> faults = {})
 }
 
 // morva-cli in this process, its ports patient ones: a held answer is waited for, not given up.
-CliResult runFleet(std::vector<std::string> args, Console* console = nullptr) {
+CliResult runFleet(std::vector<std::string> args, Console* console = nullptr,
+                   std::vector<std::string> memories = {}) {
   CliResult result;
   const cli::ParseResult parsed = cli::parseOptions(args);
   if (!parsed.options) {
@@ -51,7 +52,7 @@ CliResult runFleet(std::vector<std::string> args, Console* console = nullptr) {
   cli::Environment env{unused, lister,
                        files,  console ? *console : quiet,
                        out,    err,
-                       {},     {},
+                       {},     [memories] { return memories; },
                        {},     [] { return std::make_unique<PatientPort>(); }};
   result.status = cli::runCli(*parsed.options, env);
   result.out = out.str();
@@ -157,14 +158,22 @@ TEST_F(Fleet, InputsThatCouldLoseDataAreRefusedFirst) {
   fs::create_directory(dir / "logdir");
   ASSERT_EQ(mkfifo((dir / "log.fifo").c_str(), 0600), 0);
   fs::create_symlink(a->portPath(), dir / "alias");
+  // Ports whose names make one port's file another port's: "xa"'s backup is "a"'s source, and
+  // "c"'s target is the port "c.upg".
+  for (const auto& [link, port] :
+       {std::pair{"a", a.get()}, {"xa", b.get()}, {"c", a.get()}, {"c.upg", b.get()}})
+    fs::create_symlink(port->portPath(), dir / link);
   struct Row {
     const char* what;
     std::vector<std::string> args;
     int status;
-    const char* said;
+    std::string said;
+    std::vector<std::string> ports = {};  // when not the two devices' own paths
   };
   const std::string pa = a->portPath(), pb = b->portPath();
   const std::string target = (dir / "r-{port}.upg").string();
+  const std::string labelA = fs::path(pa).filename().string();
+  const std::string memory = (dir / "sim.bin").string();
   const Row rows[] = {
       {"read without {port}",
        {"read", "program", (dir / "r.upg").string()},
@@ -190,16 +199,51 @@ TEST_F(Fleet, InputsThatCouldLoseDataAreRefusedFirst) {
        {"write", "program", (dir / "fw.upg").string(), "--log", (dir / "log.fifo").string()},
        4,
        "the log must be a file"},
+      {"one port's backup is another port's source",
+       {"write", "program", (dir / "x{port}.upg").string(), "--backup",
+        (dir / "{port}.upg").string()},
+       4,
+       "is the backup of " + (dir / "xa").string() + " and also the file sent to",
+       {(dir / "a").string(), (dir / "xa").string()}},
+      {"a file read into that is another port",
+       {"read", "program", (dir / "{port}.upg").string()},
+       4,
+       "and also the port " + (dir / "c.upg").string(),
+       {(dir / "c").string(), (dir / "c.upg").string()}},
+      {"a log that is the source",
+       {"write", "program", (dir / "fw.upg").string(), "--log", (dir / "fw.upg").string()},
+       4,
+       "is the log and also the file sent"},
+      {"a log that is a port's file read into",
+       {"read", "program", target, "--log", (dir / ("r-" + labelA + ".upg")).string()},
+       4,
+       "is the file " + pa + " is read into and also the log"},
+      {"a log where a simulated device keeps its memory",
+       {"write", "program", (dir / "fw.upg").string(), "--log", memory},
+       4,
+       "is the log and also where a simulated Vk350 keeps its memory"},
   };
   writeFile(dir / "fw.upg", image);
+  writeFile(dir / "xa.upg", randomBytes(programBytes, 23));
+  writeFile(dir / "xxa.upg", randomBytes(programBytes, 24));
+  writeFile(dir / ("r-" + labelA + ".upg"), randomBytes(100, 25));
+  writeFile(memory, before);
+  const auto files = {"fw.upg", "xa.upg", "xxa.upg", "sim.bin"};
+  std::vector<Bytes> kept;
+  for (const char* name : files) kept.push_back(readFile(dir / name));
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     std::vector<std::string> args = row.args;
-    args.insert(args.end(), {"--all", "--port", pa, "--port", pb, "-q"});
-    const CliResult r = runFleet(args);
+    for (const std::string& port : row.ports.empty() ? std::vector{pa, pb} : row.ports)
+      args.insert(args.end(), {"--port", port});
+    args.insert(args.end(), {"--all", "-q"});
+    const CliResult r = runFleet(args, nullptr, {memory});
     EXPECT_EQ(r.status, row.status) << r.err;
     EXPECT_TRUE(contains(r.err, row.said)) << r.err;
     EXPECT_EQ(a->stats().bytesReceived + b->stats().bytesReceived, 0u) << "a port was used";
+    auto k = kept.begin();
+    for (const char* name : files) EXPECT_EQ(readFile(dir / name), *k++) << name << " changed";
+    EXPECT_FALSE(fs::exists(dir / "a.upg")) << "a backup was begun";
   }
   // One device under two names takes part once.
   const CliResult twice = runFleet({"write", "program", (dir / "fw.upg").string(), "--all",

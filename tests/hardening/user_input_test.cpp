@@ -151,12 +151,49 @@ TEST_F(UserInput, ABackupThatIsTheSourceOrThePortIsRefusedBeforeAnyByte) {
     EXPECT_TRUE(contains(r.err, "Nothing was")) << explain(r);
     EXPECT_EQ(changes(before, observe(dir.path(), device.get())), "");
   }
-  // A read into the port itself through a link: refused, nothing echoed back.
-  const World before = observe(dir.path(), device.get());
-  const ProgramResult r = cli({"read", "program", "port.upg", "--yes"}, "", dir.path());
-  EXPECT_EQ(r.status, 4) << explain(r);
-  EXPECT_TRUE(contains(r.err, ": the serial port of this session, not a file\n")) << explain(r);
-  EXPECT_EQ(changes(before, observe(dir.path(), device.get())), "");
+  // A read into the port itself, or into another device's line, through a link: refused,
+  // nothing echoed back and nothing sent to the other device as commands.
+  const auto other = std::make_unique<sim::Simulator>();
+  fs::create_symlink(other->portPath(), dir / "other.upg");
+  for (const auto& [target, said] :
+       {std::pair{"port.upg", ": the serial port of this session, not a file\n"},
+        {"other.upg", ": a serial line or a terminal, not a file\n"}}) {
+    SCOPED_TRACE(target);
+    const World before = observe(dir.path(), device.get());
+    const ProgramResult r = cli({"read", "program", target, "--yes"}, "", dir.path());
+    EXPECT_EQ(r.status, 4) << explain(r);
+    EXPECT_TRUE(contains(r.err, said)) << explain(r);
+    EXPECT_EQ(changes(before, observe(dir.path(), device.get())), "");
+    EXPECT_EQ(other->stats().bytesReceived, 0u);
+  }
+}
+
+// The log is no other file of the run: appended to the image sent, or to the file read into,
+// it would corrupt it and the record would claim what the file no longer holds.
+TEST_F(UserInput, ALogThatIsAnotherFileOfTheRunIsRefusedBeforeAnyByte) {
+  writeFile(dir / "old.upg", randomBytes(100, 4));
+  fs::create_symlink(dir / "new.upg", dir / "image-link");
+  struct Row {
+    std::vector<std::string> args;
+    const char* said;
+  };
+  const Row rows[] = {
+      {{"write", "program", "new.upg", "--log", "image-link"}, "is the log and also the file sent"},
+      {{"verify", "program", "new.upg", "--log", "new.upg"},
+       "is the log and also the file compared"},
+      {{"read", "program", "old.upg", "--yes", "--log", "old.upg"},
+       "is the file read into and also the log"},
+      {{"write", "program", "new.upg", "--backup", "old.upg", "--yes", "--log", "old.upg"},
+       "is the backup and also the log"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.said);
+    const World before = observe(dir.path(), device.get());
+    const ProgramResult r = cli(row.args, "", dir.path());
+    EXPECT_EQ(r.status, 4) << explain(r);
+    EXPECT_TRUE(contains(r.err, row.said)) << explain(r);
+    EXPECT_EQ(changes(before, observe(dir.path(), device.get())), "");
+  }
 }
 
 // Every check of the source comes before the backup: a refused write leaves the old backup.
@@ -478,6 +515,14 @@ TEST_F(SmallFileSystem, FullAndReadOnlyFileSystemsAreReportedWithTheirReason) {
            "\" --simulate -q"
            " && test ! -e \"$FS/morva/simulated-vk350.bin.tmp\"",
        1, "memory was not saved: ", false},
+      // The record does not fit: it is taken back whole, and the run does not end as complete.
+      {"a log on a full disk", 64,
+       "head -c 4000 /dev/zero | tr '\\0' '\\n' > \"$FS/run.log\" && "
+       "{ head -c 100000 /dev/zero > \"$FS/fill\" 2>/dev/null || true; }",
+       "\"$CLI\" read program \"" + (dir / "r.upg").string() +
+           "\" --port \"$PORT\" -q --log \"$FS/run.log\"; s=$?; "
+           "[ \"$(wc -c < \"$FS/run.log\")\" = 4000 ] || s=7; (exit $s)",
+       1, "No space left on device: this session's record is not in the log", true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -584,6 +629,13 @@ TEST_F(UserInput, AWriteEndedHalfWaySaysWhatTheDeviceMayHold) {
                        "half.upg is 300 bytes: only blocks 0-1 (2 of 512) are sent; "
                        "the device's other blocks of the kind keep what they hold."))
       << explain(half);
+  writeFile(dir / "whole.upg", slice(newImage, 0, 512));
+  const ProgramResult whole = cli({"write", "program", dir / "whole.upg"});
+  EXPECT_EQ(whole.status, 0) << explain(whole);
+  EXPECT_TRUE(contains(whole.err,
+                       "whole.upg is 512 bytes: only blocks 0-2 (3 of 512) are sent, "
+                       "the last 256 zero bytes; the device's other blocks"))
+      << explain(whole);
 }
 
 // A path goes where the kernel takes it: "d/link/../x" through a link into another folder
