@@ -194,6 +194,9 @@ class Fleet {
     return all;
   }
 
+  // A simulated device's pseudo-terminal changes from run to run; the log names it by its place.
+  static std::string loggedPort(const Member& m) { return m.shown.empty() ? m.port : m.label; }
+
   bool sameDevice(const Member& a, const Member& b) {
     const auto first = env_.files.inspect(a.port).identity,
                second = env_.files.inspect(b.port).identity;
@@ -375,7 +378,7 @@ class Fleet {
 
   void record(Member& m, const std::string& file) {
     const SessionRecord r =
-        recordOf(m.state, m.port, file, m.sessionStart, SystemClock::now(), env_.files);
+        recordOf(m.state, loggedPort(m), file, m.sessionStart, SystemClock::now(), env_.files);
     m.sha256 = r.sha256;
     if (log_ == nullptr) return;
     if (std::string why; !log_->append(r, why)) env_.err << "morva-cli: the log: " << why << '\n';
@@ -387,7 +390,7 @@ class Fleet {
     none.direction = options_.direction;
     none.dataKind = options_.kind;
     const auto now = SystemClock::now();
-    const SessionRecord r = recordOf(none, m.port, m.files.file, now, now, env_.files, false);
+    const SessionRecord r = recordOf(none, loggedPort(m), m.files.file, now, now, env_.files, false);
     if (std::string why; !log_->append(r, why)) env_.err << "morva-cli: the log: " << why << '\n';
   }
 
