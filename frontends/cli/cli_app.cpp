@@ -271,6 +271,15 @@ struct Run {
     op.setOnBlock([&](unsigned done, unsigned total) {
       if (showProgress) progress.update(static_cast<int>(done), static_cast<int>(total));
     });
+    // The hooks reach this session's progress line: a message of the next session (its port
+    // cannot be opened again) must not draw on a line that has gone.
+    struct Unhook {
+      TerminalOperator& op;
+      ~Unhook() {
+        op.setBeforeMessage({});
+        op.setOnBlock({});
+      }
+    } unhook{op};
     progress.start();
     bool exchanged = false;  // the device identified itself: a read's file was emptied
     SessionLoop loop;
