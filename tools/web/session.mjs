@@ -38,9 +38,11 @@ export class Session {
     return this.page.close();
   }
 
-  // The engine has nothing left to do: no step runs and no box is waiting.
+  // The engine has nothing left to do: no step runs, no box is waiting, and what it drew is on
+  // the canvas (paints are spaced, so one may still be due).
   async idle() {
-    await this.page.waitForFunction(() => !window.morvaPage.busy() && window.morvaPage.step() === 0,
+    await this.page.waitForFunction(() => !window.morvaPage.busy() && window.morvaPage.step() === 0 &&
+                                      !window.morvaPage.painting(),
                                     { timeout: guard, polling: 50 });
   }
 
