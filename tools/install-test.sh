@@ -140,7 +140,7 @@ complete_line() {  # complete_line LINE EXPECTED: the words offered for the last
     echo "${COMPREPLY[*]}"' _ "$1")
   [ "$got" = "$2" ] || { echo "'$1' completes to '$got', not '$2'" >&2; return 1; }
 }
-check "bash completes morva-cli's commands" complete_line "morva-cli " "ports detect write read verify"
+check "bash completes morva-cli's commands" complete_line "morva-cli " "ports detect write read verify log"
 check "bash completes the kinds after write" complete_line "morva-cli --yes write " \
   "program libraries user"
 check "bash completes a program's files by their extension" \
