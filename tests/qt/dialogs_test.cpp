@@ -246,18 +246,27 @@ TEST_F(DialogsTest, RealChooserReturnsTheTypedFileAndCancelReturnsNothing) {
   EXPECT_FALSE(dialogs.chooseFile(nullptr, request));
 }
 
-TEST_F(DialogsTest, FontsKeepWhatTheOperatorChose) {
+// A proportional bold italic face by points, and a monospaced one by pixels.
+FontSpec boldItalic() {
   FontSpec bold;
   bold.face = "DejaVu Sans";
   bold.pointSize = 14;
   bold.weight = 700;
   bold.italic = true;
   bold.fixedPitch = false;
+  return bold;
+}
+
+FontSpec cellFont(std::int32_t weight = 0) {
   FontSpec cell;
   cell.face = "DejaVu Sans Mono";
   cell.pixelSize = 15;
-  cell.weight = 400;
-  for (const FontSpec& fontSpec : {bold, cell})
+  cell.weight = weight;
+  return cell;
+}
+
+TEST_F(DialogsTest, FontsKeepWhatTheOperatorChose) {
+  for (const FontSpec& fontSpec : {boldItalic(), cellFont(400)})
     EXPECT_EQ(qt::fontSpecOf(qt::qtFont(fontSpec)), fontSpec);
   // "Fixedsys" is nowhere but on Windows: the hint still gives a monospaced face.
   EXPECT_TRUE(QFontInfo(qt::qtFont(FontSpec{})).fixedPitch());
@@ -266,16 +275,7 @@ TEST_F(DialogsTest, FontsKeepWhatTheOperatorChose) {
 // The chooser accepted as it opens: it showed the face, size, weight and slant the window is
 // drawn with, and the window's font stays drawn as it was.
 TEST_F(DialogsTest, FontChooserOpensOnTheDrawnFontAndOkAsItOpensChangesNothing) {
-  FontSpec bold;
-  bold.face = "DejaVu Sans";
-  bold.pointSize = 14;
-  bold.weight = 700;
-  bold.italic = true;
-  bold.fixedPitch = false;
-  FontSpec cell;
-  cell.face = "DejaVu Sans Mono";
-  cell.pixelSize = 15;
-  for (const FontSpec& before : {FontSpec{}, bold, cell}) {
+  for (const FontSpec& before : {FontSpec{}, boldItalic(), cellFont()}) {
     SCOPED_TRACE(before.face);
     std::optional<QFont> opened;
     QTimer answer;
